@@ -1,0 +1,36 @@
+#pragma once
+
+// The application environment: the places the program works with, resolved by
+// InitApplicationEnvironment and read by the settings store, the login and the windows.
+
+#include <QString>
+#include <QStringList>
+
+struct TApplicationEnvironment {
+    QString ApplicationPath;  // current directory at set-up, with a trailing delimiter
+    QString ApplicationKey;   // installation key of the settings store, ends in "\"
+    QString UserKey;          // equal to ApplicationKey
+    QString WindowsPath;
+    QString SystemPath;
+    QString DataLinksPath;    // folder of the data-link files, with a trailing delimiter
+    QString DataProviderFile; // full path of the data-link file; may name a missing file
+    QString ConnectionString; // empty or "Provider=" + the file's initialisation string
+    QString SuiteDataPath;    // per-user data folder of the suite, or empty
+    bool NoLogin = false;
+};
+
+// The process-wide environment values.
+TApplicationEnvironment& Environment();
+
+// Recomputes every value from scratch. Throws std::runtime_error with "Unable to get
+// Current path" (or the Windows/System32 texts) when a system folder cannot be had.
+bool InitApplicationEnvironment();
+// The same, with the command-line arguments given (the first is the program itself).
+bool InitApplicationEnvironment(const QStringList& arguments);
+
+// The installation key derived from a folder path (see docs/configuration.md).
+QString ApplicationKeyFor(const QString& folderPath);
+
+QString ReadIniString(const QString& fileName, const QString& section, const QString& key);
+QString GetSpecialFolder(int folderId);
+QString GetAppDataFolder();

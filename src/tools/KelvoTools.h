@@ -1,0 +1,8 @@
+#pragma once
+
+// The shared tools library in one include.
+
+#include "tools/KelvoEnvironment.h"
+#include "tools/KelvoMessages.h"
+#include "tools/KelvoSettings.h"
+#include "tools/UfrmProgress.h"
