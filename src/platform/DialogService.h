@@ -14,8 +14,8 @@ enum class DialogButton { None, Ok, Yes, No, Cancel };
 
 struct DialogRequest {
     DialogKind kind = DialogKind::Information;
-    QString title;  // empty: the kind's standard title
-    QString text;   // may hold "\r"; only the display turns it into a line break
+    QString title; // empty: the kind's standard title
+    QString text;  // may hold "\r"; only the display turns it into a line break
     QList<DialogButton> buttons{DialogButton::Ok};
     DialogButton defaultButton = DialogButton::Ok;
 };
@@ -31,6 +31,8 @@ public:
     static std::unique_ptr<DialogService> makeDefault();
 };
 
-inline DialogService& dialogs() { return Port<DialogService>::instance(); }
+inline DialogService& dialogs() {
+    return Port<DialogService>::instance();
+}
 
 } // namespace platform

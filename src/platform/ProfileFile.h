@@ -26,6 +26,8 @@ public:
     static std::unique_ptr<ProfileFile> makeDefault();
 };
 
-inline ProfileFile& profileFile() { return Port<ProfileFile>::instance(); }
+inline ProfileFile& profileFile() {
+    return Port<ProfileFile>::instance();
+}
 
 } // namespace platform

@@ -14,10 +14,10 @@ enum class Hive { CurrentUser, LocalMachine };
 enum class RegType { String, DWord };
 
 struct RegValue {
-    QString name;       // empty: the key's default value
+    QString name; // empty: the key's default value
     RegType type = RegType::String;
-    QString text;       // REG_SZ data
-    quint32 dword = 0;  // REG_DWORD data
+    QString text;      // REG_SZ data
+    quint32 dword = 0; // REG_DWORD data
 };
 
 // Outcome of a change; `error` is the system's own text for the failure (for example
@@ -25,6 +25,14 @@ struct RegValue {
 struct RegResult {
     bool ok = true;
     QString error;
+};
+
+// One change of a batch given to Registry::apply. For DeleteValue only `value.name` counts.
+struct RegChange {
+    enum class Kind { CreateKey, DeleteKey, SetValue, DeleteValue };
+    Kind kind = Kind::CreateKey;
+    QString keyPath;
+    RegValue value;
 };
 
 // The registry: two hives of keys and values. Key paths use "\" between their parts;
@@ -48,9 +56,22 @@ public:
     // Deletes the key with all its subkeys and values.
     virtual RegResult deleteKey(Hive hive, const QString& keyPath) = 0;
 
+    // Makes several changes to one hive, in order. An implementation that can do so stores
+    // them all or none; deleting what is missing is no error here. `everyoneMayWrite`
+    // applies to the keys the batch creates.
+    virtual RegResult apply(Hive hive, const QList<RegChange>& changes, bool everyoneMayWrite = false);
+    // Whether the hive can be read: ok=false, naming the file and the line, when its
+    // storage is damaged (reads of a damaged hive find nothing).
+    virtual RegResult hiveStatus(Hive hive);
+
     static std::unique_ptr<Registry> makeDefault();
 };
 
-inline Registry& registry() { return Port<Registry>::instance(); }
+// The hive's full name, "HKEY_CURRENT_USER" or "HKEY_LOCAL_MACHINE".
+QString hiveName(Hive hive);
+
+inline Registry& registry() {
+    return Port<Registry>::instance();
+}
 
 } // namespace platform

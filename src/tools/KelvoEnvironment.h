@@ -7,9 +7,9 @@
 #include <QStringList>
 
 struct TApplicationEnvironment {
-    QString ApplicationPath;  // current directory at set-up, with a trailing delimiter
-    QString ApplicationKey;   // installation key of the settings store, ends in "\"
-    QString UserKey;          // equal to ApplicationKey
+    QString ApplicationPath; // current directory at set-up, with a trailing delimiter
+    QString ApplicationKey;  // installation key of the settings store, ends in "\"
+    QString UserKey;         // equal to ApplicationKey
     QString WindowsPath;
     QString SystemPath;
     QString DataLinksPath;    // folder of the data-link files, with a trailing delimiter

@@ -1,0 +1,76 @@
+#pragma once
+
+// The workstation lock protocol on the shared tables: which workstation holds a device,
+// queueing for a held device, taking a free one and leaving every queue. Window-free, so
+// that tests drive it directly against SQLite and PostgreSQL.
+
+#include "tools/KelvoDatabase.h"
+
+#include <QList>
+#include <QString>
+#include <functional>
+
+// This computer's register row for a device and the workstation names of its lock holders.
+struct TDeviceInformation {
+    QString OwnStation;  // STATIONID of this computer's register row
+    QString IpAddress;   // IPADRESS of that row
+    QString Holders;     // every holder's STATIONID followed by ", "
+    QString FirstHolder; // STATIONID of the holder, the first entry of Holders
+
+    bool HeldByAnother() const { return !FirstHolder.isEmpty() && FirstHolder != OwnStation; }
+};
+
+// One register row (XRAYWORKSTATIONS).
+struct TRegisterRow {
+    QString ComputerName;
+    QString XrayStation;
+    QString XrayStationId;
+    QString StationId;
+    QString IpAddress;
+};
+
+// The queries and the connection of the settings window's data module.
+struct TLockQueries {
+    TADOConnection* Database1 = nullptr;
+    TADOQuery* QXRAYDEV = nullptr;
+    TADOQuery* QCONNECTEDDEV = nullptr;
+    TADOQuery* QXRAYDEVICES = nullptr;
+};
+
+class TDeviceLocks {
+public:
+    explicit TDeviceLocks(TLockQueries queries);
+
+    // The register rows of one computer and station, in the database's order.
+    // Throws EDatabaseError.
+    QList<TRegisterRow> RegisteredDevices(const QString& computerName, const QString& stationName);
+
+    // Read-only look-up ended by a rollback. A failure is shown with the lead-in
+    // "An error occurred while getting Deviceinformation from database!\r\r"; the result
+    // then holds what was found before it (`ipAddress` keeps its value unless found).
+    TDeviceInformation GetDeviceInformation(const QString& computerName, const QString& stationName,
+                                            const QString& deviceLabel, const QString& ipAddress = {});
+
+    // Outcome of ClaimDevice.
+    struct TClaim {
+        TDeviceInformation Information;
+        bool HeldByAnother = false; // refused: another workstation holds the device
+        int OpenResult = 0;         // what `open` returned; 0 when it was not called
+    };
+    // Looks up the holder and, when no other workstation holds the device, calls `open`
+    // (which opens the device and returns the scanner code) and on 1 takes the lock, all as
+    // one atomic step: no other workstation can take the device in between. When the
+    // device is held, this computer queues for it.
+    TClaim ClaimDevice(const QString& computerName, const QString& stationName, const QString& deviceLabel,
+                       const std::function<int(const TDeviceInformation&)>& open);
+
+    // Adds this computer to the device's queue unless it is in it already.
+    void QueueDeviceLock(const QString& stationName, const QString& deviceLabel, const QString& computerName);
+    // Makes the first lock row this computer's with LOCKNUMBER 0 (or adds it).
+    void TakeDeviceLock(const QString& stationName, const QString& deviceLabel, const QString& computerName);
+    // Deletes every lock row of this computer, for all devices.
+    void RemoveOwnLocks(const QString& computerName);
+
+private:
+    TLockQueries m_q;
+};

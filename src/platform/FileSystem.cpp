@@ -1,0 +1,201 @@
+#include "platform/FileSystem.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+QByteArray nativePath(const QString& path) {
+    return QFile::encodeName(path);
+}
+
+// A file descriptor that is closed when it goes out of scope.
+class Descriptor {
+public:
+    explicit Descriptor(int fd = -1)
+        : m_fd(fd) {}
+    ~Descriptor() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    // Closes now and reports the error a delayed write may only show at this point.
+    int close() {
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd) == 0 ? 0 : errno;
+    }
+
+private:
+    int m_fd;
+};
+
+int openRetrying(const char* path, int flags, mode_t mode = 0) {
+    int fd;
+    do {
+        fd = ::open(path, flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// Creates a new, empty file with an unused random name; the mode follows the umask like
+// any other file the user creates.
+int createUniqueFile(const QString& folder, const QString& namePrefix, QString* path) {
+    const QString base = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const quint64 random = QRandomGenerator::global()->generate64();
+        const QString candidate = base + namePrefix + QString::number(random, 36);
+        const int fd =
+            openRetrying(nativePath(candidate).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            *path = candidate;
+            return fd;
+        }
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+bool kernelCopyUnsupported(int error) {
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EBADF;
+}
+
+// Copies with a plain read/write loop, for file systems where the kernel cannot copy.
+int copyWithBuffer(int in, int out) {
+    constexpr size_t kBufferSize = 1 << 20;
+    const auto buffer = std::make_unique<char[]>(kBufferSize);
+    for (;;) {
+        const ssize_t got = ::read(in, buffer.get(), kBufferSize);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (got == 0)
+            return 0;
+        for (ssize_t written = 0; written < got;) {
+            const ssize_t put = ::write(out, buffer.get() + written, size_t(got - written));
+            if (put < 0) {
+                if (errno == EINTR)
+                    continue;
+                return errno;
+            }
+            written += put;
+        }
+    }
+}
+
+// Copies the whole of `in` to `out`, inside the kernel when it can (no data passes through
+// this process, and file systems that share blocks do so).
+int copyContents(int in, int out) {
+    bool copiedAny = false;
+    for (;;) {
+        const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
+        if (copied > 0) {
+            copiedAny = true;
+            continue;
+        }
+        if (copied == 0)
+            return 0;
+        if (errno == EINTR)
+            continue;
+        if (!copiedAny && kernelCopyUnsupported(errno))
+            return copyWithBuffer(in, out);
+        return errno;
+    }
+}
+
+// Makes a new name in `folder` survive a crash.
+void syncFolder(const QString& folder) {
+    Descriptor dir(openRetrying(nativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.valid())
+        ::fsync(dir.get());
+}
+
+bool hardLinksUnsupported(int error) {
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS;
+}
+
+} // namespace
+
+QString FileResult::errorText() const {
+    return systemErrorText(error);
+}
+
+QString systemErrorText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+bool forEachEntryName(const QString& folder, const std::function<void(QByteArrayView name)>& visit) {
+    DIR* dir = ::opendir(nativePath(folder).constData());
+    if (!dir)
+        return false;
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArrayView name(entry->d_name);
+        if (name != "." && name != "..")
+            visit(name);
+    }
+    ::closedir(dir);
+    return true;
+}
+
+FileResult copyToTemporaryFile(const QString& source, const QString& folder, const QString& namePrefix,
+                               QString* temporaryPath) {
+    Descriptor in(openRetrying(nativePath(source).constData(), O_RDONLY | O_CLOEXEC));
+    if (!in.valid())
+        return {errno};
+    QString path;
+    Descriptor out(createUniqueFile(folder, namePrefix, &path));
+    if (!out.valid())
+        return {errno};
+
+    int error = copyContents(in.get(), out.get());
+    if (error == 0 && ::fsync(out.get()) != 0)
+        error = errno;
+    const int closeError = out.close();
+    if (error == 0)
+        error = closeError;
+    if (error != 0) {
+        ::unlink(nativePath(path).constData());
+        return {error};
+    }
+    *temporaryPath = path;
+    return {};
+}
+
+FileResult publishWithoutReplacing(const QString& temporaryPath, const QString& finalName) {
+    const QByteArray from = nativePath(temporaryPath);
+    const QByteArray to = nativePath(finalName);
+    if (::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+    } else if (!hardLinksUnsupported(errno) ||
+               ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) != 0) {
+        return {errno};
+    }
+    syncFolder(QFileInfo(finalName).absolutePath());
+    return {};
+}
+
+FileResult removeFile(const QString& path) {
+    if (::unlink(nativePath(path).constData()) != 0)
+        return {errno};
+    return {};
+}
+
+} // namespace platform

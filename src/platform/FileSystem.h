@@ -1,0 +1,44 @@
+#pragma once
+
+// Files and folders where the program needs more than QFile and QDir offer: a fast
+// listing of large folders, and publishing a file under a name that is never overwritten.
+
+#include <QByteArrayView>
+#include <QString>
+
+#include <functional>
+
+namespace platform {
+
+// Outcome of a file operation; `error` is the errno value of the step that failed.
+struct FileResult {
+    int error = 0;
+    bool ok() const { return error == 0; }
+    // The system's own text for the failure (strerror).
+    QString errorText() const;
+};
+
+// The system's own text for an errno value.
+QString systemErrorText(int error);
+
+// Calls `visit` with the name of every entry of `folder` (files, folders, links, hidden
+// ones too; not "." and "..") as the file system stores it, UTF-8 on Linux, in the order
+// the file system keeps them. One pass, no look at the entries themselves, so that large
+// folders are read quickly. False when the folder cannot be read.
+bool forEachEntryName(const QString& folder, const std::function<void(QByteArrayView name)>& visit);
+
+// Copies `source` into a new file of `folder` whose name begins with `namePrefix` and ends
+// in random characters, and flushes it to the disk. On success `temporaryPath` names it;
+// on failure nothing is left behind.
+FileResult copyToTemporaryFile(const QString& source, const QString& folder, const QString& namePrefix,
+                               QString* temporaryPath);
+
+// Gives the file `temporaryPath` the name `finalName` and drops the temporary name, in one
+// step that never replaces an existing file: EEXIST when `finalName` is taken. Either the
+// whole file appears under `finalName` or nothing does.
+FileResult publishWithoutReplacing(const QString& temporaryPath, const QString& finalName);
+
+// Removes a file; the result is for callers that care.
+FileResult removeFile(const QString& path);
+
+} // namespace platform

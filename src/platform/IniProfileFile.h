@@ -1,0 +1,28 @@
+#pragma once
+
+#include "platform/ProfileFile.h"
+
+namespace platform {
+
+// Profile files read and written the way the Windows profile functions do it.
+//
+// Encodings: a byte-order mark selects UTF-16 LE, UTF-16 BE or UTF-8; a file without one is
+// UTF-8 when its bytes are valid UTF-8 and Windows-1252 otherwise (files written on Windows).
+// A write keeps the file's encoding, byte-order mark and the line end of every line it does
+// not change; a new file is UTF-8 without a byte-order mark and ends its lines with "\n".
+//
+// Only a regular file of at most 16 MiB that decodes cleanly and holds no control
+// characters (other than tab, line and page breaks and 0x1A) counts as a profile file.
+// Anything else reads as missing and is never rewritten, so that a wrong file name cannot
+// destroy someone's data.
+class IniProfileFile : public ProfileFile {
+public:
+    QString readString(const QString& fileName, const QString& section, const QString& key,
+                       const QString& defaultValue, int maxChars) override;
+    // Also false when a name or the value holds a line break, or the key holds "=" or
+    // begins with "[" or ";": such a text would read back as other lines than were written.
+    bool writeString(const QString& fileName, const QString& section, const QString& key,
+                     const QString& value) override;
+};
+
+} // namespace platform

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "platform/WindowBus.h"
+
+#include <optional>
+
+namespace platform {
+
+// The window bus of one Linux user: a folder holding the message-number table, one entry
+// file and one local socket per window (docs/host-protocol.md describes every file and frame).
+class LocalWindowBus : public WindowBus {
+public:
+    // Uses defaultFolder(), looked up anew at every call, so that a changed XDG_RUNTIME_DIR
+    // (an isolated test installation) moves the bus with it.
+    LocalWindowBus() = default;
+    // Uses a fixed folder.
+    explicit LocalWindowBus(const QString& folder);
+
+    // $XDG_RUNTIME_DIR/kelvo-bus, or /tmp/kelvo-bus-<uid> when XDG_RUNTIME_DIR is not set.
+    static QString defaultFolder();
+    QString folder() const;
+
+    quint32 registerWindowMessage(const QString& name) override;
+    QString messageName(quint32 msg) override;
+    std::unique_ptr<WindowRegistration> registerWindow(const WindowDefinition& definition,
+                                                       QString* error = nullptr) override;
+    WindowHandle findWindow(const QString& className, const QString& title) override;
+    QList<WindowInfo> enumWindows() override;
+    bool isWindow(WindowHandle window) override;
+    qint64 sendMessage(WindowHandle window, quint32 msg, qint64 wParam, qint64 lParam) override;
+    bool sendMessageTimeout(WindowHandle window, quint32 msg, qint64 wParam, qint64 lParam, int timeoutMs,
+                            qint64* result = nullptr) override;
+    bool activate(WindowHandle window, int timeoutMs = 5000) override;
+
+private:
+    std::optional<qint64> transact(quint32 kind, WindowHandle window, quint32 msg, qint64 wParam,
+                                   qint64 lParam, int timeoutMs);
+
+    QString m_fixedFolder;
+};
+
+} // namespace platform

@@ -1,0 +1,116 @@
+#include "platform/QtDialogService.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+
+#include <cstdio>
+
+namespace platform {
+
+namespace {
+
+QMessageBox::Icon iconOf(DialogKind kind) {
+    switch (kind) {
+    case DialogKind::Information:
+        return QMessageBox::Information;
+    case DialogKind::Warning:
+        return QMessageBox::Warning;
+    case DialogKind::Error:
+        return QMessageBox::Critical;
+    case DialogKind::Question:
+    case DialogKind::Confirmation:
+        break;
+    }
+    return QMessageBox::Question;
+}
+
+QMessageBox::StandardButton standardButtonOf(DialogButton button) {
+    switch (button) {
+    case DialogButton::Ok:
+        return QMessageBox::Ok;
+    case DialogButton::Yes:
+        return QMessageBox::Yes;
+    case DialogButton::No:
+        return QMessageBox::No;
+    case DialogButton::Cancel:
+        return QMessageBox::Cancel;
+    case DialogButton::None:
+        break;
+    }
+    return QMessageBox::NoButton;
+}
+
+DialogButton dialogButtonOf(QMessageBox::StandardButton button) {
+    switch (button) {
+    case QMessageBox::Ok:
+        return DialogButton::Ok;
+    case QMessageBox::Yes:
+        return DialogButton::Yes;
+    case QMessageBox::No:
+        return DialogButton::No;
+    case QMessageBox::Cancel:
+        return DialogButton::Cancel;
+    default:
+        return DialogButton::None;
+    }
+}
+
+bool widgetsAvailable() {
+    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
+}
+
+} // namespace
+
+QString StandardDialogTitle(DialogKind kind) {
+    switch (kind) {
+    case DialogKind::Information:
+        return QStringLiteral("Information");
+    case DialogKind::Warning:
+        return QStringLiteral("Warning");
+    case DialogKind::Error:
+        return QStringLiteral("Error");
+    case DialogKind::Question:
+        return QStringLiteral("Question");
+    case DialogKind::Confirmation:
+        break;
+    }
+    return QStringLiteral("Confirm");
+}
+
+QString DisplayText(const QString& text) {
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
+}
+
+DialogButton QtDialogService::show(const DialogRequest& request) {
+    const QString title = request.title.isEmpty() ? StandardDialogTitle(request.kind) : request.title;
+    if (!widgetsAvailable()) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(DisplayText(request.text)));
+        return DialogButton::None;
+    }
+    QMessageBox::StandardButtons buttons;
+    for (const DialogButton button : request.buttons)
+        buttons |= standardButtonOf(button);
+    // The box may outlive neither its parent nor a nested loop that deletes that parent.
+    QPointer<QMessageBox> box = new QMessageBox(iconOf(request.kind), title, DisplayText(request.text),
+                                                buttons, QApplication::activeWindow());
+    if (QAbstractButton* defaultButton = box->button(standardButtonOf(request.defaultButton)))
+        box->setDefaultButton(qobject_cast<QPushButton*>(defaultButton));
+    box->exec();
+    if (!box)
+        return DialogButton::None;
+    const DialogButton chosen =
+        box->clickedButton() ? dialogButtonOf(box->standardButton(box->clickedButton())) : DialogButton::None;
+    delete box.data();
+    return chosen;
+}
+
+std::unique_ptr<DialogService> DialogService::makeDefault() {
+    return std::make_unique<QtDialogService>();
+}
+
+} // namespace platform

@@ -1,0 +1,131 @@
+#include "tools/KelvoPowerHandler.h"
+
+#include "platform/PowerEvents.h"
+#include "tools/KelvoDatabase.h"
+#include "tools/KelvoMessages.h"
+
+#include <QPointer>
+#include <QThread>
+
+#include <cstdlib>
+#include <exception>
+
+namespace {
+
+QList<QPointer<TADOConnection>>& registeredConnections() {
+    static QList<QPointer<TADOConnection>> connections;
+    return connections;
+}
+
+QString failureText(const std::exception& failure) {
+    return QString::fromUtf8(failure.what());
+}
+
+// The connection string for the failure report, with the password left out: the report
+// is shown to the user, and the stored login is kept encrypted precisely to stay unseen.
+QString withoutPassword(const QString& connectionString) {
+    QStringList parts = connectionString.split(QLatin1Char(';'));
+    for (QString& part : parts) {
+        if (part.trimmed().startsWith(QStringLiteral("Password="), Qt::CaseInsensitive))
+            part = part.left(part.indexOf(QLatin1Char('=')) + 1) + QStringLiteral("***");
+    }
+    return parts.join(QLatin1Char(';'));
+}
+
+QString ownerName(const TADOConnection& connection) {
+    return connection.parent() ? connection.parent()->objectName() : QString();
+}
+
+void reconnect(TADOConnection& connection) {
+    connection.Open();
+    connection.BeginTrans();
+}
+
+} // namespace
+
+void RegisterPowerConnection(TADOConnection* connection) {
+    if (connection && !registeredConnections().contains(connection))
+        registeredConnections().append(connection);
+}
+
+void UnregisterPowerConnection(TADOConnection* connection) {
+    registeredConnections().removeAll(connection);
+}
+
+QList<TADOConnection*> PowerConnections() {
+    QList<TADOConnection*> connections;
+    for (const QPointer<TADOConnection>& connection : registeredConnections()) {
+        if (connection)
+            connections.append(connection.data());
+    }
+    return connections;
+}
+
+void HandleSuspend(const QList<TADOConnection*>& connections) {
+    for (TADOConnection* connection : connections) {
+        if (connection->Connected()) {
+            connection->Close();
+            connection->SetTag(kSuspendedConnectionTag);
+        }
+    }
+}
+
+void HandleResume(const QList<TADOConnection*>& connections, const TResumeOptions& options) {
+    QThread::msleep(static_cast<unsigned long>(options.wait.count()));
+
+    bool success = true;
+    int count = 0;
+    QString report;
+    for (TADOConnection* connection : connections) {
+        if (connection->Tag() != kSuspendedConnectionTag)
+            continue;
+        try {
+            connection->Close();
+            reconnect(*connection);
+            ++count;
+        } catch (const std::exception& failure) {
+            const QString question =
+                QStringLiteral(
+                    "Databasanslutningen har avbrutits på ett felaktigt sätt!\rOch det automatiska "
+                    "återanslutningsförsöket resulterade i följande fel:") +
+                QStringLiteral("\r\r") + failureText(failure) + QStringLiteral("\r\r") +
+                QStringLiteral("Försöka ansluta igen?");
+            if (!ConfirmMessage(question))
+                continue;
+            try {
+                reconnect(*connection);
+            } catch (const std::exception&) {
+                success = false;
+                report += QStringLiteral("Det gick inte att återansluta") + QLatin1Char(' ') +
+                          ownerName(*connection) + QLatin1Char('.') + connection->objectName() +
+                          QLatin1Char('!') + QLatin1Char('\r') + QStringLiteral("ConnectionString = ") +
+                          withoutPassword(connection->ConnectionString()) + QStringLiteral("\r\r");
+            }
+        }
+    }
+
+    if (success) {
+        InformationMessage(
+            QStringLiteral("Programmet har återanslutit") + QLatin1Char(' ') + QString::number(count) +
+            QLatin1Char(' ') +
+            QStringLiteral("anslutningar till databasen. Kontrollera att ingen data förlorats."));
+        return;
+    }
+    InformationMessage(QStringLiteral("Det gick inte att ansluta till databasen igen. Programmet avslutas.") +
+                       QStringLiteral("\r\r") + report);
+    if (options.terminate)
+        options.terminate(1);
+    else
+        std::exit(1); // at once: the program cannot go on without its database
+}
+
+TfrmKelvoTools::TfrmKelvoTools(platform::PowerEvents& events, TResumeOptions options, QObject* parent)
+    : QObject(parent)
+    , m_options(std::move(options)) {
+    connect(&events, &platform::PowerEvents::suspending, this, [] { HandleSuspend(PowerConnections()); });
+    connect(&events, &platform::PowerEvents::resumed, this,
+            [this] { HandleResume(PowerConnections(), m_options); });
+}
+
+TfrmKelvoTools::TfrmKelvoTools(QObject* parent)
+    : TfrmKelvoTools(platform::powerEvents(), {}, parent) {}

@@ -1,0 +1,505 @@
+#include "TestEnvironment.h"
+
+#include "platform/RegFileRegistry.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using platform::Hive;
+using platform::RegFileRegistry;
+using platform::RegResult;
+using platform::RegType;
+using platform::RegValue;
+
+namespace {
+
+RegValue text(const QString& name, const QString& data) {
+    RegValue value;
+    value.name = name;
+    value.text = data;
+    return value;
+}
+
+RegValue dword(const QString& name, quint32 data) {
+    RegValue value;
+    value.name = name;
+    value.type = RegType::DWord;
+    value.dword = data;
+    return value;
+}
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+// Runs one of our programs; `unprivileged` runs it as "nobody" when the test runs as root
+// (root ignores file permissions).
+Run runProgram(const QString& name, const QStringList& arguments, bool unprivileged = false) {
+    QString program = programPath(name);
+    QStringList args = arguments;
+    if (unprivileged && ::geteuid() == 0) {
+        args = QStringList{u"--reuid=nobody"_qs, u"--regid=nogroup"_qs, u"--clear-groups"_qs, program} + args;
+        program = u"setpriv"_qs;
+    }
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForFinished(60000))
+        qFatal("%s did not finish", qPrintable(name));
+    return Run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+               QString::fromUtf8(process.readAllStandardOutput()),
+               QString::fromUtf8(process.readAllStandardError())};
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+mode_t modeOf(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+QStringList setAsideFiles(const QString& hiveFile) {
+    const QFileInfo info(hiveFile);
+    return QDir(info.path()).entryList({info.fileName() + u".corrupt-*"_qs}, QDir::Files);
+}
+
+const QString kKey = u"SOFTWARE\\Kelvo\\Test\\XRay"_qs;
+
+} // namespace
+
+class TestRegistry : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void hiveFilesFollowTheEnvironment() {
+        TestEnvironment env;
+        QCOMPARE(RegFileRegistry::hiveFile(Hive::CurrentUser),
+                 env.path(u"config/kelvo/HKEY_CURRENT_USER.reg"_qs));
+        QCOMPARE(RegFileRegistry::hiveFile(Hive::LocalMachine),
+                 env.path(u"machine/HKEY_LOCAL_MACHINE.reg"_qs));
+        env.setVariable("KELVO_MACHINE_DIR", QString());
+        env.setVariable("XDG_CONFIG_HOME", QString());
+        env.setVariable("HOME", env.path(u"home"_qs));
+        QCOMPARE(RegFileRegistry::hiveFile(Hive::LocalMachine), u"/etc/kelvo/HKEY_LOCAL_MACHINE.reg"_qs);
+        QCOMPARE(RegFileRegistry::hiveFile(Hive::CurrentUser),
+                 env.path(u"home/.config/kelvo/HKEY_CURRENT_USER.reg"_qs));
+    }
+
+    void valuesRoundTrip_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("data");
+        QTest::newRow("plain") << u"Preview"_qs << u"1"_qs;
+        QTest::newRow("empty text") << u"Empty"_qs << QString();
+        QTest::newRow("default value") << QString() << u"the default"_qs;
+        QTest::newRow("blanks kept") << u"Spaces"_qs << u"  1  "_qs;
+        QTest::newRow("quotes and backslashes") << u"Q\"u\\ote"_qs << u"C:\\Dir\\\"x\"\\"_qs;
+        QTest::newRow("ends in a backslash") << u"Path"_qs << u"D:\\Dental Apps\\"_qs;
+        QTest::newRow("newlines") << u"Lines"_qs << u"one\ntwo\r\nthree\r"_qs;
+        QTest::newRow("tab and control") << u"Ctl"_qs << u"a\tb\x01\x1f\x7f"_qs;
+        QTest::newRow("embedded NUL") << u"Nul"_qs << QString::fromUtf16(u"a\0b\0", 4);
+        QTest::newRow("Swedish and beyond") << u"Åtgärd"_qs << u"räksmörgås 𝄞 日本"_qs;
+        QTest::newRow("lone surrogate") << u"Half"_qs << QString(QChar(0xd800)) + u"x"_qs;
+        QTest::newRow("brackets and equals in the name") << u"[a]=b;c"_qs << u"[HKEY_CURRENT_USER\\x]"_qs;
+        QTest::newRow("at sign as a name") << u"@"_qs << u"not the default"_qs;
+        QTest::newRow("looks like a header") << u"H"_qs << u"Windows Registry Editor Version 5.00"_qs;
+        QTest::newRow("long hex text") << u"Long"_qs << QString(300, u'\n');
+    }
+    void valuesRoundTrip() {
+        QFETCH(QString, name);
+        QFETCH(QString, data);
+        TestEnvironment env;
+        RegFileRegistry writer;
+        QVERIFY(writer.setValue(Hive::CurrentUser, kKey, text(u"Before"_qs, u"b"_qs)).ok);
+        const RegResult result = writer.setValue(Hive::CurrentUser, kKey, text(name, data));
+        QVERIFY2(result.ok, qPrintable(result.error));
+        QVERIFY(writer.setValue(Hive::CurrentUser, kKey, text(u"After"_qs, u"a"_qs)).ok);
+
+        RegFileRegistry reader; // reads the file afresh
+        QVERIFY(reader.hiveStatus(Hive::CurrentUser).ok);
+        const auto stored = reader.value(Hive::CurrentUser, kKey, name);
+        QVERIFY(stored.has_value());
+        QCOMPARE(stored->type, RegType::String);
+        QCOMPARE(stored->text, data);
+        QCOMPARE(reader.value(Hive::CurrentUser, kKey, u"Before"_qs)->text, u"b"_qs);
+        QCOMPARE(reader.value(Hive::CurrentUser, kKey, u"After"_qs)->text, u"a"_qs);
+        QCOMPARE(reader.values(Hive::CurrentUser, kKey).size(), 3);
+    }
+
+    void dwordsRoundTrip_data() {
+        QTest::addColumn<quint32>("number");
+        QTest::newRow("zero") << 0u;
+        QTest::newRow("ten") << 10u;
+        QTest::newRow("largest") << 0xffffffffu;
+    }
+    void dwordsRoundTrip() {
+        QFETCH(quint32, number);
+        TestEnvironment env;
+        QVERIFY(RegFileRegistry().setValue(Hive::LocalMachine, kKey, dword(u"NetMode"_qs, number)).ok);
+        const auto stored = RegFileRegistry().value(Hive::LocalMachine, kKey, u"netmode"_qs);
+        QVERIFY(stored.has_value());
+        QCOMPARE(stored->type, RegType::DWord);
+        QCOMPARE(stored->dword, number);
+        QVERIFY(readFile(RegFileRegistry::hiveFile(Hive::LocalMachine))
+                    .contains("\"NetMode\"=dword:" + QByteArray::number(number, 16).rightJustified(8, '0')));
+    }
+
+    void fileIsRegeditText() {
+        TestEnvironment env;
+        RegFileRegistry registry;
+        QVERIFY(registry.setValue(Hive::CurrentUser, u"Software\\Kelvo"_qs, text(u"A"_qs, u"x\"y"_qs)).ok);
+        QVERIFY(registry.setValue(Hive::CurrentUser, u"Software\\Kelvo"_qs, text(QString(), u"d"_qs)).ok);
+        QCOMPARE(readFile(RegFileRegistry::hiveFile(Hive::CurrentUser)),
+                 QByteArray("Windows Registry Editor Version 5.00\n\n"
+                            "[HKEY_CURRENT_USER\\Software]\n\n"
+                            "[HKEY_CURRENT_USER\\Software\\Kelvo]\n"
+                            "@=\"d\"\n"
+                            "\"A\"=\"x\\\"y\"\n\n"));
+        QCOMPARE(modeOf(RegFileRegistry::hiveFile(Hive::CurrentUser)), mode_t(0600));
+    }
+
+    void namesIgnoreLetterCase() {
+        TestEnvironment env;
+        RegFileRegistry registry;
+        QVERIFY(
+            registry.setValue(Hive::CurrentUser, u"SOFTWARE\\Kelvo\\XRay"_qs, text(u"Preview"_qs, u"1"_qs))
+                .ok);
+        QVERIFY(
+            registry.setValue(Hive::CurrentUser, u"software\\KELVO\\xray"_qs, text(u"PREVIEW"_qs, u"0"_qs))
+                .ok);
+        QVERIFY(registry.setValue(Hive::CurrentUser, u"Software\\Kelvo\\ÅÄÖ"_qs, text(u"Ä"_qs, u"x"_qs)).ok);
+
+        RegFileRegistry reader;
+        const QList<RegValue> values = reader.values(Hive::CurrentUser, u"SoftWare\\kelvo\\XRAY"_qs);
+        QCOMPARE(values.size(), 1);
+        QCOMPARE(values[0].name, u"Preview"_qs); // the spelling first used
+        QCOMPARE(values[0].text, u"0"_qs);       // the data last written
+        QCOMPARE(reader.subKeys(Hive::CurrentUser, u"SOFTWARE\\KELVO"_qs),
+                 QStringList({u"XRay"_qs, u"ÅÄÖ"_qs}));
+        QCOMPARE(reader.value(Hive::CurrentUser, u"software\\kelvo\\åäö"_qs, u"ä"_qs)->text, u"x"_qs);
+        QVERIFY(reader.keyExists(Hive::CurrentUser, u"\\software\\\\kelvo\\"_qs));
+        QVERIFY(!reader.keyExists(Hive::LocalMachine, u"software\\kelvo"_qs));
+    }
+
+    void keysAndDeletion() {
+        TestEnvironment env;
+        RegFileRegistry registry;
+        QVERIFY(registry.createKey(Hive::CurrentUser, u"A\\B\\C"_qs).ok);
+        QVERIFY(registry.setValue(Hive::CurrentUser, u"A\\B"_qs, text(u"v"_qs, u"1"_qs)).ok);
+        QVERIFY(registry.setValue(Hive::CurrentUser, u"A\\B"_qs, text(u"w"_qs, u"2"_qs)).ok);
+        QVERIFY(registry.keyExists(Hive::CurrentUser, u"A\\B\\C"_qs));
+        QVERIFY(registry.values(Hive::CurrentUser, u"A\\B\\C"_qs).isEmpty());
+
+        QVERIFY(registry.deleteValue(Hive::CurrentUser, u"A\\B"_qs, u"V"_qs).ok);
+        QVERIFY(!registry.value(Hive::CurrentUser, u"A\\B"_qs, u"v"_qs));
+        QCOMPARE(registry.value(Hive::CurrentUser, u"A\\B"_qs, u"w"_qs)->text, u"2"_qs);
+        QVERIFY(!registry.deleteValue(Hive::CurrentUser, u"A\\B"_qs, u"v"_qs).ok);
+        QVERIFY(!registry.deleteKey(Hive::CurrentUser, u"A\\X"_qs).ok);
+        QVERIFY(!registry.deleteKey(Hive::CurrentUser, QString()).ok);
+
+        QVERIFY(registry.deleteKey(Hive::CurrentUser, u"a\\b"_qs).ok);
+        RegFileRegistry reader;
+        QVERIFY(reader.keyExists(Hive::CurrentUser, u"A"_qs));
+        QVERIFY(!reader.keyExists(Hive::CurrentUser, u"A\\B"_qs));
+        QVERIFY(!reader.keyExists(Hive::CurrentUser, u"A\\B\\C"_qs));
+    }
+
+    void namesWithoutATextFormAreRefused() {
+        TestEnvironment env;
+        RegFileRegistry registry;
+        const RegResult result = registry.setValue(Hive::CurrentUser, kKey, text(u"two\nlines"_qs, u"x"_qs));
+        QVERIFY(!result.ok);
+        QCOMPARE(result.error, qt_error_string(EINVAL));
+        QVERIFY(!registry.createKey(Hive::CurrentUser, u"a\tb"_qs).ok);
+        QVERIFY(!QFile::exists(RegFileRegistry::hiveFile(Hive::CurrentUser)));
+    }
+
+    void handWrittenFilesAreRead_data() {
+        QTest::addColumn<QByteArray>("file");
+        const QByteArray body = "; a comment\r\n"
+                                "\r\n"
+                                "[HKEY_CURRENT_USER\\Software\\Kelvo]\r\n"
+                                "\"Text\" = \"hello\"\r\n"
+                                "\"Number\"=dword:0000002A\r\n"
+                                "\"Hex\"=hex(4):2a,00,00,00\r\n"
+                                "\"Wrapped\"=hex(1):68,00,\\\r\n"
+                                "    69,00,00,00\r\n"
+                                "\"Gone\"=\"x\"\r\n"
+                                "\"Gone\"=-\r\n"
+                                "[HKEY_CURRENT_USER\\Software\\Old]\r\n"
+                                "[-HKEY_CURRENT_USER\\Software\\Old]\r\n";
+        QTest::newRow("UTF-8 with CR LF") << "Windows Registry Editor Version 5.00\r\n\r\n" + body;
+        QTest::newRow("UTF-8 with a byte-order mark")
+            << "\xef\xbb\xbfWindows Registry Editor Version 5.00\r\n" + body;
+        const QString wide = u"Windows Registry Editor Version 5.00\r\n"_qs + QString::fromUtf8(body);
+        QTest::newRow("UTF-16LE as regedit exports")
+            << QByteArray("\xff\xfe") +
+                   QByteArray(reinterpret_cast<const char*>(wide.utf16()), wide.size() * 2);
+    }
+    void handWrittenFilesAreRead() {
+        QFETCH(QByteArray, file);
+        TestEnvironment env;
+        writeFile(RegFileRegistry::hiveFile(Hive::CurrentUser), file);
+        RegFileRegistry registry;
+        QVERIFY2(registry.hiveStatus(Hive::CurrentUser).ok,
+                 qPrintable(registry.hiveStatus(Hive::CurrentUser).error));
+        const QString key = u"Software\\Kelvo"_qs;
+        QCOMPARE(registry.value(Hive::CurrentUser, key, u"Text"_qs)->text, u"hello"_qs);
+        QCOMPARE(registry.value(Hive::CurrentUser, key, u"Number"_qs)->dword, 42u);
+        QCOMPARE(registry.value(Hive::CurrentUser, key, u"Hex"_qs)->dword, 42u);
+        QCOMPARE(registry.value(Hive::CurrentUser, key, u"Wrapped"_qs)->text, u"hi"_qs);
+        QVERIFY(!registry.value(Hive::CurrentUser, key, u"Gone"_qs));
+        QVERIFY(!registry.keyExists(Hive::CurrentUser, u"Software\\Old"_qs));
+        // A change keeps everything that was there.
+        QVERIFY(registry.setValue(Hive::CurrentUser, key, text(u"New"_qs, u"n"_qs)).ok);
+        RegFileRegistry reader;
+        QCOMPARE(reader.value(Hive::CurrentUser, key, u"Wrapped"_qs)->text, u"hi"_qs);
+        QCOMPARE(reader.values(Hive::CurrentUser, key).size(), 5);
+    }
+
+    void damagedHiveIsKeptAside_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("line");
+        const QByteArray good = "Windows Registry Editor Version 5.00\n\n"
+                                "[HKEY_CURRENT_USER\\Software\\Kelvo]\n"
+                                "\"Preview\"=\"1\"\n"
+                                "\"Multi\"=hex(1):61,00,0a,00,\\\n"
+                                "  62,00,00,00\n";
+        QTest::newRow("empty file") << QByteArray() << 1;
+        QTest::newRow("cut inside the header") << good.left(20) << 1;
+        QTest::newRow("cut inside a quoted text") << good.left(good.indexOf("\"1\"") + 2) << 4;
+        QTest::newRow("cut inside continued hex data") << good.left(good.indexOf("0a,00,\\") + 7) << 5;
+        QTest::newRow("binary garbage") << QByteArray("\x7f"
+                                                      "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0",
+                                                      16)
+                                        << 1;
+        QTest::newRow("garbage after the header") << good + QByteArray("\x01\x02\x03\n") << 7;
+        QTest::newRow("not UTF-8") << good + "\"B\"=\"\xe4\"\n" << 7;
+        QTest::newRow("value before any key")
+            << QByteArray("Windows Registry Editor Version 5.00\n\"A\"=\"1\"\n") << 2;
+        QTest::newRow("key of the other hive")
+            << QByteArray("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software]\n") << 3;
+        QTest::newRow("unknown value type") << good + "\"E\"=hex(2):41,00,00,00\n" << 7;
+        QTest::newRow("bad dword") << good + "\"D\"=dword:xyz\n" << 7;
+    }
+    void damagedHiveIsKeptAside() {
+        QFETCH(QByteArray, file);
+        QFETCH(int, line);
+        TestEnvironment env;
+        const QString hive = RegFileRegistry::hiveFile(Hive::CurrentUser);
+        writeFile(hive, file);
+        RegFileRegistry registry;
+
+        // Reads find nothing and say why.
+        QVERIFY(!registry.value(Hive::CurrentUser, u"Software\\Kelvo"_qs, u"Preview"_qs));
+        QVERIFY(!registry.keyExists(Hive::CurrentUser, u"Software"_qs));
+        const RegResult status = registry.hiveStatus(Hive::CurrentUser);
+        QVERIFY(!status.ok);
+        QVERIFY2(status.error.startsWith(hive + u", line "_qs + QString::number(line) + u": "_qs),
+                 qPrintable(status.error));
+        QCOMPARE(readFile(hive), file);
+
+        // A write does not overwrite it: the file is kept aside, byte for byte.
+        const RegResult write =
+            registry.setValue(Hive::CurrentUser, u"Software\\Kelvo"_qs, text(u"A"_qs, u"1"_qs));
+        QVERIFY(!write.ok);
+        QVERIFY2(write.error.contains(u", line "_qs + QString::number(line)), qPrintable(write.error));
+        const QStringList aside = setAsideFiles(hive);
+        QCOMPARE(aside.size(), 1);
+        QVERIFY2(write.error.contains(aside[0]), qPrintable(write.error));
+        QCOMPARE(readFile(QFileInfo(hive).path() + u'/' + aside[0]), file);
+        QVERIFY(!QFile::exists(hive));
+
+        // The hive starts again empty.
+        QVERIFY(registry.setValue(Hive::CurrentUser, u"Software\\Kelvo"_qs, text(u"A"_qs, u"1"_qs)).ok);
+        QCOMPARE(RegFileRegistry().value(Hive::CurrentUser, u"Software\\Kelvo"_qs, u"A"_qs)->text, u"1"_qs);
+        QCOMPARE(setAsideFiles(hive).size(), 1);
+    }
+
+    void unchangedHiveIsNotParsedAgain() {
+        TestEnvironment env;
+        RegFileRegistry writer;
+        QVERIFY(writer.setValue(Hive::CurrentUser, kKey, text(u"A"_qs, u"1"_qs)).ok);
+        RegFileRegistry reader;
+        for (int i = 0; i < 100; ++i)
+            QCOMPARE(reader.value(Hive::CurrentUser, kKey, u"A"_qs)->text, u"1"_qs);
+        QCOMPARE(reader.parseCount(), 1);
+
+        // Another process changes the hive: the next read sees it.
+        const Run run = runProgram(u"ravlek-reg"_qs, {u"add"_qs, u"HKCU\\"_qs + kKey, u"/v"_qs, u"A"_qs,
+                                                      u"/d"_qs, u"2"_qs, u"/f"_qs});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(reader.value(Hive::CurrentUser, kKey, u"A"_qs)->text, u"2"_qs);
+        QCOMPARE(reader.parseCount(), 2);
+
+        // An edit in place of the same size is told apart by its modification time.
+        const QString hive = RegFileRegistry::hiveFile(Hive::CurrentUser);
+        QByteArray bytes = readFile(hive);
+        bytes.replace("\"A\"=\"2\"", "\"A\"=\"3\"");
+        {
+            QFile file(hive);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            QVERIFY(file.write(bytes) == bytes.size());
+            QVERIFY(
+                file.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
+        }
+        QCOMPARE(reader.value(Hive::CurrentUser, kKey, u"A"_qs)->text, u"3"_qs);
+        QCOMPARE(reader.parseCount(), 3);
+
+        // Its own writes need no parse either.
+        QVERIFY(reader.setValue(Hive::CurrentUser, kKey, text(u"B"_qs, u"4"_qs)).ok);
+        QCOMPARE(reader.value(Hive::CurrentUser, kKey, u"B"_qs)->text, u"4"_qs);
+        QCOMPARE(reader.parseCount(), 3);
+    }
+
+    void concurrentProcessesLoseNothing() {
+        TestEnvironment env;
+        const int writers = 24;
+        std::vector<std::unique_ptr<QProcess>> processes;
+        for (int i = 0; i < writers; ++i) {
+            auto process = std::make_unique<QProcess>();
+            process->start(programPath(u"ravlek-reg"_qs),
+                           {u"add"_qs, u"HKLM\\"_qs + kKey, u"/v"_qs, u"Writer%1"_qs.arg(i), u"/d"_qs,
+                            QString::number(i), u"/f"_qs});
+            processes.push_back(std::move(process));
+        }
+        for (auto& process : processes) {
+            QVERIFY(process->waitForFinished(60000));
+            QCOMPARE(process->exitCode(), 0);
+        }
+        RegFileRegistry reader;
+        QCOMPARE(reader.values(Hive::LocalMachine, kKey).size(), writers);
+        for (int i = 0; i < writers; ++i)
+            QCOMPARE(reader.value(Hive::LocalMachine, kKey, u"Writer%1"_qs.arg(i))->text, QString::number(i));
+        QDir folder(QFileInfo(RegFileRegistry::hiveFile(Hive::LocalMachine)).path());
+        QCOMPARE(folder.entryList({u"*.tmp-*"_qs}, QDir::Files), QStringList()); // no leftovers
+    }
+
+    void writerWaitsForTheLock() {
+        TestEnvironment env;
+        const QString hive = RegFileRegistry::hiveFile(Hive::CurrentUser);
+        QVERIFY(RegFileRegistry().createKey(Hive::CurrentUser, kKey).ok);
+        const int lock = ::open(QFile::encodeName(hive + u".lock"_qs).constData(), O_RDWR | O_CLOEXEC);
+        QVERIFY(lock >= 0);
+        QCOMPARE(::flock(lock, LOCK_EX), 0);
+
+        QProcess writer;
+        writer.start(programPath(u"ravlek-reg"_qs),
+                     {u"add"_qs, u"HKCU\\"_qs + kKey, u"/v"_qs, u"Late"_qs, u"/d"_qs, u"x"_qs, u"/f"_qs});
+        QVERIFY(writer.waitForStarted());
+        QVERIFY(!writer.waitForFinished(500)); // still waiting for the lock
+        QVERIFY(!RegFileRegistry().value(Hive::CurrentUser, kKey, u"Late"_qs));
+
+        ::close(lock);
+        QVERIFY(writer.waitForFinished(60000));
+        QCOMPARE(writer.exitCode(), 0);
+        QCOMPARE(RegFileRegistry().value(Hive::CurrentUser, kKey, u"Late"_qs)->text, u"x"_qs);
+    }
+
+    void refusedWriteGivesTheSystemsText() {
+        TestEnvironment env;
+        // A machine folder that cannot be made: the path runs through a file.
+        env.writeFile(u"not-a-folder"_qs, "x");
+        env.setVariable("KELVO_MACHINE_DIR", env.path(u"not-a-folder/kelvo"_qs));
+        const RegResult result = RegFileRegistry().setValue(Hive::LocalMachine, kKey, text(u"A"_qs, u"1"_qs));
+        QVERIFY(!result.ok);
+        QCOMPARE(result.error, qt_error_string(ENOTDIR));
+    }
+
+    void ordinaryUserCannotWriteTheMachineHive() {
+        TestEnvironment env;
+        QVERIFY(QFile::setPermissions(env.root(),
+                                      QFile::permissions(env.root()) | QFile::ExeOther | QFile::ReadOther));
+        RegFileRegistry registry;
+        QVERIFY(registry.setValue(Hive::LocalMachine, kKey, text(u"A"_qs, u"old"_qs)).ok);
+        const QString machine = env.path(u"machine"_qs);
+        if (::geteuid() != 0)
+            QVERIFY(QFile::setPermissions(machine, QFile::ReadOwner | QFile::ExeOwner));
+        const QByteArray before = readFile(RegFileRegistry::hiveFile(Hive::LocalMachine));
+
+        const Run run = runProgram(
+            u"ravlek-reg"_qs,
+            {u"add"_qs, u"HKLM\\"_qs + kKey, u"/v"_qs, u"A"_qs, u"/d"_qs, u"new"_qs, u"/f"_qs}, true);
+        QCOMPARE(run.exitCode, 1);
+        QCOMPARE(run.err.trimmed(), u"ERROR: "_qs + qt_error_string(EACCES));
+        QCOMPARE(readFile(RegFileRegistry::hiveFile(Hive::LocalMachine)), before);
+        QFile::setPermissions(machine, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    void keyOpenToEveryoneOpensTheMachineHive() {
+        TestEnvironment env;
+        QVERIFY(QFile::setPermissions(env.root(),
+                                      QFile::permissions(env.root()) | QFile::ExeOther | QFile::ReadOther));
+        RegFileRegistry registry;
+        const QString hive = RegFileRegistry::hiveFile(Hive::LocalMachine);
+        const QString folder = QFileInfo(hive).path();
+        QVERIFY(registry.setValue(Hive::LocalMachine, u"Existing"_qs, text(u"A"_qs, u"1"_qs), false).ok);
+        QCOMPARE(modeOf(hive), mode_t(0644));
+        // An existing key stays as it is.
+        QVERIFY(registry.setValue(Hive::LocalMachine, u"Existing"_qs, text(u"B"_qs, u"2"_qs), true).ok);
+        QCOMPARE(modeOf(hive), mode_t(0644));
+        QVERIFY(modeOf(folder) != 0777);
+        // A new one opens the folder, the lock and the hive to every user.
+        QVERIFY(registry.setValue(Hive::LocalMachine, kKey, text(u"A"_qs, u"1"_qs), true).ok);
+        QCOMPARE(modeOf(folder), mode_t(0777));
+        QCOMPARE(modeOf(hive), mode_t(0666));
+        QCOMPARE(modeOf(hive + u".lock"_qs), mode_t(0666));
+        // Later writes keep the hive open.
+        QVERIFY(registry.setValue(Hive::LocalMachine, kKey, text(u"B"_qs, u"2"_qs), false).ok);
+        QCOMPARE(modeOf(hive), mode_t(0666));
+
+        const Run run = runProgram(
+            u"ravlek-reg"_qs,
+            {u"add"_qs, u"HKLM\\"_qs + kKey, u"/v"_qs, u"C"_qs, u"/d"_qs, u"3"_qs, u"/f"_qs}, true);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(registry.value(Hive::LocalMachine, kKey, u"C"_qs)->text, u"3"_qs);
+        QCOMPARE(registry.value(Hive::LocalMachine, kKey, u"A"_qs)->text, u"1"_qs);
+    }
+
+    void userHiveIsNeverOpenedToEveryone() {
+        TestEnvironment env;
+        QVERIFY(RegFileRegistry().setValue(Hive::CurrentUser, kKey, text(u"A"_qs, u"1"_qs), true).ok);
+        const QString hive = RegFileRegistry::hiveFile(Hive::CurrentUser);
+        QCOMPARE(modeOf(hive), mode_t(0600));
+        QCOMPARE(modeOf(QFileInfo(hive).path()) & 0077, mode_t(0));
+    }
+
+    void batchIsAllOrNothing() {
+        TestEnvironment env;
+        RegFileRegistry registry;
+        using Kind = platform::RegChange::Kind;
+        const QList<platform::RegChange> bad = {
+            {Kind::SetValue, u"A"_qs, text(u"x"_qs, u"1"_qs)},
+            {Kind::DeleteKey, QString(), {}}, // the hive itself cannot go
+        };
+        QVERIFY(!registry.apply(Hive::CurrentUser, bad).ok);
+        QVERIFY(!registry.keyExists(Hive::CurrentUser, u"A"_qs));
+        const QList<platform::RegChange> good = {
+            {Kind::SetValue, u"A"_qs, text(u"x"_qs, u"1"_qs)},
+            {Kind::DeleteValue, u"A"_qs, text(u"missing"_qs, QString())},
+            {Kind::DeleteKey, u"Missing"_qs, {}},
+            {Kind::SetValue, u"A\\B"_qs, dword(u"y"_qs, 2)},
+        };
+        QVERIFY(registry.apply(Hive::CurrentUser, good).ok);
+        QCOMPARE(RegFileRegistry().value(Hive::CurrentUser, u"A\\B"_qs, u"y"_qs)->dword, 2u);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRegistry)
+#include "tst_registry.moc"
