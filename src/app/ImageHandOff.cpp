@@ -83,14 +83,6 @@ void warnCopyFailed(const QString& source, const QString& newName, const QString
 // However many names other workstations take meanwhile, this many attempts end the search.
 constexpr int kPublishAttempts = 1000;
 
-} // namespace
-
-QString PatientFolder(const QString& outDir, qint32 patientNr) {
-    return outDir + QString::number(patientNr) + QLatin1Char('/');
-}
-
-namespace {
-
 // The running number an entry stands for: the text between the first "_" and the first "."
 // of a name beginning with "Rtg" (any letter case), as a 32-bit number; 0 when there is
 // none. Read from the stored bytes: every character that matters is ASCII, and in UTF-8 no
@@ -114,6 +106,10 @@ qint64 runningNumberOf(QByteArrayView name) {
 }
 
 } // namespace
+
+QString PatientFolder(const QString& outDir, qint32 patientNr) {
+    return outDir + QString::number(patientNr) + QLatin1Char('/');
+}
 
 qint64 NextRunningNumber(const QString& folder) {
     qint64 highest = 0;
@@ -262,7 +258,8 @@ bool StrictToExtended(const QString& text, long double* value) {
 qint32 ResolutionFromPixelSize(long double pixelSize) {
     if (pixelSize == 0)
         return 0;
-    // In this order and in extended precision, as the devices' figures were made.
+    // Divided in this order and in extended precision: halfway cases then round as they
+    // always have for these devices.
     const long double dotsPerInch = std::rint(1.0L / pixelSize * 25.4L);
     if (!(dotsPerInch >= std::numeric_limits<qint32>::min() &&
           dotsPerInch <= std::numeric_limits<qint32>::max()))

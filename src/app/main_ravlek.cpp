@@ -1,10 +1,32 @@
-#include <QApplication>
-#include <QLabel>
+#include "app/MainUnit.h"
+#include "platform/WindowBus.h"
+#include "settings/USettings.h"
+#include "sim/SimulatedDsd.h"
+#include "tools/KelvoPowerHandler.h"
 
-int main(int argc, char* argv[])
-{
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    // A copy already running is brought to the front; this start ends without a window.
+    if (ActivatePreviousInstance())
+        return 0;
+
     QApplication app(argc, argv);
-    QLabel label(QStringLiteral("Ravlek"));
-    label.show();
-    return app.exec();
+    QApplication::setApplicationDisplayName(kApplicationTitle);
+
+    // The application's own window identity, by which a later start finds this copy.
+    platform::WindowDefinition applicationWindow;
+    applicationWindow.className = kApplicationWindowClass;
+    applicationWindow.title = kApplicationTitle;
+    const std::unique_ptr<platform::WindowRegistration> applicationRegistration =
+        platform::windowBus().registerWindow(applicationWindow);
+
+    // The tools library's power handling keeps the database connection across a suspend.
+    TfrmKelvoTools kelvoTools(&app);
+    RegisterSimulatedDriver();
+
+    TRavlekMainForm mainForm;
+    mainForm.CreateSettingsWindow();
+    mainForm.show();
+    return QApplication::exec();
 }

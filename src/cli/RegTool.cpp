@@ -61,16 +61,21 @@ struct Arguments {
     bool has(const QString& option) const { return options.contains(option); }
 };
 
-bool isOption(const QString& argument) {
-    return argument.size() > 1 &&
-           (argument.startsWith(QLatin1Char('/')) || argument.startsWith(QLatin1Char('-')));
+// "/x" or "-x" naming one of the command's options; anything else (a file name such as
+// "/tmp/a.reg" included) is a positional argument.
+bool isOption(const QString& argument, const CommandSyntax& syntax) {
+    if (argument.size() < 2 ||
+        !(argument.startsWith(QLatin1Char('/')) || argument.startsWith(QLatin1Char('-'))))
+        return false;
+    const QString name = argument.mid(1).toLower();
+    return syntax.flags.contains(name) || syntax.withValue.contains(name);
 }
 
 std::optional<Arguments> parseArguments(const QStringList& arguments, const CommandSyntax& syntax) {
     Arguments parsed;
     for (qsizetype i = 1; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
-        if (!isOption(argument)) {
+        if (!isOption(argument, syntax)) {
             parsed.positionals.append(argument);
             continue;
         }
@@ -79,7 +84,7 @@ std::optional<Arguments> parseArguments(const QStringList& arguments, const Comm
             return std::nullopt;
         if (syntax.flags.contains(name)) {
             parsed.options.insert(name, QString());
-        } else if (syntax.withValue.contains(name) && i + 1 < arguments.size()) {
+        } else if (i + 1 < arguments.size()) {
             parsed.options.insert(name, arguments[++i]);
         } else {
             return std::nullopt;
@@ -300,6 +305,8 @@ private:
 
     static std::optional<quint32> parseDWord(const QString& data) {
         const QString text = data.trimmed();
+        if (text.isEmpty())
+            return 0; // no /d: the number 0, as reg stores it
         bool ok = false;
         const qulonglong number = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)
                                       ? text.mid(2).toULongLong(&ok, 16)

@@ -45,8 +45,7 @@ const QString kUsage = QStringLiteral(
     "Exit codes: 0 done, 1 simulator files failed, 2 usage, 3 no such device, 4 refused by the\n"
     "device's state, 5 timed out.\n");
 
-QString formatText(qint32 imageFormat)
-{
+QString formatText(qint32 imageFormat) {
     const int depth = (imageFormat >> 16) & 0xFFFF;
     switch (imageFormat & 0xFFFF) {
     case SimFormat::Raw:
@@ -60,11 +59,12 @@ QString formatText(qint32 imageFormat)
     }
 }
 
-std::optional<qint32> parseFormatName(const QString& name)
-{
+std::optional<qint32> parseFormatName(const QString& name) {
     static const QList<std::pair<QString, qint32>> names{
-        {QStringLiteral("dib"), 8 * 65536 + SimFormat::Dib},     {QStringLiteral("raw8"), 8 * 65536 + SimFormat::Raw},
-        {QStringLiteral("raw12"), 12 * 65536 + SimFormat::Raw},  {QStringLiteral("dcm8"), 8 * 65536 + SimFormat::Dicom},
+        {QStringLiteral("dib"), 8 * 65536 + SimFormat::Dib},
+        {QStringLiteral("raw8"), 8 * 65536 + SimFormat::Raw},
+        {QStringLiteral("raw12"), 12 * 65536 + SimFormat::Raw},
+        {QStringLiteral("dcm8"), 8 * 65536 + SimFormat::Dicom},
         {QStringLiteral("dcm12"), 12 * 65536 + SimFormat::Dicom}};
     for (const auto& [known, value] : names) {
         if (known.compare(name, Qt::CaseInsensitive) == 0)
@@ -73,8 +73,7 @@ std::optional<qint32> parseFormatName(const QString& name)
     return std::nullopt;
 }
 
-std::optional<int> parseInt(const QString& text, int minimum)
-{
+std::optional<int> parseInt(const QString& text, int minimum) {
     bool ok = false;
     const int value = text.toInt(&ok);
     if (!ok || value < minimum)
@@ -86,16 +85,14 @@ class SimTool {
 public:
     SimTool(QTextStream& out, QTextStream& err)
         : m_out(out)
-        , m_err(err)
-    {
-    }
+        , m_err(err) {}
 
-    int run(QStringList args)
-    {
+    int run(QStringList args) {
         if (args.isEmpty())
             return usage(QStringLiteral("no command given"));
         const QString command = args.takeFirst().toLower();
-        if (command == QStringLiteral("help") || command == QStringLiteral("--help") || command == QStringLiteral("-h")) {
+        if (command == QStringLiteral("help") || command == QStringLiteral("--help") ||
+            command == QStringLiteral("-h")) {
             m_out << kUsage;
             return SimToolExit::Done;
         }
@@ -127,40 +124,39 @@ public:
     }
 
 private:
-    int usage(const QString& problem)
-    {
+    int usage(const QString& problem) {
         m_err << "ravlek-sim: " << problem << "\n\n" << kUsage;
         return SimToolExit::Usage;
     }
 
-    int fail(int exitCode, const QString& problem)
-    {
+    int fail(int exitCode, const QString& problem) {
         m_err << "ravlek-sim: " << problem << '\n';
         return exitCode;
     }
 
-    SimDeviceFolder folderOf(const SimDevice& device) const { return SimDeviceFolder(m_catalogue.deviceFolder(device)); }
+    SimDeviceFolder folderOf(const SimDevice& device) const {
+        return SimDeviceFolder(m_catalogue.deviceFolder(device));
+    }
 
-    int withDevice(const QString& name, const std::function<int(const SimDevice&)>& action)
-    {
+    int withDevice(const QString& name, const std::function<int(const SimDevice&)>& action) {
         QString error;
         const std::optional<SimDevice> device = m_catalogue.find(name, &error);
         if (!error.isEmpty())
             return fail(SimToolExit::Failed, error);
         if (!device)
-            return fail(SimToolExit::NoDevice, QStringLiteral("no device with type or address \"%1\"").arg(name));
+            return fail(SimToolExit::NoDevice,
+                        QStringLiteral("no device with type or address \"%1\"").arg(name));
         return action(*device);
     }
 
-    int changeConfig(const SimDevice& device, const std::function<void(SimDeviceConfig&)>& change)
-    {
+    int changeConfig(const SimDevice& device, const std::function<void(SimDeviceConfig&)>& change) {
         if (!folderOf(device).updateConfig(change))
-            return fail(SimToolExit::Failed, QStringLiteral("cannot store the settings of %1").arg(device.address));
+            return fail(SimToolExit::Failed,
+                        QStringLiteral("cannot store the settings of %1").arg(device.address));
         return SimToolExit::Done;
     }
 
-    QString stateText(const SimDevice& device) const
-    {
+    QString stateText(const SimDevice& device) const {
         const SimDeviceFolder folder = folderOf(device);
         QStringList parts;
         if (folder.isOpen()) {
@@ -169,7 +165,8 @@ private:
             if (report && report->status != 0) {
                 parts << ScannerStatusWord(report->status);
                 if (report->armed)
-                    parts << QStringLiteral("armed: %1 -> %2").arg(formatText(report->imageFormat), report->imageStore);
+                    parts << QStringLiteral("armed: %1 -> %2")
+                                 .arg(formatText(report->imageFormat), report->imageStore);
             }
         } else {
             parts << QStringLiteral("closed");
@@ -179,15 +176,17 @@ private:
             parts << QStringLiteral("delay %1 ms").arg(*config.exposureDelayMs);
         for (auto it = config.faults.cbegin(); it != config.faults.cend(); ++it) {
             parts << (it->remaining < 0 ? QStringLiteral("fault %1 %2").arg(it.key()).arg(it->code)
-                                        : QStringLiteral("fault %1 %2 (%3 left)").arg(it.key()).arg(it->code).arg(it->remaining));
+                                        : QStringLiteral("fault %1 %2 (%3 left)")
+                                              .arg(it.key())
+                                              .arg(it->code)
+                                              .arg(it->remaining));
         }
         if (config.params)
             parts << QStringLiteral("own params");
         return parts.join(QStringLiteral(", "));
     }
 
-    int list()
-    {
+    int list() {
         QString error;
         const QList<SimDevice> devices = m_catalogue.devices(&error);
         if (!error.isEmpty())
@@ -207,8 +206,7 @@ private:
         return SimToolExit::Done;
     }
 
-    int expose(const SimDevice& device, QStringList args)
-    {
+    int expose(const SimDevice& device, QStringList args) {
         bool wait = false;
         int timeoutMs = 30000;
         while (!args.isEmpty()) {
@@ -240,8 +238,8 @@ private:
         return waitForImage(device, folder, *id, timeoutMs);
     }
 
-    int waitForImage(const SimDevice& device, const SimDeviceFolder& folder, const QString& id, int timeoutMs)
-    {
+    int waitForImage(const SimDevice& device, const SimDeviceFolder& folder, const QString& id,
+                     int timeoutMs) {
         QDeadlineTimer deadline(timeoutMs);
         while (!deadline.hasExpired()) {
             const std::optional<SimDeviceReport> report = folder.report();
@@ -254,16 +252,17 @@ private:
                 return SimToolExit::Done;
             }
             if (report && report->exposureId == id && report->exposureResult == QStringLiteral("ignored"))
-                return fail(SimToolExit::Refused, QStringLiteral("%1 was busy or no longer armed").arg(device.address));
+                return fail(SimToolExit::Refused,
+                            QStringLiteral("%1 was busy or no longer armed").arg(device.address));
             if (!folder.isOpen())
                 return fail(SimToolExit::Refused, QStringLiteral("%1 was closed").arg(device.address));
             QThread::msleep(20);
         }
-        return fail(SimToolExit::TimedOut, QStringLiteral("no image from %1 within %2 ms").arg(device.address).arg(timeoutMs));
+        return fail(SimToolExit::TimedOut,
+                    QStringLiteral("no image from %1 within %2 ms").arg(device.address).arg(timeoutMs));
     }
 
-    int fault(const SimDevice& device, QStringList args)
-    {
+    int fault(const SimDevice& device, QStringList args) {
         if (args.size() == 1 && args.first().compare(QStringLiteral("clear"), Qt::CaseInsensitive) == 0)
             return changeConfig(device, [](SimDeviceConfig& config) { config.faults.clear(); });
         if (args.size() < 2)
@@ -287,11 +286,12 @@ private:
                 return usage(QStringLiteral("fault: expected --times <n> with n of 1 or more"));
             times = *count;
         }
-        return changeConfig(device, [&](SimDeviceConfig& config) { config.faults.insert(operation, SimFault{code, times}); });
+        return changeConfig(device, [&](SimDeviceConfig& config) {
+            config.faults.insert(operation, SimFault{code, times});
+        });
     }
 
-    int params(const SimDevice& device, const QStringList& args)
-    {
+    int params(const SimDevice& device, const QStringList& args) {
         if (args.size() != 1)
             return usage(QStringLiteral("params needs one text, @file or --default"));
         const QString value = args.first();
@@ -301,14 +301,14 @@ private:
         if (value.startsWith(QLatin1Char('@'))) {
             QFile file(value.mid(1));
             if (!file.open(QIODevice::ReadOnly))
-                return fail(SimToolExit::Failed, QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString()));
+                return fail(SimToolExit::Failed,
+                            QStringLiteral("cannot read %1: %2").arg(file.fileName(), file.errorString()));
             text = QString::fromUtf8(file.readAll());
         }
         return changeConfig(device, [&](SimDeviceConfig& config) { config.params = text; });
     }
 
-    int delay(const SimDevice& device, const QStringList& args)
-    {
+    int delay(const SimDevice& device, const QStringList& args) {
         if (args.size() != 1)
             return usage(QStringLiteral("delay needs milliseconds or off"));
         if (args.first().compare(QStringLiteral("off"), Qt::CaseInsensitive) == 0)
@@ -319,16 +319,14 @@ private:
         return changeConfig(device, [&](SimDeviceConfig& config) { config.exposureDelayMs = *ms; });
     }
 
-    int stage(const SimDevice& device, const QStringList& args)
-    {
+    int stage(const SimDevice& device, const QStringList& args) {
         const std::optional<int> ms = args.size() == 1 ? parseInt(args.first(), 0) : std::nullopt;
         if (!ms)
             return usage(QStringLiteral("stage needs milliseconds (0 or more)"));
         return changeConfig(device, [&](SimDeviceConfig& config) { config.stageMs = *ms; });
     }
 
-    int seed(const SimDevice& device, const QStringList& args)
-    {
+    int seed(const SimDevice& device, const QStringList& args) {
         bool ok = false;
         const quint32 value = args.size() == 1 ? args.first().toUInt(&ok) : 0;
         if (!ok)
@@ -336,24 +334,24 @@ private:
         return changeConfig(device, [&](SimDeviceConfig& config) { config.seed = value; });
     }
 
-    int add(const QStringList& args)
-    {
+    int add(const QStringList& args) {
         if (args.size() < 2 || args.size() > 3)
             return usage(QStringLiteral("add needs an address, a type and optionally a model"));
         const std::optional<int> type = parseInt(args.at(1), 1);
         if (!type || *type > 12)
             return usage(QStringLiteral("the type must be 1 to 12"));
         if (!SimCatalogue::isValidAddress(args.at(0)))
-            return usage(QStringLiteral("invalid address \"%1\": letters, digits, \".\", \"-\", \"_\", \":\", not a bare number")
-                             .arg(args.at(0)));
+            return usage(
+                QStringLiteral(
+                    "invalid address \"%1\": letters, digits, \".\", \"-\", \"_\", \":\", not a bare number")
+                    .arg(args.at(0)));
         const QString error = m_catalogue.add(SimDevice{*type, args.at(0), args.value(2)});
         if (!error.isEmpty())
             return fail(SimToolExit::Refused, error);
         return SimToolExit::Done;
     }
 
-    int remove(const SimDevice& device)
-    {
+    int remove(const SimDevice& device) {
         const SimDeviceFolder folder = folderOf(device);
         if (folder.isOpen())
             return fail(SimToolExit::Refused,
@@ -365,8 +363,7 @@ private:
         return SimToolExit::Done;
     }
 
-    int hold(const SimDevice& device, QStringList args)
-    {
+    int hold(const SimDevice& device, QStringList args) {
         QString workDir;
         QString store;
         qint32 imageFormat = 8 * 65536 + SimFormat::Dib;
@@ -400,7 +397,9 @@ private:
             for (const qint32 code : {control.SetImageFormat(imageFormat), control.SetImageStore(store),
                                       control.ActivateScan(0)}) {
                 if (code != ScannerCode::Ok)
-                    return fail(SimToolExit::Refused, QStringLiteral("cannot arm %1: %2").arg(device.address, ScannerStatusWord(code)));
+                    return fail(
+                        SimToolExit::Refused,
+                        QStringLiteral("cannot arm %1: %2").arg(device.address, ScannerStatusWord(code)));
             }
             m_out << "armed " << store << Qt::endl;
         }
@@ -417,13 +416,11 @@ private:
 
 } // namespace
 
-QString SimToolUsage()
-{
+QString SimToolUsage() {
     return kUsage;
 }
 
-int RunSimTool(const QStringList& arguments, QTextStream& out, QTextStream& err)
-{
+int RunSimTool(const QStringList& arguments, QTextStream& out, QTextStream& err) {
     SimTool tool(out, err);
     const int code = tool.run(arguments);
     out.flush();

@@ -60,7 +60,12 @@ public:
     // Looks up the holder and, when no other workstation holds the device, calls `open`
     // (which opens the device and returns the scanner code) and on 1 takes the lock, all as
     // one atomic step: no other workstation can take the device in between. When the
-    // device is held, this computer queues for it.
+    // device is held, this computer queues for it. Work left uncommitted on the connection
+    // is committed first; afterwards the connection has a new transaction open.
+    // `open` runs while the claim holds the engine's lock on the device, so it must not use
+    // the connection; should it throw, the claim is rolled back and the exception passes on.
+    // When the look-up fails, the failure is shown and the device counts as free: `open` is
+    // called and the lock taken as TakeDeviceLock does, without the atomic step.
     TClaim ClaimDevice(const QString& computerName, const QString& stationName, const QString& deviceLabel,
                        const std::function<int(const TDeviceInformation&)>& open);
 
@@ -72,5 +77,21 @@ public:
     void RemoveOwnLocks(const QString& computerName);
 
 private:
+    void lookUp(const QString& computerName, const QString& stationName, const QString& deviceLabel,
+                TDeviceInformation& information);
+    void openRegisterRow(const QString& computerName, const QString& stationName, const QString& deviceLabel);
+    void openLockRows(const QString& stationName, const QString& deviceLabel);
+    void writeHolderRow(const QString& stationName, const QString& deviceLabel, const QString& computerName);
+    void writeQueueRow(const QString& stationName, const QString& deviceLabel, const QString& computerName);
+    TClaim claimWithoutSerialising(TClaim claim, const QString& computerName, const QString& stationName,
+                                   const QString& deviceLabel,
+                                   const std::function<int(const TDeviceInformation&)>& open);
+
     TLockQueries m_q;
 };
+
+// The number under which workstations of this program serialise their claims of one device
+// (a PostgreSQL advisory lock, the name of a SQL Server application lock): the first eight
+// bytes, big-endian, of the SHA-256 of "XRAYDEVICELOCKLIST\n" + station + "\n" + label in
+// UTF-8, both names in upper case without trailing blanks. See docs/locks.md.
+qint64 DeviceClaimKey(const QString& stationName, const QString& deviceLabel);

@@ -102,20 +102,24 @@ int copyWithBuffer(int in, int out) {
 }
 
 // Copies the whole of `in` to `out`, inside the kernel when it can (no data passes through
-// this process, and file systems that share blocks do so).
+// this process, and file systems that share blocks do so). The copy goes in slices, and
+// each slice is sent on its way to the disk at once, so that the final flush finds little
+// left to write and the disk works while the next slice is copied.
 int copyContents(int in, int out) {
-    bool copiedAny = false;
+    constexpr size_t kSlice = size_t(8) << 20;
+    off_t copiedSoFar = 0;
     for (;;) {
-        const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, size_t(1) << 30, 0);
+        const ssize_t copied = ::copy_file_range(in, nullptr, out, nullptr, kSlice, 0);
         if (copied > 0) {
-            copiedAny = true;
+            ::sync_file_range(out, copiedSoFar, copied, SYNC_FILE_RANGE_WRITE);
+            copiedSoFar += copied;
             continue;
         }
         if (copied == 0)
             return 0;
         if (errno == EINTR)
             continue;
-        if (!copiedAny && kernelCopyUnsupported(errno))
+        if (copiedSoFar == 0 && kernelCopyUnsupported(errno))
             return copyWithBuffer(in, out);
         return errno;
     }
@@ -153,6 +157,13 @@ bool forEachEntryName(const QString& folder, const std::function<void(QByteArray
     }
     ::closedir(dir);
     return true;
+}
+
+QStringList folderEntryNames(const QString& folder) {
+    QStringList names;
+    forEachEntryName(folder,
+                     [&](QByteArrayView name) { names.append(QFile::decodeName(name.toByteArray())); });
+    return names;
 }
 
 FileResult copyToTemporaryFile(const QString& source, const QString& folder, const QString& namePrefix,

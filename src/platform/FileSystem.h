@@ -5,6 +5,7 @@
 
 #include <QByteArrayView>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -20,6 +21,10 @@ struct FileResult {
 
 // The system's own text for an errno value.
 QString systemErrorText(int error);
+
+// The names of every entry of `folder` (files, folders, links, hidden ones too), without
+// "." and "..", in the order the file system keeps them. Empty when the folder cannot be read.
+QStringList folderEntryNames(const QString& folder);
 
 // Calls `visit` with the name of every entry of `folder` (files, folders, links, hidden
 // ones too; not "." and "..") as the file system stores it, UTF-8 on Linux, in the order

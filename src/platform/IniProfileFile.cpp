@@ -302,6 +302,11 @@ QString IniProfileFile::readString(const QString& fileName, const QString& secti
     return unquoted(keyLine(profile.lines.at(line).text)->value).left(limit);
 }
 
+bool IniProfileFile::isReadable(const QString& fileName) {
+    ProfileText profile;
+    return load(fileName, &profile) == LoadResult::Loaded;
+}
+
 bool IniProfileFile::writeString(const QString& fileName, const QString& section, const QString& key,
                                  const QString& value) {
     if (!writable(section, key, value))

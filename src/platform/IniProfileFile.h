@@ -19,6 +19,7 @@ class IniProfileFile : public ProfileFile {
 public:
     QString readString(const QString& fileName, const QString& section, const QString& key,
                        const QString& defaultValue, int maxChars) override;
+    bool isReadable(const QString& fileName) override;
     // Also false when a name or the value holds a line break, or the key holds "=" or
     // begins with "[" or ";": such a text would read back as other lines than were written.
     bool writeString(const QString& fileName, const QString& section, const QString& key,

@@ -349,7 +349,9 @@ qsizetype parseMessageTable(const QByteArray& content, MessageNames* names) {
         const QString name = QString::fromUtf8(line.mid(space + 1));
         if (!ok || number < FirstMessageNumber || number > LastMessageNumber || name.isEmpty())
             continue;
-        names->byFoldedName.insert(name.toCaseFolded(), number);
+        // Should a name appear twice (a careless writer elsewhere), its first number counts.
+        if (!names->byFoldedName.contains(name.toCaseFolded()))
+            names->byFoldedName.insert(name.toCaseFolded(), number);
         names->byNumber.insert(number, name);
     }
     return complete;
@@ -509,8 +511,8 @@ public:
         }
     }
 
-    // The sockets to watch while this window's thread waits in a send of its own, each
-    // paired with this window so that `serveReadable` can be called on it.
+    // The sockets to watch while this window's thread waits in a send of its own; when one
+    // becomes readable, `serveReadable` answers it.
     void addWaitSockets(std::vector<pollfd>* fds) const {
         if (m_listen.isValid())
             fds->push_back(pollfd{m_listen.get(), POLLIN, 0});

@@ -19,6 +19,9 @@ public:
     // section or the key is missing. At most `maxChars` characters are returned.
     virtual QString readString(const QString& fileName, const QString& section, const QString& key,
                                const QString& defaultValue, int maxChars) = 0;
+    // True when `fileName` names a file that can be read as a profile file; false for a
+    // missing, unreadable or binary file.
+    virtual bool isReadable(const QString& fileName) = 0;
     // False when the file cannot be written.
     virtual bool writeString(const QString& fileName, const QString& section, const QString& key,
                              const QString& value) = 0;

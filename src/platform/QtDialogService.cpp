@@ -95,7 +95,8 @@ DialogButton QtDialogService::show(const DialogRequest& request) {
     QMessageBox::StandardButtons buttons;
     for (const DialogButton button : request.buttons)
         buttons |= standardButtonOf(button);
-    // The box may outlive neither its parent nor a nested loop that deletes that parent.
+    // The box belongs to the active window, which an event handled during exec() may delete
+    // together with the box; the guarded pointer notices that.
     QPointer<QMessageBox> box = new QMessageBox(iconOf(request.kind), title, DisplayText(request.text),
                                                 buttons, QApplication::activeWindow());
     if (QAbstractButton* defaultButton = box->button(standardButtonOf(request.defaultButton)))

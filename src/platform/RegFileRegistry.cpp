@@ -1,5 +1,7 @@
 #include "platform/RegFileRegistry.h"
 
+#include "platform/Paths.h"
+
 #include <QDateTime>
 #include <QFile>
 #include <QHash>
@@ -392,34 +394,23 @@ int openLockFile(const QByteArray& path, mode_t mode) {
     const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, mode);
     if (fd >= 0 || errno != EACCES)
         return fd;
-    return ::open(path.constData(), O_RDONLY | O_CLOEXEC); // flock needs no write access
+    const int readOnly = ::open(path.constData(), O_RDONLY | O_CLOEXEC); // flock needs no write access
+    if (readOnly < 0)
+        errno = EACCES; // the refusal is what the caller needs to hear, not "missing"
+    return readOnly;
 }
 
 QString folderOf(const QString& file) {
     return file.left(file.lastIndexOf(QLatin1Char('/')));
 }
 
-QString environmentFolder(const char* variable) {
-    const QString value = qEnvironmentVariable(variable);
-    return value.startsWith(QLatin1Char('/')) ? value : QString();
-}
-
 } // namespace
 
 QString RegFileRegistry::hiveFile(Hive hive) {
-    QString folder;
-    if (hive == Hive::CurrentUser) {
-        QString config = environmentFolder("XDG_CONFIG_HOME");
-        if (config.isEmpty())
-            config = qEnvironmentVariable("HOME") + QStringLiteral("/.config");
-        folder = config + QStringLiteral("/kelvo");
-    } else {
-        folder = environmentFolder("KELVO_MACHINE_DIR");
-        if (folder.isEmpty())
-            folder = QStringLiteral("/etc/kelvo");
-    }
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-        folder.chop(1);
+    // The folders follow the environment at every call (docs/configuration.md).
+    const QString folder = hive == Hive::CurrentUser
+                               ? paths().userConfigDirectory() + QStringLiteral("/kelvo")
+                               : paths().machineDirectory();
     return folder + QLatin1Char('/') + hiveName(hive) + QStringLiteral(".reg");
 }
 

@@ -6,12 +6,15 @@
 #include "tools/KelvoDatabase.h"
 
 #include <QDialog>
+#include <QStringList>
 #include <functional>
 
+class QAction;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QRadioButton;
 class QTableView;
@@ -23,10 +26,12 @@ extern bool gUpdating;
 
 // What the settings window needs of the main window.
 struct TSettingsLinks {
-    std::function<void()> ScanImage;               // re-arm the open device
-    std::function<void(bool)> SetGrabEnabled;      // the main window's grab button
-    std::function<void(bool)> SetPreviewEnabled;   // the main window's "Preview image"
-    QString ProgramDir;                            // folder of the executable, with a trailing "/"
+    std::function<void()> ScanImage;             // re-arm the open device
+    std::function<void(bool)> SetGrabEnabled;    // the main window's grab button
+    std::function<void(bool)> SetPreviewEnabled; // the main window's "Preview image"
+    QString ProgramDir;                          // folder of the executable, with a trailing "/"
+    // The command line, the program itself first; empty: the process's own.
+    QStringList Arguments;
 };
 
 class TfrmSettings : public QDialog {
@@ -39,6 +44,22 @@ public:
     bool ConnectToDatabase();
     bool TableExists(const QString& tableName);
 
+    // Handlers, named after their controls; the controls call them, and so may tests.
+    void BitBtn1Click();  // "Connect"
+    void BitBtn2Click();  // "Return"
+    void BitBtn3Click();  // "Select..."
+    void BitBtn89Click(); // "Delete..."
+    void Edit1Change();
+    void DataSource1StateChange();
+    void RadioButton1Click();
+    void RadioButton2Click();
+    void RadioButton3Click();
+    void RadioButton4Click();
+    void RadioButton5Click();
+    void CheckBox1Click();
+    void CheckBox2Click();
+    void Removealllocksonselecteddevice1Click();
+
     // The data module. Owned by this window.
     TADOConnection* Database1 = nullptr;
     TADOQuery* QXRAYWORKSTATIONS = nullptr;
@@ -48,6 +69,8 @@ public:
     TADOQuery* QCONNECTEDDEV = nullptr;
     TADOQuery* QCREATEXRAYDEVICELOCKLIST = nullptr;
     TADOQuery* QXRAYDEVICES = nullptr;
+    // Links QXRAYWORKSTATIONS to the register grid.
+    TDataSetModel* DataSource1 = nullptr;
 
     // The format, sound and one-shot choices, read by the main window at every arming.
     QRadioButton* RadioButton1 = nullptr; // "8 bits"
@@ -62,6 +85,35 @@ public:
     QPushButton* BitBtn1 = nullptr; // "Connect"
     QWidget* Panel3 = nullptr;      // "Connect to database", covers the register
 
+    QGroupBox* GroupBox1 = nullptr;  // "Xraystations and workstations"
+    QGroupBox* GroupBox2 = nullptr;  // "Current DataProvider"
+    QGroupBox* GroupBox3 = nullptr;  // "Filetype"
+    QGroupBox* GroupBox4 = nullptr;  // "Sound"
+    QPushButton* BitBtn2 = nullptr;  // "Return"
+    QPushButton* BitBtn3 = nullptr;  // "Select..."
+    QPushButton* BitBtn42 = nullptr; // "Add..."
+    QPushButton* BitBtn44 = nullptr; // "Edit..."
+    QPushButton* BitBtn89 = nullptr; // "Delete..."
+    QLineEdit* Edit1 = nullptr;      // search
+    QTableView* wwDBGrid1 = nullptr; // the register
+    QMenu* PopupMenu1 = nullptr;
+    QAction* Removealllocksonselecteddevice1 = nullptr;
+
 private:
+    void createDataModule();
+    void createControls();
+    void createRegisterGroup();
+    void createFormatGroups();
+    void connectHandlers();
+    void FormCreate();
+    void findDataLinkFile();
+    void restoreFormatChoices();
+    void formatDependentStates();
+    void scanImage();
+    // Keeps the grid's current row and the register query's current record together.
+    void showCurrentRecord();
+    void selectRecord(int row);
+    void showGridMenu(const QPoint& position);
+
     TSettingsLinks m_links;
 };

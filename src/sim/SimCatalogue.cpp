@@ -23,32 +23,31 @@ struct TypeEntry {
 };
 
 // Plates and sensors give intraoral pictures, the panoramic units a full jaw.
-const std::array<TypeEntry, 8>& typeTable()
-{
+const std::array<TypeEntry, 8>& typeTable() {
     static const std::array<TypeEntry, 8> table{{
         {u"Digora", {QStringLiteral("INTRAORAL"), 0.085, 1.0, 380, 500, 210, RadiographKind::Intraoral}},
         {u"Digora PCT", {QStringLiteral("PANORAMIC"), 0.1, 1.25, 1200, 600, 320, RadiographKind::Panoramic}},
         {u"Cranex PDC", {QStringLiteral("PANORAMIC"), 0.1, 1.25, 1200, 600, 330, RadiographKind::Panoramic}},
-        {u"Digora OPTIME", {QStringLiteral("INTRAORAL"), 0.064, 1.0, 480, 640, 410, RadiographKind::Intraoral}},
+        {u"Digora OPTIME",
+         {QStringLiteral("INTRAORAL"), 0.064, 1.0, 480, 640, 410, RadiographKind::Intraoral}},
         {u"Cranex D", {QStringLiteral("PANORAMIC"), 0.096, 1.28, 1250, 620, 520, RadiographKind::Panoramic}},
         {u"Sopix", {QStringLiteral("INTRAORAL"), 0.039, 1.0, 600, 800, 610, RadiographKind::Intraoral}},
         {u"Cranex TT", {QStringLiteral("PANORAMIC"), 0.1, 1.3, 1200, 600, 720, RadiographKind::Panoramic}},
-        {u"Digora Toto", {QStringLiteral("PANORAMIC"), 0.087, 1.27, 1200, 600, 810, RadiographKind::Panoramic}},
+        {u"Digora Toto",
+         {QStringLiteral("PANORAMIC"), 0.087, 1.27, 1200, 600, 810, RadiographKind::Panoramic}},
     }};
     return table;
 }
 
 const QString kDevicesKey = QStringLiteral("devices");
 
-QJsonObject toJson(const SimDevice& device)
-{
+QJsonObject toJson(const SimDevice& device) {
     return QJsonObject{{QStringLiteral("type"), device.type},
                        {QStringLiteral("address"), device.address},
                        {QStringLiteral("model"), device.model}};
 }
 
-SimDevice fromJson(const QJsonObject& object)
-{
+SimDevice fromJson(const QJsonObject& object) {
     return SimDevice{object.value(QStringLiteral("type")).toInt(),
                      object.value(QStringLiteral("address")).toString(),
                      object.value(QStringLiteral("model")).toString()};
@@ -56,35 +55,30 @@ SimDevice fromJson(const QJsonObject& object)
 
 } // namespace
 
-SimModelTraits SimTraitsOfType(int type)
-{
+SimModelTraits SimTraitsOfType(int type) {
     if (type >= 1 && type <= static_cast<int>(typeTable().size()))
         return typeTable()[static_cast<std::size_t>(type - 1)].traits;
     return SimModelTraits{QStringLiteral("INTRAORAL"), 0.085, 1.0, 380, 500, 100, RadiographKind::Intraoral};
 }
 
-QString SimDefaultModelName(int type)
-{
+QString SimDefaultModelName(int type) {
     if (type >= 1 && type <= static_cast<int>(typeTable().size()))
         return QString::fromUtf16(typeTable()[static_cast<std::size_t>(type - 1)].model);
     return {};
 }
 
-QString SimulatorDirectory()
-{
+QString SimulatorDirectory() {
     const QString folder = platform::paths().simulatorDirectory();
     if (!folder.isEmpty())
         return QDir::cleanPath(folder);
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/kelvo/sim");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/kelvo/sim");
 }
 
 SimCatalogue::SimCatalogue(QString folder)
-    : m_folder(std::move(folder))
-{
-}
+    : m_folder(std::move(folder)) {}
 
-QList<SimDevice> SimCatalogue::defaultDevices()
-{
+QList<SimDevice> SimCatalogue::defaultDevices() {
     // Addresses from the range set aside for documentation, so they never name a real host.
     QList<SimDevice> devices;
     for (int type = 1; type <= 8; ++type)
@@ -92,30 +86,25 @@ QList<SimDevice> SimCatalogue::defaultDevices()
     return devices;
 }
 
-bool SimCatalogue::isValidAddress(const QString& address)
-{
+bool SimCatalogue::isValidAddress(const QString& address) {
     static const QRegularExpression allowed(QStringLiteral("^[A-Za-z0-9][A-Za-z0-9._:-]*$"));
     static const QRegularExpression number(QStringLiteral("^[0-9]+$"));
     return address.size() <= 100 && allowed.match(address).hasMatch() && !number.match(address).hasMatch();
 }
 
-QString SimCatalogue::catalogueFile() const
-{
+QString SimCatalogue::catalogueFile() const {
     return m_folder + QStringLiteral("/devices.json");
 }
 
-QString SimCatalogue::lockFile() const
-{
+QString SimCatalogue::lockFile() const {
     return m_folder + QStringLiteral("/devices.lock");
 }
 
-QString SimCatalogue::deviceFolder(const SimDevice& device) const
-{
+QString SimCatalogue::deviceFolder(const SimDevice& device) const {
     return m_folder + QStringLiteral("/devices/") + device.address;
 }
 
-std::optional<QList<SimDevice>> SimCatalogue::read(QString* error) const
-{
+std::optional<QList<SimDevice>> SimCatalogue::read(QString* error) const {
     QFile file(catalogueFile());
     if (!file.exists())
         return std::nullopt;
@@ -140,8 +129,7 @@ std::optional<QList<SimDevice>> SimCatalogue::read(QString* error) const
     return devices;
 }
 
-bool SimCatalogue::write(const QList<SimDevice>& devices, QString* error) const
-{
+bool SimCatalogue::write(const QList<SimDevice>& devices, QString* error) const {
     QJsonArray list;
     for (const SimDevice& device : devices)
         list.append(toJson(device));
@@ -155,8 +143,7 @@ bool SimCatalogue::write(const QList<SimDevice>& devices, QString* error) const
     return true;
 }
 
-QList<SimDevice> SimCatalogue::devices(QString* error) const
-{
+QList<SimDevice> SimCatalogue::devices(QString* error) const {
     QString readError;
     if (std::optional<QList<SimDevice>> existing = read(&readError)) {
         if (error)
@@ -177,8 +164,7 @@ QList<SimDevice> SimCatalogue::devices(QString* error) const
     return defaults;
 }
 
-std::optional<SimDevice> SimCatalogue::find(const QString& typeOrAddress, QString* error) const
-{
+std::optional<SimDevice> SimCatalogue::find(const QString& typeOrAddress, QString* error) const {
     bool isNumber = false;
     const int type = typeOrAddress.toInt(&isNumber);
     for (const SimDevice& device : devices(error)) {
@@ -188,8 +174,7 @@ std::optional<SimDevice> SimCatalogue::find(const QString& typeOrAddress, QStrin
     return std::nullopt;
 }
 
-QString SimCatalogue::add(const SimDevice& device)
-{
+QString SimCatalogue::add(const SimDevice& device) {
     if (!isValidAddress(device.address))
         return QStringLiteral("invalid network address \"%1\"").arg(device.address);
     if (device.type < 1 || device.type > 12)
@@ -218,8 +203,7 @@ QString SimCatalogue::add(const SimDevice& device)
     return write(current, &error) ? QString() : error;
 }
 
-QString SimCatalogue::remove(const QString& address)
-{
+QString SimCatalogue::remove(const QString& address) {
     QString error;
     devices(&error);
     if (!error.isEmpty())

@@ -11,12 +11,12 @@ enum class RadiographKind { Intraoral, Panoramic };
 
 // What a device type produces; the model name in the catalogue only names it.
 struct SimModelTraits {
-    QString imageType;     // "IMAGETYPE " of the parameter text
-    double pixelSizeMm;    // "PIXELSIZEH "
-    double magnification;  // "MAGFACTOR "
+    QString imageType;    // "IMAGETYPE " of the parameter text
+    double pixelSizeMm;   // "PIXELSIZEH "
+    double magnification; // "MAGFACTOR "
     int width;
     int height;
-    int version;           // GetScannerVersion
+    int version; // GetScannerVersion
     RadiographKind kind;
 };
 
@@ -27,7 +27,7 @@ QString SimDefaultModelName(int type);
 
 struct SimDevice {
     int type = 0;
-    QString address;  // unique in the catalogue; also names the device's state folder
+    QString address; // unique in the catalogue; also names the device's state folder
     QString model;
 };
 

@@ -15,8 +15,7 @@ const QString kConfigLock = QStringLiteral("config.lock");
 const QString kReportFile = QStringLiteral("state.json");
 const QString kExposeFile = QStringLiteral("expose");
 
-QJsonObject configToJson(const SimDeviceConfig& config)
-{
+QJsonObject configToJson(const SimDeviceConfig& config) {
     QJsonObject faults;
     for (auto it = config.faults.cbegin(); it != config.faults.cend(); ++it)
         faults.insert(it.key(), QJsonObject{{QStringLiteral("code"), it->code},
@@ -31,8 +30,7 @@ QJsonObject configToJson(const SimDeviceConfig& config)
     return object;
 }
 
-SimDeviceConfig configFromJson(const QJsonObject& object)
-{
+SimDeviceConfig configFromJson(const QJsonObject& object) {
     SimDeviceConfig config;
     const QJsonObject faults = object.value(QStringLiteral("faults")).toObject();
     for (auto it = faults.constBegin(); it != faults.constEnd(); ++it) {
@@ -49,8 +47,7 @@ SimDeviceConfig configFromJson(const QJsonObject& object)
     return config;
 }
 
-QJsonObject readJsonObject(const QString& path)
-{
+QJsonObject readJsonObject(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return {};
@@ -59,18 +56,16 @@ QJsonObject readJsonObject(const QString& path)
 
 } // namespace
 
-const QStringList& SimOperationNames()
-{
-    static const QStringList names{QStringLiteral("OpenScanner"),     QStringLiteral("CloseScanner"),
-                                   QStringLiteral("GetScannerStatus"), QStringLiteral("SetImageFormat"),
-                                   QStringLiteral("SetImageStore"),    QStringLiteral("ActivateScan"),
+const QStringList& SimOperationNames() {
+    static const QStringList names{QStringLiteral("OpenScanner"),       QStringLiteral("CloseScanner"),
+                                   QStringLiteral("GetScannerStatus"),  QStringLiteral("SetImageFormat"),
+                                   QStringLiteral("SetImageStore"),     QStringLiteral("ActivateScan"),
                                    QStringLiteral("GetScannerVersion"), QStringLiteral("DiscardImage"),
-                                   QStringLiteral("ActivateSetup"),    QStringLiteral("EndOfImage")};
+                                   QStringLiteral("ActivateSetup"),     QStringLiteral("EndOfImage")};
     return names;
 }
 
-QString SimOperationName(const QString& name)
-{
+QString SimOperationName(const QString& name) {
     for (const QString& known : SimOperationNames()) {
         if (known.compare(name, Qt::CaseInsensitive) == 0)
             return known;
@@ -79,40 +74,32 @@ QString SimOperationName(const QString& name)
 }
 
 SimDeviceFolder::SimDeviceFolder(QString path)
-    : m_path(std::move(path))
-{
-}
+    : m_path(std::move(path)) {}
 
-bool SimDeviceFolder::writeAtomically(const QString& name, const QByteArray& content) const
-{
+bool SimDeviceFolder::writeAtomically(const QString& name, const QByteArray& content) const {
     QDir().mkpath(m_path);
     QSaveFile out(file(name));
     return out.open(QIODevice::WriteOnly) && out.write(content) == content.size() && out.commit();
 }
 
-std::optional<SimFileLock> SimDeviceFolder::tryOpen() const
-{
+std::optional<SimFileLock> SimDeviceFolder::tryOpen() const {
     QDir().mkpath(m_path);
     return SimFileLock::tryAcquire(file(kLockFile));
 }
 
-bool SimDeviceFolder::isOpen() const
-{
+bool SimDeviceFolder::isOpen() const {
     return QFile::exists(file(kLockFile)) && SimFileLock::isHeld(file(kLockFile));
 }
 
-qint64 SimDeviceFolder::openedBy() const
-{
+qint64 SimDeviceFolder::openedBy() const {
     return isOpen() ? SimFileLock::recordedHolder(file(kLockFile)) : 0;
 }
 
-SimDeviceConfig SimDeviceFolder::config() const
-{
+SimDeviceConfig SimDeviceFolder::config() const {
     return configFromJson(readJsonObject(file(kConfigFile)));
 }
 
-bool SimDeviceFolder::updateConfig(const std::function<void(SimDeviceConfig&)>& change) const
-{
+bool SimDeviceFolder::updateConfig(const std::function<void(SimDeviceConfig&)>& change) const {
     QDir().mkpath(m_path);
     const std::optional<SimFileLock> lock = SimFileLock::acquire(file(kConfigLock));
     if (!lock)
@@ -122,8 +109,7 @@ bool SimDeviceFolder::updateConfig(const std::function<void(SimDeviceConfig&)>& 
     return writeAtomically(kConfigFile, QJsonDocument(configToJson(current)).toJson());
 }
 
-std::optional<int> SimDeviceFolder::takeFault(const QString& operation) const
-{
+std::optional<int> SimDeviceFolder::takeFault(const QString& operation) const {
     // Most calls find no fault; only a counted one needs the read-modify-write.
     const SimDeviceConfig seen = config();
     const auto fault = seen.faults.constFind(operation);
@@ -143,8 +129,7 @@ std::optional<int> SimDeviceFolder::takeFault(const QString& operation) const
     return taken;
 }
 
-void SimDeviceFolder::writeReport(const SimDeviceReport& report) const
-{
+void SimDeviceFolder::writeReport(const SimDeviceReport& report) const {
     const QJsonObject object{{QStringLiteral("pid"), report.pid},
                              {QStringLiteral("status"), report.status},
                              {QStringLiteral("armed"), report.armed},
@@ -156,8 +141,7 @@ void SimDeviceFolder::writeReport(const SimDeviceReport& report) const
     writeAtomically(kReportFile, QJsonDocument(object).toJson());
 }
 
-std::optional<SimDeviceReport> SimDeviceFolder::report() const
-{
+std::optional<SimDeviceReport> SimDeviceFolder::report() const {
     if (!QFile::exists(file(kReportFile)))
         return std::nullopt;
     const QJsonObject object = readJsonObject(file(kReportFile));
@@ -173,16 +157,14 @@ std::optional<SimDeviceReport> SimDeviceFolder::report() const
     return report;
 }
 
-std::optional<QString> SimDeviceFolder::requestExposure() const
-{
+std::optional<QString> SimDeviceFolder::requestExposure() const {
     const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
     if (!writeAtomically(kExposeFile, id.toUtf8()))
         return std::nullopt;
     return id;
 }
 
-std::optional<QString> SimDeviceFolder::takeExposureRequest() const
-{
+std::optional<QString> SimDeviceFolder::takeExposureRequest() const {
     QFile request(file(kExposeFile));
     if (!request.open(QIODevice::ReadOnly))
         return std::nullopt;
@@ -192,7 +174,6 @@ std::optional<QString> SimDeviceFolder::takeExposureRequest() const
     return id;
 }
 
-void SimDeviceFolder::dropExposureRequest() const
-{
+void SimDeviceFolder::dropExposureRequest() const {
     QFile::remove(file(kExposeFile));
 }

@@ -15,15 +15,15 @@
 // A scanner code that an operation returns instead of doing its work.
 struct SimFault {
     int code = 0;
-    int remaining = -1;  // uses left; -1 for every call until cleared
+    int remaining = -1; // uses left; -1 for every call until cleared
 };
 
 struct SimDeviceConfig {
-    QMap<QString, SimFault> faults;  // by operation name, see SimOperationNames
-    std::optional<QString> params;   // replaces the parameter text when set
-    std::optional<int> exposureDelayMs;  // an armed device exposes by itself after this
-    int stageMs = 1000;              // how long PLATEINSERTED and IMAGEREADOUT each last
-    quint32 seed = 1;                // the synthetic picture is a function of this
+    QMap<QString, SimFault> faults;     // by operation name, see SimOperationNames
+    std::optional<QString> params;      // replaces the parameter text when set
+    std::optional<int> exposureDelayMs; // an armed device exposes by itself after this
+    int stageMs = 1000;                 // how long PLATEINSERTED and IMAGEREADOUT each last
+    quint32 seed = 1;                   // the synthetic picture is a function of this
 };
 
 // What the holding process reports about the device, for ravlek-sim.
@@ -33,9 +33,9 @@ struct SimDeviceReport {
     bool armed = false;
     qint32 imageFormat = 0;
     QString imageStore;
-    QString exposureId;      // the last exposure request seen
-    QString exposureResult;  // "running", "done" or "ignored"
-    int exposureCode = 0;    // OnEndOfImage's code when done
+    QString exposureId;     // the last exposure request seen
+    QString exposureResult; // "running", "done" or "ignored"
+    int exposureCode = 0;   // OnEndOfImage's code when done
 };
 
 // Operations that a fault can be set for; "EndOfImage" makes a scan end with the code.

@@ -11,14 +11,12 @@
 
 namespace {
 
-int openLockFile(const QString& path)
-{
+int openLockFile(const QString& path) {
     const QByteArray native = QFile::encodeName(path);
     return ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
 }
 
-struct flock wholeFile(short type)
-{
+struct flock wholeFile(short type) {
     struct flock request {};
     request.l_type = type;
     request.l_whence = SEEK_SET;
@@ -27,8 +25,7 @@ struct flock wholeFile(short type)
     return request;
 }
 
-bool lockFd(int fd, bool wait)
-{
+bool lockFd(int fd, bool wait) {
     struct flock request = wholeFile(F_WRLCK);
     while (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &request) != 0) {
         if (errno != EINTR)
@@ -37,8 +34,7 @@ bool lockFd(int fd, bool wait)
     return true;
 }
 
-void recordHolder(int fd)
-{
+void recordHolder(int fd) {
     // The id is only shown to people (ravlek-sim list); the lock works without it.
     const std::string pid = std::to_string(::getpid()) + "\n";
     if (::ftruncate(fd, 0) != 0)
@@ -50,22 +46,16 @@ void recordHolder(int fd)
 } // namespace
 
 SimFileLock::SimFileLock(int fd)
-    : m_fd(fd)
-{
-}
+    : m_fd(fd) {}
 
-SimFileLock::~SimFileLock()
-{
+SimFileLock::~SimFileLock() {
     release();
 }
 
 SimFileLock::SimFileLock(SimFileLock&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1))
-{
-}
+    : m_fd(std::exchange(other.m_fd, -1)) {}
 
-SimFileLock& SimFileLock::operator=(SimFileLock&& other) noexcept
-{
+SimFileLock& SimFileLock::operator=(SimFileLock&& other) noexcept {
     if (this != &other) {
         release();
         m_fd = std::exchange(other.m_fd, -1);
@@ -73,8 +63,7 @@ SimFileLock& SimFileLock::operator=(SimFileLock&& other) noexcept
     return *this;
 }
 
-std::optional<SimFileLock> SimFileLock::tryAcquire(const QString& path)
-{
+std::optional<SimFileLock> SimFileLock::tryAcquire(const QString& path) {
     const int fd = openLockFile(path);
     if (fd < 0)
         return std::nullopt;
@@ -86,8 +75,7 @@ std::optional<SimFileLock> SimFileLock::tryAcquire(const QString& path)
     return SimFileLock(fd);
 }
 
-std::optional<SimFileLock> SimFileLock::acquire(const QString& path)
-{
+std::optional<SimFileLock> SimFileLock::acquire(const QString& path) {
     const int fd = openLockFile(path);
     if (fd < 0)
         return std::nullopt;
@@ -98,8 +86,7 @@ std::optional<SimFileLock> SimFileLock::acquire(const QString& path)
     return SimFileLock(fd);
 }
 
-bool SimFileLock::isHeld(const QString& path)
-{
+bool SimFileLock::isHeld(const QString& path) {
     const int fd = openLockFile(path);
     if (fd < 0)
         return false;
@@ -109,16 +96,14 @@ bool SimFileLock::isHeld(const QString& path)
     return held;
 }
 
-qint64 SimFileLock::recordedHolder(const QString& path)
-{
+qint64 SimFileLock::recordedHolder(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return 0;
     return file.readLine().trimmed().toLongLong();
 }
 
-void SimFileLock::release()
-{
+void SimFileLock::release() {
     if (m_fd >= 0) {
         // Closing the last descriptor of the open file description drops its lock.
         ::close(m_fd);

@@ -17,40 +17,34 @@
 
 namespace {
 
-void appendLe16(QByteArray& out, quint16 value)
-{
+void appendLe16(QByteArray& out, quint16 value) {
     char bytes[2];
     qToLittleEndian(value, bytes);
     out.append(bytes, 2);
 }
 
-void appendLe32(QByteArray& out, quint32 value)
-{
+void appendLe32(QByteArray& out, quint32 value) {
     char bytes[4];
     qToLittleEndian(value, bytes);
     out.append(bytes, 4);
 }
 
-quint8 eightBit(quint16 value)
-{
+quint8 eightBit(quint16 value) {
     return static_cast<quint8>(value >> 4);
 }
 
-QString writeBytes(const QString& path, const QByteArray& content)
-{
+QString writeBytes(const QString& path, const QByteArray& content) {
     QSaveFile out(path);
     if (!out.open(QIODevice::WriteOnly) || out.write(content) != content.size() || !out.commit())
         return out.errorString();
     return {};
 }
 
-QString dicomDecimal(double value)
-{
+QString dicomDecimal(double value) {
     return QString::number(value, 'g', 10);
 }
 
-QString writeDicom(const QString& path, const SimPicture& picture, int depth, const SimImageMeta& meta)
-{
+QString writeDicom(const QString& path, const SimPicture& picture, int depth, const SimImageMeta& meta) {
     DcmFileFormat file;
     DcmDataset* data = file.getDataset();
     const bool intraoral = meta.imageType == QStringLiteral("INTRAORAL");
@@ -61,7 +55,9 @@ QString writeDicom(const QString& path, const SimPicture& picture, int depth, co
     const auto put = [&](const DcmTagKey& tag, const QString& value) {
         data->putAndInsertString(tag, value.toUtf8().constData());
     };
-    const auto putLatin = [&](const DcmTagKey& tag, const char* value) { data->putAndInsertString(tag, value); };
+    const auto putLatin = [&](const DcmTagKey& tag, const char* value) {
+        data->putAndInsertString(tag, value);
+    };
 
     putLatin(DCM_SpecificCharacterSet, "ISO_IR 192");
     putLatin(DCM_SOPClassUID, intraoral ? UID_DigitalIntraOralXRayImageStorageForPresentation
@@ -86,7 +82,8 @@ QString writeDicom(const QString& path, const SimPicture& picture, int depth, co
     putLatin(DCM_ImageType, "ORIGINAL\\PRIMARY");
     putLatin(DCM_PresentationIntentType, "FOR PRESENTATION");
     putLatin(DCM_BurnedInAnnotation, "NO");
-    const QString spacing = dicomDecimal(meta.pixelSizeMm) + QLatin1Char('\\') + dicomDecimal(meta.pixelSizeMm);
+    const QString spacing =
+        dicomDecimal(meta.pixelSizeMm) + QLatin1Char('\\') + dicomDecimal(meta.pixelSizeMm);
     put(DCM_ImagerPixelSpacing, spacing);
     put(DCM_PixelSpacing, spacing);
     putLatin(DCM_PhotometricInterpretation, "MONOCHROME2");
@@ -115,7 +112,8 @@ QString writeDicom(const QString& path, const SimPicture& picture, int depth, co
     const QFileInfo target(path);
     const QString temporary = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
                               QStringLiteral(".%1.part").arg(QCoreApplication::applicationPid());
-    const OFCondition written = file.saveFile(QFile::encodeName(temporary).constData(), EXS_LittleEndianExplicit);
+    const OFCondition written =
+        file.saveFile(QFile::encodeName(temporary).constData(), EXS_LittleEndianExplicit);
     if (written.bad()) {
         QFile::remove(temporary);
         return QString::fromLatin1(written.text());
@@ -129,8 +127,7 @@ QString writeDicom(const QString& path, const SimPicture& picture, int depth, co
 
 } // namespace
 
-QByteArray EncodeDib(const SimPicture& picture, double pixelSizeMm)
-{
+QByteArray EncodeDib(const SimPicture& picture, double pixelSizeMm) {
     const int stride = (picture.width + 3) & ~3;
     const quint32 paletteSize = 256 * 4;
     const quint32 headerSize = 14 + 40 + paletteSize;
@@ -145,10 +142,10 @@ QByteArray EncodeDib(const SimPicture& picture, double pixelSizeMm)
     appendLe32(out, headerSize);
     appendLe32(out, 40);
     appendLe32(out, static_cast<quint32>(picture.width));
-    appendLe32(out, static_cast<quint32>(picture.height));  // positive: bottom-up rows
+    appendLe32(out, static_cast<quint32>(picture.height)); // positive: bottom-up rows
     appendLe16(out, 1);
     appendLe16(out, 8);
-    appendLe32(out, 0);  // BI_RGB
+    appendLe32(out, 0); // BI_RGB
     appendLe32(out, imageSize);
     appendLe32(out, pixelsPerMetre);
     appendLe32(out, pixelsPerMetre);
@@ -168,8 +165,7 @@ QByteArray EncodeDib(const SimPicture& picture, double pixelSizeMm)
     return out;
 }
 
-QByteArray EncodeRaw(const SimPicture& picture, int depth)
-{
+QByteArray EncodeRaw(const SimPicture& picture, int depth) {
     QByteArray out;
     if (depth == 8) {
         out.reserve(static_cast<qsizetype>(picture.pixels.size()));
@@ -184,8 +180,7 @@ QByteArray EncodeRaw(const SimPicture& picture, int depth)
 }
 
 QString WriteSimImage(const QString& path, const SimPicture& picture, int format, int depth,
-                      const SimImageMeta& meta)
-{
+                      const SimImageMeta& meta) {
     switch (format) {
     case SimFormat::Raw:
         return writeBytes(path, EncodeRaw(picture, depth));

@@ -16,7 +16,7 @@ inline constexpr int Dicom = 3;
 
 struct SimImageMeta {
     QString model;
-    QString imageType;  // INTRAORAL or PANORAMIC
+    QString imageType; // INTRAORAL or PANORAMIC
     double pixelSizeMm = 0.1;
     QString patientId;
 };

@@ -19,9 +19,7 @@ public:
     Canvas(int width, int height, double fill)
         : m_width(width)
         , m_height(height)
-        , m_values(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), fill)
-    {
-    }
+        , m_values(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), fill) {}
     int width() const { return m_width; }
     int height() const { return m_height; }
     double& at(int x, int y) { return m_values[index(x, y)]; }
@@ -29,8 +27,7 @@ public:
     const std::vector<double>& values() const { return m_values; }
 
 private:
-    std::size_t index(int x, int y) const
-    {
+    std::size_t index(int x, int y) const {
         return static_cast<std::size_t>(y) * static_cast<std::size_t>(m_width) + static_cast<std::size_t>(x);
     }
     int m_width;
@@ -39,9 +36,9 @@ private:
 };
 
 // Smooth lattice noise in 0..1; a hash of the lattice point and the seed gives its value.
-double latticeValue(int x, int y, quint32 seed)
-{
-    quint32 h = seed * 0x9E3779B1u ^ static_cast<quint32>(x) * 0x85EBCA77u ^ static_cast<quint32>(y) * 0xC2B2AE3Du;
+double latticeValue(int x, int y, quint32 seed) {
+    quint32 h =
+        seed * 0x9E3779B1u ^ static_cast<quint32>(x) * 0x85EBCA77u ^ static_cast<quint32>(y) * 0xC2B2AE3Du;
     h ^= h >> 15;
     h *= 0x2C1B3C6Du;
     h ^= h >> 12;
@@ -50,8 +47,7 @@ double latticeValue(int x, int y, quint32 seed)
     return static_cast<double>(h & 0xFFFFFFu) / static_cast<double>(0x1000000u);
 }
 
-double valueNoise(double x, double y, quint32 seed)
-{
+double valueNoise(double x, double y, quint32 seed) {
     const double fx = std::floor(x);
     const double fy = std::floor(y);
     const int x0 = static_cast<int>(fx);
@@ -65,8 +61,7 @@ double valueNoise(double x, double y, quint32 seed)
 }
 
 // Trabecular bone: noise at three scales, sized to the picture so every size looks alike.
-double boneTexture(int x, int y, double scale, quint32 seed)
-{
+double boneTexture(int x, int y, double scale, quint32 seed) {
     return 0.5 * valueNoise(x / (22.0 * scale), y / (22.0 * scale), seed) +
            0.3 * valueNoise(x / (8.0 * scale), y / (8.0 * scale), seed + 1) +
            0.2 * valueNoise(x / (3.0 * scale), y / (3.0 * scale), seed + 2);
@@ -75,9 +70,7 @@ double boneTexture(int x, int y, double scale, quint32 seed)
 class Random {
 public:
     explicit Random(quint32 seed)
-        : m_engine(seed)
-    {
-    }
+        : m_engine(seed) {}
     // The engine's raw output is the same everywhere; the standard distributions are not.
     double uniform() { return static_cast<double>(m_engine()) / 4294967296.0; }
     double between(double low, double high) { return low + (high - low) * uniform(); }
@@ -87,18 +80,17 @@ private:
 };
 
 struct Tooth {
-    double centre;       // x of the axis at the biting surface
-    double occlusal;     // y of the biting surface
-    int direction;       // +1: the root grows downwards, -1: upwards
+    double centre;   // x of the axis at the biting surface
+    double occlusal; // y of the biting surface
+    int direction;   // +1: the root grows downwards, -1: upwards
     double crownLength;
     double rootLength;
-    double halfWidth;    // of the crown at its widest
-    double tilt;         // x offset per pixel along the axis
-    bool filled;         // a metal filling in the crown
+    double halfWidth; // of the crown at its widest
+    double tilt;      // x offset per pixel along the axis
+    bool filled;      // a metal filling in the crown
 };
 
-double toothHalfWidth(const Tooth& tooth, double along)
-{
+double toothHalfWidth(const Tooth& tooth, double along) {
     if (along < 0)
         return 0;
     const double rootHalf = 0.72 * tooth.halfWidth;
@@ -114,12 +106,12 @@ double toothHalfWidth(const Tooth& tooth, double along)
     return rootHalf * std::sqrt(1.0 - std::pow(s, 1.8));
 }
 
-void paintTooth(Canvas& canvas, const Tooth& tooth)
-{
+void paintTooth(Canvas& canvas, const Tooth& tooth) {
     const double length = tooth.crownLength + tooth.rootLength;
     const double yEnd = tooth.occlusal + tooth.direction * length;
     const int yFrom = std::max(0, static_cast<int>(std::floor(std::min(tooth.occlusal, yEnd))));
-    const int yTo = std::min(canvas.height() - 1, static_cast<int>(std::ceil(std::max(tooth.occlusal, yEnd))));
+    const int yTo =
+        std::min(canvas.height() - 1, static_cast<int>(std::ceil(std::max(tooth.occlusal, yEnd))));
     const double ligament = std::max(1.5, tooth.halfWidth * 0.06);
     for (int y = yFrom; y <= yTo; ++y) {
         const double along = (y - tooth.occlusal) * tooth.direction;
@@ -161,8 +153,7 @@ void paintTooth(Canvas& canvas, const Tooth& tooth)
     }
 }
 
-void paintIntraoral(Canvas& canvas, Random& random, quint32 seed)
-{
+void paintIntraoral(Canvas& canvas, Random& random, quint32 seed) {
     const int w = canvas.width();
     const int h = canvas.height();
     const double scale = w / 400.0;
@@ -179,7 +170,7 @@ void paintIntraoral(Canvas& canvas, Random& random, quint32 seed)
         }
     }
     const int teeth = 3;
-    const int filled = static_cast<int>(random.uniform() * 5);  // 3 and 4: no filling
+    const int filled = static_cast<int>(random.uniform() * 5); // 3 and 4: no filling
     for (int i = 0; i < teeth; ++i) {
         Tooth tooth;
         tooth.centre = w * (0.2 + 0.3 * i + random.between(-0.02, 0.02));
@@ -194,8 +185,7 @@ void paintIntraoral(Canvas& canvas, Random& random, quint32 seed)
     }
 }
 
-void paintPanoramic(Canvas& canvas, Random& random, quint32 seed)
-{
+void paintPanoramic(Canvas& canvas, Random& random, quint32 seed) {
     const int w = canvas.width();
     const int h = canvas.height();
     const double scale = w / 1200.0;
@@ -217,12 +207,14 @@ void paintPanoramic(Canvas& canvas, Random& random, quint32 seed)
             if (maxilla || mandible)
                 value = 0.34 + 0.16 * boneTexture(x, y, scale, seed);
             if (mandible && v > border - 0.025)
-                value += 0.25;  // the cortical lower border
-            const bool sinus = std::pow((std::abs(u - 0.5) - 0.22) / 0.1, 2) + std::pow((v - occlusal + 0.33) / 0.08, 2) < 1;
+                value += 0.25; // the cortical lower border
+            const bool sinus =
+                std::pow((std::abs(u - 0.5) - 0.22) / 0.1, 2) + std::pow((v - occlusal + 0.33) / 0.08, 2) < 1;
             if (sinus)
                 value = kSoftTissue - 0.04;
             if (u < 0.04 || u > 0.96)
-                value += 0.12 * valueNoise(x / (40.0 * scale), y / (40.0 * scale), seed + 3);  // the spine's shadow
+                value +=
+                    0.12 * valueNoise(x / (40.0 * scale), y / (40.0 * scale), seed + 3); // the spine's shadow
             canvas.at(x, y) = value;
         }
     }
@@ -235,7 +227,7 @@ void paintPanoramic(Canvas& canvas, Random& random, quint32 seed)
     double total = 0;
     for (double width : widths)
         total += width;
-    const int missing = static_cast<int>(random.uniform() * 40);  // some pictures lack a tooth
+    const int missing = static_cast<int>(random.uniform() * 40); // some pictures lack a tooth
     const int filled = static_cast<int>(random.uniform() * 32);
     for (int jaw = 0; jaw < 2; ++jaw) {
         double left = 0.16;
@@ -261,8 +253,7 @@ void paintPanoramic(Canvas& canvas, Random& random, quint32 seed)
 }
 
 // The image receptor's blur: a 3 x 3 box softens the painted edges.
-void blur(Canvas& canvas)
-{
+void blur(Canvas& canvas) {
     const Canvas source = canvas;
     for (int y = 1; y + 1 < source.height(); ++y) {
         for (int x = 1; x + 1 < source.width(); ++x) {
@@ -277,8 +268,7 @@ void blur(Canvas& canvas)
 
 } // namespace
 
-SimPicture SynthesizeRadiograph(RadiographKind kind, int width, int height, quint32 seed)
-{
+SimPicture SynthesizeRadiograph(RadiographKind kind, int width, int height, quint32 seed) {
     Canvas canvas(width, height, kAir);
     Random random(seed);
     if (kind == RadiographKind::Panoramic)

@@ -11,7 +11,7 @@
 struct SimPicture {
     int width = 0;
     int height = 0;
-    std::vector<quint16> pixels;  // 12-bit values, row by row from the top; bright is dense
+    std::vector<quint16> pixels; // 12-bit values, row by row from the top; bright is dense
 };
 
 SimPicture SynthesizeRadiograph(RadiographKind kind, int width, int height, quint32 seed);

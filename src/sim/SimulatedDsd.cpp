@@ -15,25 +15,21 @@ namespace {
 const QString kDriverKey = QStringLiteral("SOFTWARE\\Soredex\\Dsd\\Uid");
 constexpr int kNetworkType = 4;
 
-int depthOf(qint32 imageFormat)
-{
+int depthOf(qint32 imageFormat) {
     return (imageFormat >> 16) & 0xFFFF;
 }
 
-int formatCodeOf(qint32 imageFormat)
-{
+int formatCodeOf(qint32 imageFormat) {
     return imageFormat & 0xFFFF;
 }
 
-bool folderOfFileExists(const QString& path)
-{
+bool folderOfFileExists(const QString& path) {
     const QFileInfo file(path);
     return !path.isEmpty() && file.absoluteDir().exists() && !file.isDir();
 }
 
 // The patient number is the working folder's own name ("/images/123/" gives "123").
-QString lastFolderName(const QString& workDir)
-{
+QString lastFolderName(const QString& workDir) {
     QString path = workDir;
     path.replace(QLatin1Char('\\'), QLatin1Char('/'));
     const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
@@ -45,8 +41,7 @@ QString lastFolderName(const QString& workDir)
 TSimulatedDsd::TSimulatedDsd(QObject* parent, QString simulatorFolder)
     : TDsd(parent)
     , m_catalogue(std::move(simulatorFolder))
-    , m_watcher(new QFileSystemWatcher(this))
-{
+    , m_watcher(new QFileSystemWatcher(this)) {
     m_autoExposure.setSingleShot(true);
     m_stageTimer.setSingleShot(true);
     connect(&m_autoExposure, &QTimer::timeout, this, [this] {
@@ -57,18 +52,11 @@ TSimulatedDsd::TSimulatedDsd(QObject* parent, QString simulatorFolder)
     connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &TSimulatedDsd::onFolderChanged);
 }
 
-TSimulatedDsd::~TSimulatedDsd()
-{
-    if (m_device) {
-        stopExposure();
-        m_armed = false;
-        m_status = 0;
-        report();
-    }
+TSimulatedDsd::~TSimulatedDsd() {
+    closeDevice();
 }
 
-std::optional<SimDevice> TSimulatedDsd::deviceForType(qint32 scannertype, qint32* failure) const
-{
+std::optional<SimDevice> TSimulatedDsd::deviceForType(qint32 scannertype, qint32* failure) const {
     if (scannertype < 1) {
         *failure = ScannerCode::BadParm;
         return std::nullopt;
@@ -80,8 +68,9 @@ std::optional<SimDevice> TSimulatedDsd::deviceForType(qint32 scannertype, qint32
         return std::nullopt;
     }
     // In network mode the driver reaches the type-4 device at the address it was given.
-    const bool networkMode = scannertype == kNetworkType &&
-                             ReadRegDWord(platform::Hive::LocalMachine, kDriverKey, QStringLiteral("NetMode")) == 1;
+    const bool networkMode =
+        scannertype == kNetworkType &&
+        ReadRegDWord(platform::Hive::LocalMachine, kDriverKey, QStringLiteral("NetMode")) == 1;
     QString address;
     if (networkMode) {
         address = ReadRegString(platform::Hive::LocalMachine, kDriverKey, QStringLiteral("ScIP")).trimmed();
@@ -99,13 +88,11 @@ std::optional<SimDevice> TSimulatedDsd::deviceForType(qint32 scannertype, qint32
     return std::nullopt;
 }
 
-std::optional<int> TSimulatedDsd::fault(const QString& operation) const
-{
+std::optional<int> TSimulatedDsd::fault(const QString& operation) const {
     return m_folder ? m_folder->takeFault(operation) : std::nullopt;
 }
 
-qint32 TSimulatedDsd::OpenScanner(qint32 scannertype, qint32 /*options*/, const QString& workDir)
-{
+qint32 TSimulatedDsd::OpenScanner(qint32 scannertype, qint32 /*options*/, const QString& workDir) {
     qint32 failure = ScannerCode::Ok;
     const std::optional<SimDevice> device = deviceForType(scannertype, &failure);
     if (!device)
@@ -113,10 +100,8 @@ qint32 TSimulatedDsd::OpenScanner(qint32 scannertype, qint32 /*options*/, const 
     return OpenDevice(*device, workDir);
 }
 
-qint32 TSimulatedDsd::OpenDevice(const SimDevice& device, const QString& workDir)
-{
-    if (m_device)
-        CloseScanner();
+qint32 TSimulatedDsd::OpenDevice(const SimDevice& device, const QString& workDir) {
+    closeDevice();
     const SimDeviceFolder folder(m_catalogue.deviceFolder(device));
     if (const std::optional<int> code = folder.takeFault(QStringLiteral("OpenScanner")))
         return *code;
@@ -138,12 +123,19 @@ qint32 TSimulatedDsd::OpenDevice(const SimDevice& device, const QString& workDir
     return ScannerCode::Ok;
 }
 
-qint32 TSimulatedDsd::CloseScanner()
-{
+qint32 TSimulatedDsd::CloseScanner() {
     if (!m_device)
         return ScannerCode::NotOpen;
     if (const std::optional<int> code = fault(QStringLiteral("CloseScanner")))
         return *code;
+    closeDevice();
+    Q_EMIT statusChanged(ScannerCode::NotOpen);
+    return ScannerCode::Ok;
+}
+
+void TSimulatedDsd::closeDevice() {
+    if (!m_device)
+        return;
     stopExposure();
     m_autoExposure.stop();
     m_armed = false;
@@ -153,12 +145,9 @@ qint32 TSimulatedDsd::CloseScanner()
     m_lock.reset();
     m_folder.reset();
     m_device.reset();
-    Q_EMIT statusChanged(ScannerCode::NotOpen);
-    return ScannerCode::Ok;
 }
 
-qint32 TSimulatedDsd::GetScannerStatus()
-{
+qint32 TSimulatedDsd::GetScannerStatus() {
     if (!m_device)
         return ScannerCode::NotOpen;
     if (const std::optional<int> code = fault(QStringLiteral("GetScannerStatus")))
@@ -166,8 +155,7 @@ qint32 TSimulatedDsd::GetScannerStatus()
     return m_status;
 }
 
-qint32 TSimulatedDsd::SetImageFormat(qint32 imageFormat)
-{
+qint32 TSimulatedDsd::SetImageFormat(qint32 imageFormat) {
     if (!m_device)
         return ScannerCode::NotOpen;
     if (const std::optional<int> code = fault(QStringLiteral("SetImageFormat")))
@@ -181,8 +169,7 @@ qint32 TSimulatedDsd::SetImageFormat(qint32 imageFormat)
     return ScannerCode::Ok;
 }
 
-qint32 TSimulatedDsd::SetImageStore(const QString& imageStore)
-{
+qint32 TSimulatedDsd::SetImageStore(const QString& imageStore) {
     if (!m_device)
         return ScannerCode::NotOpen;
     if (const std::optional<int> code = fault(QStringLiteral("SetImageStore")))
@@ -194,8 +181,7 @@ qint32 TSimulatedDsd::SetImageStore(const QString& imageStore)
     return ScannerCode::Ok;
 }
 
-qint32 TSimulatedDsd::ActivateScan(qint32 /*options*/)
-{
+qint32 TSimulatedDsd::ActivateScan(qint32 /*options*/) {
     if (!m_device)
         return ScannerCode::NotOpen;
     if (const std::optional<int> code = fault(QStringLiteral("ActivateScan")))
@@ -211,8 +197,7 @@ qint32 TSimulatedDsd::ActivateScan(qint32 /*options*/)
     return ScannerCode::Ok;
 }
 
-QString TSimulatedDsd::GetImageParms()
-{
+QString TSimulatedDsd::GetImageParms() {
     if (!m_device)
         return {};
     if (const std::optional<QString> configured = m_folder->config().params)
@@ -231,8 +216,7 @@ QString TSimulatedDsd::GetImageParms()
     return lines.join(QStringLiteral("\r\n"));
 }
 
-qint32 TSimulatedDsd::GetScannerVersion()
-{
+qint32 TSimulatedDsd::GetScannerVersion() {
     if (!m_device)
         return ScannerCode::NotOpen;
     if (const std::optional<int> code = fault(QStringLiteral("GetScannerVersion")))
@@ -240,8 +224,7 @@ qint32 TSimulatedDsd::GetScannerVersion()
     return SimTraitsOfType(m_device->type).version;
 }
 
-qint32 TSimulatedDsd::DiscardImage()
-{
+qint32 TSimulatedDsd::DiscardImage() {
     if (!m_device)
         return ScannerCode::NotOpen;
     if (const std::optional<int> code = fault(QStringLiteral("DiscardImage")))
@@ -249,8 +232,7 @@ qint32 TSimulatedDsd::DiscardImage()
     return ScannerCode::Ok;
 }
 
-qint32 TSimulatedDsd::ActivateSetup(qint32 /*options*/)
-{
+qint32 TSimulatedDsd::ActivateSetup(qint32 /*options*/) {
     // The simulated devices have no settings of their own to show.
     if (!m_device)
         return ScannerCode::NotOpen;
@@ -259,15 +241,13 @@ qint32 TSimulatedDsd::ActivateSetup(qint32 /*options*/)
     return ScannerCode::Ok;
 }
 
-void TSimulatedDsd::setStatus(int status)
-{
+void TSimulatedDsd::setStatus(int status) {
     m_status = status;
     report();
     Q_EMIT statusChanged(status);
 }
 
-void TSimulatedDsd::report()
-{
+void TSimulatedDsd::report() {
     if (!m_folder)
         return;
     SimDeviceReport state;
@@ -282,8 +262,7 @@ void TSimulatedDsd::report()
     m_folder->writeReport(state);
 }
 
-void TSimulatedDsd::onFolderChanged()
-{
+void TSimulatedDsd::onFolderChanged() {
     if (!m_folder)
         return;
     if (const std::optional<QString> request = m_folder->takeExposureRequest()) {
@@ -301,8 +280,7 @@ void TSimulatedDsd::onFolderChanged()
     syncAutoExposure();
 }
 
-void TSimulatedDsd::syncAutoExposure()
-{
+void TSimulatedDsd::syncAutoExposure() {
     if (!m_folder)
         return;
     const std::optional<int> delay = m_folder->config().exposureDelayMs;
@@ -313,8 +291,7 @@ void TSimulatedDsd::syncAutoExposure()
         m_autoExposure.start(std::max(0, *delay));
 }
 
-void TSimulatedDsd::startExposure()
-{
+void TSimulatedDsd::startExposure() {
     m_autoExposure.stop();
     m_autoExposed = true;
     m_stage = Stage::PlateInserted;
@@ -324,8 +301,7 @@ void TSimulatedDsd::startExposure()
     m_stageTimer.start(std::max(0, m_folder->config().stageMs));
 }
 
-void TSimulatedDsd::advanceExposure()
-{
+void TSimulatedDsd::advanceExposure() {
     if (m_stage == Stage::PlateInserted) {
         m_stage = Stage::ImageReadout;
         setStatus(ScannerCode::ImageReadout);
@@ -335,8 +311,7 @@ void TSimulatedDsd::advanceExposure()
     }
 }
 
-void TSimulatedDsd::finishExposure()
-{
+void TSimulatedDsd::finishExposure() {
     m_stage = Stage::Idle;
     int code = ScannerCode::Ok;
     if (const std::optional<int> failure = fault(QStringLiteral("EndOfImage"))) {
@@ -346,9 +321,11 @@ void TSimulatedDsd::finishExposure()
     } else {
         const SimDeviceConfig config = m_folder->config();
         const SimModelTraits traits = SimTraitsOfType(m_device->type);
-        const SimPicture picture = SynthesizeRadiograph(traits.kind, traits.width, traits.height, config.seed);
+        const SimPicture picture =
+            SynthesizeRadiograph(traits.kind, traits.width, traits.height, config.seed);
         const int depth = formatCodeOf(m_imageFormat) == SimFormat::Dib ? 8 : depthOf(m_imageFormat);
-        const SimImageMeta meta{m_device->model, traits.imageType, traits.pixelSizeMm, lastFolderName(m_workDir)};
+        const SimImageMeta meta{m_device->model, traits.imageType, traits.pixelSizeMm,
+                                lastFolderName(m_workDir)};
         if (WriteSimImage(m_imageStore, picture, formatCodeOf(m_imageFormat), depth, meta).isEmpty()) {
             m_lastWidth = picture.width;
             m_lastHeight = picture.height;
@@ -363,14 +340,12 @@ void TSimulatedDsd::finishExposure()
     Q_EMIT OnEndOfImage(this, code);
 }
 
-void TSimulatedDsd::stopExposure()
-{
+void TSimulatedDsd::stopExposure() {
     m_stageTimer.stop();
     m_stage = Stage::Idle;
 }
 
-void RegisterSimulatedDriver()
-{
+void RegisterSimulatedDriver() {
     RegisterScannerControl(CLASS_Dsd, [](QObject* parent) -> std::unique_ptr<TDsd> {
         const QString failure = qEnvironmentVariable("KELVO_SIM_FAIL_CREATE");
         if (!failure.isEmpty())

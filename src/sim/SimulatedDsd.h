@@ -42,6 +42,8 @@ private:
 
     std::optional<SimDevice> deviceForType(qint32 scannertype, qint32* failure) const;
     std::optional<int> fault(const QString& operation) const;
+    // Gives the device up without asking for faults (before another opening, at destruction).
+    void closeDevice();
     void setStatus(int status);
     void report();
     void onFolderChanged();
@@ -60,7 +62,7 @@ private:
     qint32 m_imageFormat = 8 * 65536 + 2;
     QString m_imageStore;
     bool m_armed = false;
-    bool m_autoExposed = false;  // the automatic exposure fires once per arming
+    bool m_autoExposed = false; // the automatic exposure fires once per arming
     Stage m_stage = Stage::Idle;
     QString m_exposureId;
     QString m_exposureResult;

@@ -364,6 +364,13 @@ void TADOConnection::RollbackTrans() {
     m_lastError.clear();
 }
 
+void TADOConnection::LockForWriting() {
+    ensureConnected();
+    if (!m_inTransaction)
+        fail(QStringLiteral("No transaction is active."));
+    ensurePhysicalTransaction(StatementKind::Write);
+}
+
 // An SQLite transaction that read at its start would keep that snapshot and miss rows
 // that other workstations commit later, and a deferred one that reads and then writes
 // fails when another writer came between. So reads run on their own, each seeing the

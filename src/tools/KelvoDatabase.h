@@ -77,6 +77,11 @@ public:
     void CommitTrans();
     void RollbackTrans();
     bool InTransaction() const { return m_inTransaction; }
+    // Makes the open transaction take the engine's write lock now rather than at its first
+    // write (SQLite: BEGIN IMMEDIATE), so that nothing another connection writes can come
+    // between what the transaction reads next and what it then writes. The other engines'
+    // transactions are real from BeginTrans on; there this does nothing.
+    void LockForWriting();
 
     // Runs a statement that returns no rows and answers the number of rows it affected.
     // Values for ":name" markers in the text are bound, never spliced into it.

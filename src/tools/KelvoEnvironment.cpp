@@ -102,7 +102,9 @@ bool InitApplicationEnvironment(const QStringList& arguments) {
         ReadSetting(QStringLiteral("DataProvider"), QStringLiteral("DefaultDataProvider"));
     env.DataProviderFile = fileExists(setting) ? setting : env.DataLinksPath + setting;
     readCommandLine(arguments, env);
-    if (fileExists(env.DataProviderFile))
+    // An unreadable or binary file leaves the connection string empty, so that the login
+    // looks for a usable file instead of trying a connection string without a provider.
+    if (platform::profileFile().isReadable(env.DataProviderFile))
         env.ConnectionString =
             QStringLiteral("Provider=") +
             ReadIniString(env.DataProviderFile, QStringLiteral("oledb"), QStringLiteral("Provider"));

@@ -5,6 +5,7 @@
 #include "tools/UfrmProgress.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QStyle>
@@ -103,11 +104,15 @@ public:
     }
 
 private:
+    // The names in `folder` in the order the file system keeps them. A missing folder simply
+    // holds nothing; one that exists but cannot be read ends the search.
     static QStringList entriesOf(const QString& folder) {
-        const QFileInfo info(folder);
-        if (info.isDir() && !(info.isReadable() && info.isExecutable()))
+        QStringList names;
+        const bool read = platform::forEachEntryName(
+            folder, [&names](QByteArrayView name) { names.append(QFile::decodeName(name.toByteArray())); });
+        if (!read && QFileInfo(folder).isDir())
             throw ScanFailure{QStringLiteral("Mappen \"%1\" kan inte läsas").arg(folder)};
-        return platform::folderEntryNames(folder);
+        return names;
     }
 
     void walkEntries(const QString& folder, const QStringList& names) {

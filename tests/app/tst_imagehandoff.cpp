@@ -130,6 +130,18 @@ private Q_SLOTS:
         QCOMPARE(NextRunningNumber(env.path(u"nowhere/"_qs)), qint64(1));
     }
 
+    void folderListing() {
+        TestEnvironment env;
+        env.makeFolder(u"f/Rtg1_2.d"_qs);
+        env.writeFile(u"f/.hidden"_qs, "x");
+        env.writeFile(u"f/Rtg1_1.bmp"_qs, "x");
+        env.writeFile(u"f/Bild å.bmp"_qs, "x");
+        QStringList names = platform::folderEntryNames(env.path(u"f"_qs));
+        names.sort();
+        QCOMPARE(names, (QStringList{u".hidden"_qs, u"Bild å.bmp"_qs, u"Rtg1_1.bmp"_qs, u"Rtg1_2.d"_qs}));
+        QVERIFY(platform::folderEntryNames(env.path(u"missing"_qs)).isEmpty());
+    }
+
     void patientFolder_data() {
         QTest::addColumn<QString>("outDir");
         QTest::addColumn<int>("patientNr");

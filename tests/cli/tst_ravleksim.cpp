@@ -15,8 +15,7 @@ struct Run {
     QString err;
 };
 
-Run ravlekSim(const QStringList& arguments)
-{
+Run ravlekSim(const QStringList& arguments) {
     QProcess process;
     process.start(programPath(u"ravlek-sim"_qs), arguments);
     if (!process.waitForFinished(60000))
@@ -27,8 +26,7 @@ Run ravlekSim(const QStringList& arguments)
 }
 
 // The list line of a device, found by its address.
-QString listLine(const QString& address)
-{
+QString listLine(const QString& address) {
     const Run run = ravlekSim({u"list"_qs});
     for (const QString& line : run.out.split(u'\n')) {
         if (line.contains(u"  "_qs + address + u"  "_qs))
@@ -37,8 +35,7 @@ QString listLine(const QString& address)
     return {};
 }
 
-SimDeviceConfig configOf(const QString& typeOrAddress)
-{
+SimDeviceConfig configOf(const QString& typeOrAddress) {
     const SimCatalogue catalogue;
     return SimDeviceFolder(catalogue.deviceFolder(catalogue.find(typeOrAddress).value())).config();
 }
@@ -46,18 +43,15 @@ SimDeviceConfig configOf(const QString& typeOrAddress)
 // A ravlek-sim hold process: another workstation with the device open.
 class Holder {
 public:
-    explicit Holder(const QStringList& arguments)
-    {
+    explicit Holder(const QStringList& arguments) {
         m_process.start(programPath(u"ravlek-sim"_qs), QStringList{u"hold"_qs} + arguments);
     }
-    ~Holder()
-    {
+    ~Holder() {
         m_process.kill();
         m_process.waitForFinished();
     }
     // Waits until the holder's output contains `text`.
-    bool waitFor(const QByteArray& text)
-    {
+    bool waitFor(const QByteArray& text) {
         QDeadlineTimer deadline(30000);
         while (!m_output.contains(text) && !deadline.hasExpired()) {
             if (m_process.state() == QProcess::NotRunning)
@@ -82,8 +76,7 @@ private Q_SLOTS:
     void init() { m_env = std::make_unique<TestEnvironment>(); }
     void cleanup() { m_env.reset(); }
 
-    void listsTheDefaultDevices()
-    {
+    void listsTheDefaultDevices() {
         const Run run = ravlekSim({u"list"_qs});
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.out.startsWith(u"TYPE"_qs));
@@ -93,8 +86,7 @@ private Q_SLOTS:
         QVERIFY(listLine(u"192.0.2.8"_qs).contains(u"Digora Toto"_qs));
     }
 
-    void badCommandLines_data()
-    {
+    void badCommandLines_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("exitCode");
         QTest::newRow("nothing") << QStringList{} << 2;
@@ -104,14 +96,14 @@ private Q_SLOTS:
         QTest::newRow("delay without value") << QStringList{u"delay"_qs, u"1"_qs} << 2;
         QTest::newRow("negative delay") << QStringList{u"delay"_qs, u"1"_qs, u"-5"_qs} << 2;
         QTest::newRow("unknown operation") << QStringList{u"fault"_qs, u"1"_qs, u"Explode"_qs, u"13"_qs} << 2;
-        QTest::newRow("code not a number") << QStringList{u"fault"_qs, u"1"_qs, u"OpenScanner"_qs, u"x"_qs} << 2;
+        QTest::newRow("code not a number")
+            << QStringList{u"fault"_qs, u"1"_qs, u"OpenScanner"_qs, u"x"_qs} << 2;
         QTest::newRow("type out of range") << QStringList{u"add"_qs, u"host-a"_qs, u"13"_qs} << 2;
         QTest::newRow("numeric address") << QStringList{u"add"_qs, u"17"_qs, u"4"_qs} << 2;
         QTest::newRow("address with a slash") << QStringList{u"add"_qs, u"a/b"_qs, u"4"_qs} << 2;
         QTest::newRow("expose closed device") << QStringList{u"expose"_qs, u"1"_qs} << 4;
     }
-    void badCommandLines()
-    {
+    void badCommandLines() {
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         const Run run = ravlekSim(arguments);
@@ -121,15 +113,13 @@ private Q_SLOTS:
             QVERIFY(run.err.contains(u"Usage: ravlek-sim"_qs));
     }
 
-    void helpGoesToStandardOutput()
-    {
+    void helpGoesToStandardOutput() {
         const Run run = ravlekSim({u"help"_qs});
         QCOMPARE(run.exitCode, 0);
         QVERIFY(run.out.contains(u"Usage: ravlek-sim"_qs));
     }
 
-    void addAndRemoveDevices()
-    {
+    void addAndRemoveDevices() {
         QCOMPARE(ravlekSim({u"add"_qs, u"optime-2"_qs, u"4"_qs}).exitCode, 0);
         QCOMPARE(ravlekSim({u"add"_qs, u"panorama"_qs, u"9"_qs, u"Own panorama"_qs}).exitCode, 0);
         QVERIFY(listLine(u"optime-2"_qs).contains(u"Digora OPTIME"_qs));
@@ -144,10 +134,11 @@ private Q_SLOTS:
         QCOMPARE(SimCatalogue().devices().size(), 9);
     }
 
-    void settingsReachTheDevice()
-    {
+    void settingsReachTheDevice() {
         QCOMPARE(ravlekSim({u"fault"_qs, u"192.0.2.2"_qs, u"openscanner"_qs, u"13"_qs}).exitCode, 0);
-        QCOMPARE(ravlekSim({u"fault"_qs, u"2"_qs, u"EndOfImage"_qs, u"-7"_qs, u"--times"_qs, u"2"_qs}).exitCode, 0);
+        QCOMPARE(
+            ravlekSim({u"fault"_qs, u"2"_qs, u"EndOfImage"_qs, u"-7"_qs, u"--times"_qs, u"2"_qs}).exitCode,
+            0);
         QCOMPARE(ravlekSim({u"delay"_qs, u"2"_qs, u"1500"_qs}).exitCode, 0);
         QCOMPARE(ravlekSim({u"stage"_qs, u"2"_qs, u"0"_qs}).exitCode, 0);
         QCOMPARE(ravlekSim({u"seed"_qs, u"2"_qs, u"42"_qs}).exitCode, 0);
@@ -178,8 +169,7 @@ private Q_SLOTS:
         QVERIFY(!config.params);
     }
 
-    void paramsFromFile()
-    {
+    void paramsFromFile() {
         const QByteArray text = "DEVICE Digora OPTIME\r\nIMAGETYPE Sensor ÅÄÖ\r\nPIXELSIZEH 0.064\r\n";
         const QString file = m_env->writeFile(u"parms.txt"_qs, text);
         QCOMPARE(ravlekSim({u"params"_qs, u"4"_qs, u"@"_qs + file}).exitCode, 0);
@@ -187,8 +177,7 @@ private Q_SLOTS:
         QCOMPARE(ravlekSim({u"params"_qs, u"4"_qs, u"@"_qs + m_env->path(u"missing.txt"_qs)}).exitCode, 1);
     }
 
-    void holdingShowsInListAndRefusesOthers()
-    {
+    void holdingShowsInListAndRefusesOthers() {
         Holder holder({u"192.0.2.3"_qs});
         QVERIFY(holder.waitFor("opened 192.0.2.3"));
         const QString line = listLine(u"192.0.2.3"_qs);
@@ -203,12 +192,11 @@ private Q_SLOTS:
         QVERIFY(notArmed.err.contains(u"not armed"_qs));
     }
 
-    void exposeWaitsForTheImage()
-    {
+    void exposeWaitsForTheImage() {
         QCOMPARE(ravlekSim({u"stage"_qs, u"1"_qs, u"0"_qs}).exitCode, 0);
         const QString store = m_env->path(u"lastscannedfile.raw"_qs);
-        Holder holder({u"1"_qs, u"--workdir"_qs, m_env->makeFolder(u"77"_qs), u"--arm"_qs, store, u"--format"_qs,
-                       u"raw12"_qs});
+        Holder holder({u"1"_qs, u"--workdir"_qs, m_env->makeFolder(u"77"_qs), u"--arm"_qs, store,
+                       u"--format"_qs, u"raw12"_qs});
         QVERIFY(holder.waitFor("armed "));
         QVERIFY(listLine(u"192.0.2.1"_qs).contains(u"armed: RAW 12 bits -> "_qs + store));
 
@@ -220,8 +208,7 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(store).size(), qint64(traits.width) * traits.height * 2);
     }
 
-    void exposeReportsAFailedScan()
-    {
+    void exposeReportsAFailedScan() {
         QCOMPARE(ravlekSim({u"stage"_qs, u"1"_qs, u"0"_qs}).exitCode, 0);
         QCOMPARE(ravlekSim({u"fault"_qs, u"1"_qs, u"EndOfImage"_qs, u"13"_qs}).exitCode, 0);
         Holder holder({u"1"_qs, u"--arm"_qs, m_env->path(u"scan.bmp"_qs)});

@@ -92,7 +92,9 @@ void tst_ProfileFile::read() {
     QFETCH(QString, expected);
     TestEnvironment env;
     const QString file = env.writeFile(QStringLiteral("test.ini"), content);
-    QCOMPARE(IniProfileFile().readString(file, section, key, kDefault, 1000), expected);
+    IniProfileFile profile;
+    QVERIFY(profile.isReadable(file));
+    QCOMPARE(profile.readString(file, section, key, kDefault, 1000), expected);
 }
 
 void tst_ProfileFile::readCutsAtMaxChars_data() {
@@ -156,6 +158,7 @@ void tst_ProfileFile::garbageReadsAsMissing() {
     TestEnvironment env;
     const QString file = env.writeFile(QStringLiteral("garbage.udl"), content);
     IniProfileFile profile;
+    QVERIFY(!profile.isReadable(file));
     QCOMPARE(profile.readString(file, QStringLiteral("oledb"), QStringLiteral("Provider"), kDefault, 254),
              kDefault);
     QVERIFY(
@@ -167,9 +170,11 @@ void tst_ProfileFile::missingOrSpecialFileGivesDefault() {
     TestEnvironment env;
     IniProfileFile profile;
     for (const QString& name :
-         {env.path(QStringLiteral("missing.udl")), env.root(), QStringLiteral("/dev/zero")})
+         {env.path(QStringLiteral("missing.udl")), env.root(), QStringLiteral("/dev/zero")}) {
+        QVERIFY(!profile.isReadable(name));
         QCOMPARE(profile.readString(name, QStringLiteral("oledb"), QStringLiteral("Provider"), kDefault, 254),
                  kDefault);
+    }
     QVERIFY(!profile.writeString(env.root(), QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("v")));
 }
 

@@ -27,8 +27,7 @@ public:
 
 const QString kTestClassId = QStringLiteral("{00000000-1111-2222-3333-444444444444}");
 
-QString creationError(const QString& classId)
-{
+QString creationError(const QString& classId) {
     try {
         CreateScannerControl(classId, nullptr);
     } catch (const ScannerControlError& error) {
@@ -42,36 +41,30 @@ QString creationError(const QString& classId)
 class TestDsdFactory : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void cleanup()
-    {
+    void cleanup() {
         UnregisterScannerControl(kTestClassId);
         UnregisterScannerControl(CLASS_Dsd);
     }
 
-    void unknownClassIdIsAnError()
-    {
-        QCOMPARE(creationError(kTestClassId), u"Class not registered"_qs);
-    }
+    void unknownClassIdIsAnError() { QCOMPARE(creationError(kTestClassId), u"Class not registered"_qs); }
 
-    void createsByClassIdInAnyLetterCase()
-    {
-        RegisterScannerControl(kTestClassId, [](QObject* parent) { return std::make_unique<StubDsd>(parent); });
+    void createsByClassIdInAnyLetterCase() {
+        RegisterScannerControl(kTestClassId,
+                               [](QObject* parent) { return std::make_unique<StubDsd>(parent); });
         QObject owner;
         const std::unique_ptr<TDsd> control = CreateScannerControl(kTestClassId.toLower(), &owner);
         QVERIFY(qobject_cast<StubDsd*>(control.get()));
         QCOMPARE(control->parent(), &owner);
     }
 
-    void failingCreatorGivesItsText_data()
-    {
+    void failingCreatorGivesItsText_data() {
         QTest::addColumn<int>("failure");
         QTest::addColumn<QString>("text");
         QTest::newRow("standard exception") << 0 << u"driver missing"_qs;
         QTest::newRow("control error") << 1 << u"Ingen skanner"_qs;
         QTest::newRow("nothing created") << 2 << u"The scanner control could not be created"_qs;
     }
-    void failingCreatorGivesItsText()
-    {
+    void failingCreatorGivesItsText() {
         QFETCH(int, failure);
         QFETCH(QString, text);
         RegisterScannerControl(kTestClassId, [failure](QObject*) -> std::unique_ptr<TDsd> {
@@ -84,20 +77,18 @@ private Q_SLOTS:
         QCOMPARE(creationError(kTestClassId), text);
     }
 
-    void registeringReplacesAndReturnsThePrevious()
-    {
-        QVERIFY(!RegisterScannerControl(kTestClassId, [](QObject* p) { return std::make_unique<StubDsd>(p); }));
-        const ScannerControlCreator previous = RegisterScannerControl(kTestClassId, [](QObject*) -> std::unique_ptr<TDsd> {
-            throw std::runtime_error("second");
-        });
+    void registeringReplacesAndReturnsThePrevious() {
+        QVERIFY(
+            !RegisterScannerControl(kTestClassId, [](QObject* p) { return std::make_unique<StubDsd>(p); }));
+        const ScannerControlCreator previous = RegisterScannerControl(
+            kTestClassId, [](QObject*) -> std::unique_ptr<TDsd> { throw std::runtime_error("second"); });
         QVERIFY(previous);
         QCOMPARE(creationError(kTestClassId), u"second"_qs);
         UnregisterScannerControl(kTestClassId);
         QCOMPARE(creationError(kTestClassId), u"Class not registered"_qs);
     }
 
-    void simulatedDriverIsTheScannerControl()
-    {
+    void simulatedDriverIsTheScannerControl() {
         TestEnvironment env;
         RegisterSimulatedDriver();
         const std::unique_ptr<TDsd> control = CreateScannerControl(CLASS_Dsd, nullptr);
@@ -106,15 +97,13 @@ private Q_SLOTS:
         QCOMPARE(control->GetScannerStatus(), ScannerCode::Connected);
     }
 
-    void simulatedDriverCanBeMadeToFail_data()
-    {
+    void simulatedDriverCanBeMadeToFail_data() {
         QTest::addColumn<QString>("setting");
         QTest::addColumn<QString>("text");
         QTest::newRow("standard text") << u"1"_qs << u"Class not registered"_qs;
         QTest::newRow("own text") << u"Drivrutinen saknas"_qs << u"Drivrutinen saknas"_qs;
     }
-    void simulatedDriverCanBeMadeToFail()
-    {
+    void simulatedDriverCanBeMadeToFail() {
         QFETCH(QString, setting);
         QFETCH(QString, text);
         TestEnvironment env;

@@ -25,42 +25,37 @@ namespace {
 
 const QString kDriverKey = QStringLiteral("SOFTWARE\\Soredex\\Dsd\\Uid");
 
-SimDeviceFolder folderOf(const QString& typeOrAddress)
-{
+SimDeviceFolder folderOf(const QString& typeOrAddress) {
     const SimCatalogue catalogue;
     const std::optional<SimDevice> device = catalogue.find(typeOrAddress);
     return SimDeviceFolder(catalogue.deviceFolder(device.value()));
 }
 
 // No pauses between the scan's stages, so a test waits only for the event loop.
-void makeScansQuick(const QString& typeOrAddress)
-{
+void makeScansQuick(const QString& typeOrAddress) {
     QVERIFY(folderOf(typeOrAddress).updateConfig([](SimDeviceConfig& config) { config.stageMs = 0; }));
 }
 
-void setFault(const QString& typeOrAddress, const QString& operation, int code, int times = -1)
-{
-    QVERIFY(folderOf(typeOrAddress).updateConfig(
-        [&](SimDeviceConfig& config) { config.faults.insert(operation, SimFault{code, times}); }));
+void setFault(const QString& typeOrAddress, const QString& operation, int code, int times = -1) {
+    QVERIFY(folderOf(typeOrAddress).updateConfig([&](SimDeviceConfig& config) {
+        config.faults.insert(operation, SimFault{code, times});
+    }));
 }
 
-void setNetMode(quint32 mode)
-{
+void setNetMode(quint32 mode) {
     platform::RegValue value{QStringLiteral("NetMode"), platform::RegType::DWord, {}, mode};
     QVERIFY(platform::registry().setValue(platform::Hive::LocalMachine, kDriverKey, value).ok);
 }
 
 // Arms an open control to write into `store`.
-void arm(TSimulatedDsd& control, qint32 imageFormat, const QString& store)
-{
+void arm(TSimulatedDsd& control, qint32 imageFormat, const QString& store) {
     QCOMPARE(control.SetImageFormat(imageFormat), ScannerCode::Ok);
     QCOMPARE(control.SetImageStore(store), ScannerCode::Ok);
     QCOMPARE(control.ActivateScan(0), ScannerCode::Ok);
 }
 
 // Exposes the way ravlek-sim does and waits for the end of the image.
-int exposeAndWait(TSimulatedDsd& control, const QString& typeOrAddress)
-{
+int exposeAndWait(TSimulatedDsd& control, const QString& typeOrAddress) {
     QSignalSpy ended(&control, &TDsd::OnEndOfImage);
     if (!folderOf(typeOrAddress).requestExposure())
         return -1000;
@@ -79,8 +74,7 @@ private Q_SLOTS:
     void init() { m_env = std::make_unique<TestEnvironment>(); }
     void cleanup() { m_env.reset(); }
 
-    void defaultCatalogueHasOneDeviceOfEachType()
-    {
+    void defaultCatalogueHasOneDeviceOfEachType() {
         const QList<SimDevice> devices = SimCatalogue().devices();
         QCOMPARE(devices.size(), 8);
         const QStringList names{u"Digora"_qs,   u"Digora PCT"_qs, u"Cranex PDC"_qs, u"Digora OPTIME"_qs,
@@ -92,8 +86,7 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(m_env->path(u"sim/devices.json"_qs)));
     }
 
-    void unreadableCatalogueIsKeptAndOpeningFails()
-    {
+    void unreadableCatalogueIsKeptAndOpeningFails() {
         const QByteArray broken = "{ this is not a catalogue";
         m_env->writeFile(u"sim/devices.json"_qs, broken);
         TSimulatedDsd control;
@@ -103,8 +96,7 @@ private Q_SLOTS:
         QCOMPARE(file.readAll(), broken);
     }
 
-    void openAndClose()
-    {
+    void openAndClose() {
         TSimulatedDsd control;
         QCOMPARE(control.GetScannerStatus(), ScannerCode::NotOpen);
         QCOMPARE(control.OpenScanner(1, 1, {}), ScannerCode::Ok);
@@ -120,16 +112,14 @@ private Q_SLOTS:
         QCOMPARE(control.SetImageStore(m_env->path(u"x.bmp"_qs)), ScannerCode::NotOpen);
     }
 
-    void openingTypesWithoutDevice_data()
-    {
+    void openingTypesWithoutDevice_data() {
         QTest::addColumn<int>("type");
         QTest::addColumn<int>("code");
         QTest::newRow("type 11 has no device") << 11 << ScannerCode::Disconnected;
         QTest::newRow("type 0 is no type") << 0 << ScannerCode::BadParm;
         QTest::newRow("negative type") << -4 << ScannerCode::BadParm;
     }
-    void openingTypesWithoutDevice()
-    {
+    void openingTypesWithoutDevice() {
         QFETCH(int, type);
         QFETCH(int, code);
         TSimulatedDsd control;
@@ -137,8 +127,7 @@ private Q_SLOTS:
         QCOMPARE(control.GetScannerStatus(), ScannerCode::NotOpen);
     }
 
-    void secondControlFindsDeviceOpened()
-    {
+    void secondControlFindsDeviceOpened() {
         TSimulatedDsd first;
         TSimulatedDsd second;
         QCOMPARE(first.OpenScanner(2, 1, {}), ScannerCode::Ok);
@@ -148,13 +137,13 @@ private Q_SLOTS:
         QCOMPARE(second.OpenScanner(2, 1, {}), ScannerCode::Ok);
     }
 
-    void deviceHeldByAnotherProcessUntilItEnds()
-    {
+    void deviceHeldByAnotherProcessUntilItEnds() {
         QProcess holder;
         holder.start(programPath(u"ravlek-sim"_qs), {u"hold"_qs, u"4"_qs});
         QVERIFY2(holder.waitForStarted(), qPrintable(holder.errorString()));
         QByteArray output;
-        QTRY_VERIFY_WITH_TIMEOUT((output += holder.readAllStandardOutput()).contains("opened 192.0.2.4"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT((output += holder.readAllStandardOutput()).contains("opened 192.0.2.4"),
+                                 20000);
 
         TSimulatedDsd control;
         QCOMPARE(control.OpenScanner(4, 1, {}), ScannerCode::AlreadyOpened);
@@ -165,8 +154,7 @@ private Q_SLOTS:
         QCOMPARE(control.OpenScanner(4, 1, {}), ScannerCode::Ok);
     }
 
-    void scanWalksThroughStates()
-    {
+    void scanWalksThroughStates() {
         makeScansQuick(u"1"_qs);
         TSimulatedDsd control;
         QCOMPARE(control.OpenScanner(1, 1, {}), ScannerCode::Ok);
@@ -177,13 +165,12 @@ private Q_SLOTS:
         QList<int> walk;
         for (const QList<QVariant>& change : states)
             walk << change.at(0).toInt();
-        QCOMPARE(walk, (QList<int>{ScannerCode::Connected, ScannerCode::PlateInserted, ScannerCode::ImageReadout,
-                                   ScannerCode::Connected}));
+        QCOMPARE(walk, (QList<int>{ScannerCode::Connected, ScannerCode::PlateInserted,
+                                   ScannerCode::ImageReadout, ScannerCode::Connected}));
         QCOMPARE(control.GetScannerStatus(), ScannerCode::Connected);
     }
 
-    void exposureWritesEachFormat_data()
-    {
+    void exposureWritesEachFormat_data() {
         QTest::addColumn<int>("type");
         QTest::addColumn<int>("format");
         QTest::addColumn<int>("depth");
@@ -195,8 +182,7 @@ private Q_SLOTS:
         QTest::newRow("DICOM 8 bits") << 6 << SimFormat::Dicom << 8 << u"dcm"_qs;
         QTest::newRow("DICOM 12 bits") << 3 << SimFormat::Dicom << 12 << u"dcm"_qs;
     }
-    void exposureWritesEachFormat()
-    {
+    void exposureWritesEachFormat() {
         QFETCH(int, type);
         QFETCH(int, format);
         QFETCH(int, depth);
@@ -212,7 +198,8 @@ private Q_SLOTS:
         QCOMPARE(exposeAndWait(control, typeName), ScannerCode::Ok);
 
         QVERIFY(QFile::exists(store));
-        QVERIFY2(QDir(m_env->path(u"out"_qs)).entryList(QDir::Files | QDir::Hidden).size() == 1, "no temporary file left");
+        QVERIFY2(QDir(m_env->path(u"out"_qs)).entryList(QDir::Files | QDir::Hidden).size() == 1,
+                 "no temporary file left");
         const QString parms = control.GetImageParms();
         QVERIFY(parms.contains(u"WIDTH %1"_qs.arg(traits.width)));
         QVERIFY(parms.contains(u"HEIGHT %1"_qs.arg(traits.height)));
@@ -271,8 +258,7 @@ private Q_SLOTS:
         }
     }
 
-    void automaticExposureAfterDelay()
-    {
+    void automaticExposureAfterDelay() {
         makeScansQuick(u"1"_qs);
         QVERIFY(folderOf(u"1"_qs).updateConfig([](SimDeviceConfig& config) { config.exposureDelayMs = 0; }));
         TSimulatedDsd control;
@@ -284,20 +270,19 @@ private Q_SLOTS:
         QVERIFY(QFile::exists(m_env->path(u"auto.raw"_qs)));
     }
 
-    void exposureIgnoredWhenNotArmed()
-    {
+    void exposureIgnoredWhenNotArmed() {
         TSimulatedDsd control;
         QSignalSpy ended(&control, &TDsd::OnEndOfImage);
         QCOMPARE(control.OpenScanner(1, 1, {}), ScannerCode::Ok);
         const std::optional<QString> id = folderOf(u"1"_qs).requestExposure();
         QVERIFY(id);
-        QTRY_COMPARE_WITH_TIMEOUT(folderOf(u"1"_qs).report().value_or(SimDeviceReport{}).exposureId, *id, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(folderOf(u"1"_qs).report().value_or(SimDeviceReport{}).exposureId, *id,
+                                  20000);
         QCOMPARE(folderOf(u"1"_qs).report()->exposureResult, u"ignored"_qs);
         QCOMPARE(ended.count(), 0);
     }
 
-    void faultsReplaceResults_data()
-    {
+    void faultsReplaceResults_data() {
         QTest::addColumn<QString>("operation");
         QTest::addColumn<int>("code");
         QTest::newRow("open") << u"OpenScanner"_qs << 13;
@@ -310,8 +295,7 @@ private Q_SLOTS:
         QTest::newRow("setup") << u"ActivateSetup"_qs << 0;
         QTest::newRow("close") << u"CloseScanner"_qs << 21;
     }
-    void faultsReplaceResults()
-    {
+    void faultsReplaceResults() {
         QFETCH(QString, operation);
         QFETCH(int, code);
         setFault(u"5"_qs, operation, code);
@@ -338,8 +322,7 @@ private Q_SLOTS:
         QCOMPARE(folderOf(u"5"_qs).isOpen(), operation != u"OpenScanner"_qs);
     }
 
-    void countedFaultWearsOff()
-    {
+    void countedFaultWearsOff() {
         setFault(u"1"_qs, u"OpenScanner"_qs, ScannerCode::Disconnected, 2);
         TSimulatedDsd control;
         QCOMPARE(control.OpenScanner(1, 1, {}), ScannerCode::Disconnected);
@@ -348,8 +331,7 @@ private Q_SLOTS:
         QVERIFY(folderOf(u"1"_qs).config().faults.isEmpty());
     }
 
-    void scanEndsWithFaultCode()
-    {
+    void scanEndsWithFaultCode() {
         makeScansQuick(u"1"_qs);
         setFault(u"1"_qs, u"EndOfImage"_qs, ScannerCode::ScannerError);
         TSimulatedDsd control;
@@ -359,24 +341,22 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(m_env->path(u"failed.bmp"_qs)));
     }
 
-    void imageStoreNeedsExistingFolder_data()
-    {
+    void imageStoreNeedsExistingFolder_data() {
         QTest::addColumn<QString>("store");
         QTest::newRow("missing folder") << u"missing/file.bmp"_qs;
         QTest::newRow("a folder itself") << u"cwd"_qs;
         QTest::newRow("empty") << QString();
     }
-    void imageStoreNeedsExistingFolder()
-    {
+    void imageStoreNeedsExistingFolder() {
         QFETCH(QString, store);
         TSimulatedDsd control;
         QCOMPARE(control.OpenScanner(1, 1, {}), ScannerCode::Ok);
-        QCOMPARE(control.SetImageStore(store.isEmpty() ? store : m_env->path(store)), ScannerCode::InvalidPath);
+        QCOMPARE(control.SetImageStore(store.isEmpty() ? store : m_env->path(store)),
+                 ScannerCode::InvalidPath);
         QCOMPARE(control.ActivateScan(0), ScannerCode::BadParm);
     }
 
-    void imageFormatIsChecked_data()
-    {
+    void imageFormatIsChecked_data() {
         QTest::addColumn<int>("imageFormat");
         QTest::addColumn<int>("code");
         QTest::newRow("DCM 12") << 786435 << ScannerCode::Ok;
@@ -385,8 +365,7 @@ private Q_SLOTS:
         QTest::newRow("format 4") << 8 * 65536 + 4 << ScannerCode::BadParm;
         QTest::newRow("no depth") << 2 << ScannerCode::BadParm;
     }
-    void imageFormatIsChecked()
-    {
+    void imageFormatIsChecked() {
         QFETCH(int, imageFormat);
         QFETCH(int, code);
         TSimulatedDsd control;
@@ -394,19 +373,18 @@ private Q_SLOTS:
         QCOMPARE(control.SetImageFormat(imageFormat), code);
     }
 
-    void imageParameters()
-    {
+    void imageParameters() {
         TSimulatedDsd control;
         QCOMPARE(control.OpenScanner(1, 1, {}), ScannerCode::Ok);
         const QStringList lines = control.GetImageParms().split(u"\r\n"_qs);
         QCOMPARE(lines.mid(0, 4), (QStringList{u"DEVICE Digora"_qs, u"IMAGETYPE INTRAORAL"_qs,
                                                u"PIXELSIZEH 0.085"_qs, u"MAGFACTOR 1"_qs}));
-        QVERIFY(folderOf(u"1"_qs).updateConfig([](SimDeviceConfig& config) { config.params = u"PIXELSIZEH 0,085"_qs; }));
+        QVERIFY(folderOf(u"1"_qs).updateConfig(
+            [](SimDeviceConfig& config) { config.params = u"PIXELSIZEH 0,085"_qs; }));
         QCOMPARE(control.GetImageParms(), u"PIXELSIZEH 0,085"_qs);
     }
 
-    void networkModeChoosesTheTypeFourDevice_data()
-    {
+    void networkModeChoosesTheTypeFourDevice_data() {
         QTest::addColumn<int>("netMode");
         QTest::addColumn<QString>("scIp");
         QTest::addColumn<int>("type");
@@ -414,15 +392,18 @@ private Q_SLOTS:
         QTest::addColumn<QString>("address");
         QTest::newRow("no net mode: first type 4") << 0 << u"192.0.2.44"_qs << 4 << 1 << u"192.0.2.4"_qs;
         QTest::newRow("net mode: the device at ScIP") << 1 << u"192.0.2.44"_qs << 4 << 1 << u"192.0.2.44"_qs;
-        QTest::newRow("net mode, ScIP in other letter case") << 1 << u"OPTIME-B"_qs << 4 << 1 << u"optime-b"_qs;
-        QTest::newRow("net mode without ScIP") << 1 << QString() << 4 << ScannerCode::NoIpAddress << QString();
-        QTest::newRow("net mode, nothing at ScIP") << 1 << u"192.0.2.99"_qs << 4 << ScannerCode::Disconnected << QString();
-        QTest::newRow("net mode, ScIP of another type") << 1 << u"192.0.2.1"_qs << 4 << ScannerCode::Disconnected << QString();
+        QTest::newRow("net mode, ScIP in other letter case")
+            << 1 << u"OPTIME-B"_qs << 4 << 1 << u"optime-b"_qs;
+        QTest::newRow("net mode without ScIP")
+            << 1 << QString() << 4 << ScannerCode::NoIpAddress << QString();
+        QTest::newRow("net mode, nothing at ScIP")
+            << 1 << u"192.0.2.99"_qs << 4 << ScannerCode::Disconnected << QString();
+        QTest::newRow("net mode, ScIP of another type")
+            << 1 << u"192.0.2.1"_qs << 4 << ScannerCode::Disconnected << QString();
         QTest::newRow("net mode leaves type 1 alone") << 1 << u"192.0.2.44"_qs << 1 << 1 << u"192.0.2.1"_qs;
         QTest::newRow("net mode 2 is not net mode") << 2 << u"192.0.2.44"_qs << 4 << 1 << u"192.0.2.4"_qs;
     }
-    void networkModeChoosesTheTypeFourDevice()
-    {
+    void networkModeChoosesTheTypeFourDevice() {
         QFETCH(int, netMode);
         QFETCH(QString, scIp);
         QFETCH(int, type);
@@ -440,8 +421,7 @@ private Q_SLOTS:
         QCOMPARE(control.openDevice() ? control.openDevice()->address : QString(), address);
     }
 
-    void pictureDependsOnlyOnSeed()
-    {
+    void pictureDependsOnlyOnSeed() {
         for (const RadiographKind kind : {RadiographKind::Intraoral, RadiographKind::Panoramic}) {
             const SimPicture first = SynthesizeRadiograph(kind, 300, 200, 7);
             QCOMPARE(first.pixels.size(), std::size_t(300 * 200));
@@ -450,8 +430,7 @@ private Q_SLOTS:
         }
     }
 
-    void dibRowsArePaddedAndBottomUp()
-    {
+    void dibRowsArePaddedAndBottomUp() {
         SimPicture picture{3, 2, {0x000, 0x100, 0x200, 0xFF0, 0xFF0, 0xFF0}};
         const QByteArray dib = EncodeDib(picture, 0.1);
         QCOMPARE(dib.size(), 14 + 40 + 1024 + 2 * 4);

@@ -11,7 +11,10 @@ TestEnvironment::TestEnvironment(const QString& computerName)
     m_previousDirectory = QDir::currentPath();
     setVariable("XDG_CONFIG_HOME", makeFolder(QStringLiteral("config")));
     setVariable("XDG_DATA_HOME", makeFolder(QStringLiteral("data")));
-    setVariable("XDG_RUNTIME_DIR", makeFolder(QStringLiteral("runtime")));
+    const QString runtime = makeFolder(QStringLiteral("runtime"));
+    // A runtime folder must be private to its user, as the XDG rules ask.
+    QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    setVariable("XDG_RUNTIME_DIR", runtime);
     setVariable("KELVO_MACHINE_DIR", makeFolder(QStringLiteral("machine")));
     setVariable("KELVO_SIM_DIR", makeFolder(QStringLiteral("sim")));
     setVariable("KELVO_COMPUTERNAME", computerName);

@@ -1,0 +1,468 @@
+#include "app/MainUnit.h"
+
+#include "app/CommandLine.h"
+#include "app/ImageHandOff.h"
+#include "app/MessageBoxes.h"
+#include "app/UPreviewPicture.h"
+#include "devices/DeviceList.h"
+#include "devices/TRadioGroup.h"
+#include "platform/Paths.h"
+#include "scanner/DSDLib_TLB.h"
+#include "scanner/ScannerStatus.h"
+#include "settings/USelectDevices.h"
+#include "settings/USettings.h"
+#include "sound/ReadySound.h"
+#include "sound/WavPlayer.h"
+#include "tools/KelvoEnvironment.h"
+#include "tools/KelvoMessages.h"
+#include "tools/KelvoSettings.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QToolButton>
+
+namespace {
+
+const QString kXRaySection = QStringLiteral("XRay");
+constexpr int kClientWidth = 402;
+constexpr int kClientHeight = 242;
+constexpr int kPanelHeight = 45;
+constexpr int kActivationTimeoutMs = 5000;
+
+QString mainFormCaption() {
+    return QStringLiteral("Digora") + QString(19, QLatin1Char(' ')) + QStringLiteral("version: ") +
+           QStringLiteral(RAVLEK_VERSION);
+}
+
+QString withTrailingDelimiter(const QString& folder) {
+    return folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+// The hourglass and a disabled grab button while the control is being armed; both are
+// given back however the arming ends.
+class ArmingScope {
+public:
+    explicit ArmingScope(QPushButton* grabButton)
+        : m_grabButton(grabButton) {
+        m_grabButton->setEnabled(false);
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    ~ArmingScope() {
+        QApplication::restoreOverrideCursor();
+        m_grabButton->setEnabled(true);
+    }
+    ArmingScope(const ArmingScope&) = delete;
+    ArmingScope& operator=(const ArmingScope&) = delete;
+
+private:
+    QPushButton* m_grabButton;
+};
+
+// A scanner code counts by its low 16 bits, read as a signed number.
+int codeOf(qint32 result) {
+    return qint16(result & 0xFFFF);
+}
+
+} // namespace
+
+bool ForceForegroundWindow(platform::WindowHandle target) {
+    return platform::windowBus().activate(target, kActivationTimeoutMs);
+}
+
+bool ActivatePreviousInstance() {
+    platform::WindowBus& bus = platform::windowBus();
+    const platform::WindowHandle application = bus.findWindow(kApplicationWindowClass, kApplicationTitle);
+    if (application == 0)
+        return false;
+    for (const platform::WindowInfo& window : bus.enumWindows()) {
+        if (window.handle != application &&
+            window.className.left(127).compare(kMainFormClass, Qt::CaseInsensitive) == 0) {
+            ForceForegroundWindow(window.handle);
+            return true;
+        }
+    }
+    return false;
+}
+
+TRavlekMainForm::TRavlekMainForm(const QStringList& arguments, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint)
+    , m_arguments(arguments) {
+    createControls();
+    TDeviceListLinks links;
+    links.RadioGroup1 = RadioGroup1;
+    links.btnDeviceSettings = btnDeviceSettings;
+    links.WavPlayer1 = WavPlayer1;
+    links.Queries = [this] {
+        if (!m_settings)
+            return TLockQueries{};
+        return TLockQueries{m_settings->Database1, m_settings->QXRAYDEV, m_settings->QCONNECTEDDEV,
+                            m_settings->QXRAYDEVICES};
+    };
+    links.ScanImage = [this] { ScanImage(); };
+    links.FirstActivationMarker = [this] { return m_tag; };
+    m_devices = new TDeviceListController(std::move(links), this);
+
+    FormCreate(arguments);
+    m_devices->SetScanner(m_scanner.get());
+    m_devices->SetPatientDir(m_startup.PatientDir);
+
+    // Connected after the stored states were read, so that reading them writes nothing back.
+    connect(CheckBox1, &QCheckBox::toggled, this, &TRavlekMainForm::CheckBox1Click);
+    connect(CheckBox2, &QCheckBox::toggled, this, &TRavlekMainForm::CheckBox2Click);
+    connect(RadioGroup1, &TRadioGroup::Click, this, [this] { m_devices->RadioGroup1Click(RadioGroup1); });
+    connect(BitBtn1, &QPushButton::clicked, this, &QWidget::close);
+    connect(btnGrabImage, &QPushButton::clicked, this, &TRavlekMainForm::ScanImage);
+    connect(btnDeviceSettings, &QPushButton::clicked, m_devices, &TDeviceListController::btnDeviceSettingsClick);
+    connect(btnSelectDevices, &QPushButton::clicked, this, &TRavlekMainForm::btnSelectDevicesClick);
+    connect(HelpButton, &QToolButton::clicked, this, &TRavlekMainForm::HelpButtonClick);
+    qApp->installEventFilter(this);
+    registerOnBus();
+}
+
+TRavlekMainForm::~TRavlekMainForm() {
+    qApp->removeEventFilter(this);
+    m_devices->StopTimers();
+    m_devices->SetScanner(nullptr);
+}
+
+void TRavlekMainForm::createControls() {
+    setWindowTitle(mainFormCaption());
+    setFixedSize(kClientWidth, kClientHeight);
+
+    Panel1 = new QWidget(this);
+    Panel1->setGeometry(0, kClientHeight - kPanelHeight, kClientWidth, kPanelHeight);
+    Label1 = new QLabel(QStringLiteral("Label1"), Panel1);
+    Label1->setGeometry(8, 2, 300, 16);
+    Label2 = new QLabel(QStringLiteral("Label2"), Panel1);
+    Label2->setGeometry(8, 2, 150, 16);
+    Label2->hide();
+    BitBtn1 = new QPushButton(QStringLiteral("&Close"), Panel1);
+    BitBtn1->setGeometry(318, 10, 75, 25);
+    CheckBox1 = new QCheckBox(QStringLiteral("After copying file, delete source file"), Panel1);
+    CheckBox1->setGeometry(8, 22, 300, 17);
+
+    RadioGroup1 = new TRadioGroup(this);
+    RadioGroup1->setTitle(QStringLiteral("Imagetype"));
+    RadioGroup1->setGeometry(8, 8, 250, 185);
+    for (const QString& item : {QStringLiteral("Panorama"), QStringLiteral("Cephalometric"),
+                                QStringLiteral("Intraoral")})
+        RadioGroup1->AddItem(item);
+
+    CheckBox2 = new QCheckBox(QStringLiteral("Preview image"), this);
+    CheckBox2->setGeometry(266, 8, 110, 17);
+    CheckBox2->setChecked(true);
+
+    btnGrabImage = new QPushButton(QStringLiteral("Grab image..."), this);
+    btnGrabImage->setGeometry(400, 40, 100, 25);
+    btnGrabImage->hide();
+
+    GroupBox2 = new QGroupBox(QStringLiteral("Hardware settings"), this);
+    GroupBox2->setGeometry(266, 30, 128, 90);
+    GroupBox2->hide();
+    const auto readOut = [this](const QString& text, int top) {
+        auto* label = new QLabel(text, GroupBox2);
+        label->setGeometry(12, top, 40, 16);
+        return label;
+    };
+    const auto unit = [this](const QString& text, int top) {
+        auto* label = new QLabel(text, GroupBox2);
+        label->setGeometry(60, top, 30, 16);
+        return label;
+    };
+    Label6 = readOut(QStringLiteral("0"), 20);
+    Label7 = readOut(QStringLiteral("0"), 40);
+    Label8 = readOut(QStringLiteral("0"), 60);
+    Label3 = unit(QStringLiteral("kV"), 20);
+    Label4 = unit(QStringLiteral("mA"), 40);
+    Label5 = unit(QStringLiteral("mS"), 60);
+
+    btnDeviceSettings = new QPushButton(QStringLiteral("Device Settings..."), this);
+    btnDeviceSettings->setGeometry(266, 130, 128, 25);
+    btnSelectDevices = new QPushButton(QStringLiteral("Select devices..."), this);
+    btnSelectDevices->setGeometry(266, 162, 128, 25);
+
+    WavPlayer1 = new TWavPlayer(this);
+    LoadReadySound(*WavPlayer1);
+
+    HelpButton = new QToolButton(this);
+    HelpButton->setText(QStringLiteral("?"));
+    HelpButton->setToolTip(QStringLiteral("Settings"));
+    HelpButton->setGeometry(kClientWidth - 22, 2, 20, 20);
+
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void TRavlekMainForm::FormCreate(const QStringList& arguments) {
+    m_startup.CloseOnActivate = false;
+    m_startup.ProgramDir = withTrailingDelimiter(platform::paths().executableDirectory());
+    try {
+        InitApplicationEnvironment(arguments);
+    } catch (const std::exception& failure) {
+        ShowUnhandledFailure(failure);
+    }
+    m_startup.PatientNr = 0;
+
+    const CommandLineValues values = ParseCommandLine(arguments.mid(1));
+    m_startup.PatientNr = values.PatientNr;
+    m_startup.HostWindow = values.HostWindow;
+    m_startup.OutDir = values.OutDir;
+    m_startup.DpiText = values.DpiText;
+    m_startup.ZoomText = values.ZoomText;
+    if (values.patientNumberInvalid) {
+        WarningBox(kInvalidPatientNumberText);
+        m_startup.CloseOnActivate = true;
+        return;
+    }
+    if (values.hostWindowInvalid)
+        WarningBox(kInvalidHostWindowText);
+
+    m_startup.MsgTransferred = platform::windowBus().registerWindowMessage(QStringLiteral("XRAY_TRANSFERRED"));
+    m_startup.MsgNewImage = platform::windowBus().registerWindowMessage(QStringLiteral("XRAY_NEW_IMAGE"));
+    Label2->setText(QStringLiteral("Patientnr: ") + QString::number(m_startup.PatientNr));
+    CheckBox1->setChecked(ReadSetting(kXRaySection, QStringLiteral("DeleteSource")) == QStringLiteral("1"));
+    CheckBox2->setChecked(ReadSetting(kXRaySection, QStringLiteral("Preview")) == QStringLiteral("1"));
+
+    if (!QFileInfo(m_startup.OutDir).isDir()) {
+        WarningBox(QStringLiteral("The destination directory is invalid!\r\rIn the System register, choose a "
+                                  "valid destination xray directory!"));
+        m_startup.CloseOnActivate = true;
+    }
+    if (m_startup.PatientNr > 0) {
+        m_startup.PatientDir = PatientFolder(m_startup.OutDir, m_startup.PatientNr);
+        // A folder that cannot be made is reported when an image is to be stored there.
+        QDir().mkpath(m_startup.PatientDir);
+    }
+    Label1->setText(QStringLiteral("Outdir: ") + m_startup.OutDir);
+    createScanner();
+}
+
+void TRavlekMainForm::createScanner() {
+    try {
+        m_scanner = CreateScannerControl(CLASS_Dsd, this);
+        connect(m_scanner.get(), &TDsd::OnEndOfImage, this, &TRavlekMainForm::ScannerEndOfImage);
+    } catch (const std::exception& failure) {
+        m_scanner.reset();
+        InformationMessage(QStringLiteral("Error creating Scanner-device!\r\r") + FailureText(failure));
+    }
+}
+
+void TRavlekMainForm::registerOnBus() {
+    platform::WindowDefinition definition;
+    definition.className = kMainFormClass;
+    definition.title = windowTitle();
+    definition.widget = this;
+    m_registration = platform::windowBus().registerWindow(definition);
+}
+
+void TRavlekMainForm::CreateSettingsWindow() {
+    TSettingsLinks links;
+    links.ScanImage = [this] { ScanImage(); };
+    links.SetGrabEnabled = [this](bool enabled) { btnGrabImage->setEnabled(enabled); };
+    links.SetPreviewEnabled = [this](bool enabled) { CheckBox2->setEnabled(enabled); };
+    links.ProgramDir = m_startup.ProgramDir;
+    links.Arguments = m_arguments;
+    m_settings = std::make_unique<TfrmSettings>(std::move(links), this);
+    m_settings->hide();
+}
+
+bool TRavlekMainForm::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate) {
+        if (m_registration)
+            m_registration->noteActivated();
+        FormActivate();
+    }
+    return QWidget::event(event);
+}
+
+// The title bar's help button asks for context help; here it opens the settings window.
+bool TRavlekMainForm::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::EnterWhatsThisMode && isVisible() && !m_closed &&
+        !QApplication::activeModalWidget()) {
+        HelpButtonClick();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void TRavlekMainForm::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TRavlekMainForm::FormShow() {
+    if (m_settings)
+        btnGrabImage->setEnabled(m_settings->ConnectToDatabase());
+}
+
+void TRavlekMainForm::FormActivate() {
+    if (m_closed)
+        return;
+    if (m_startup.CloseOnActivate) {
+        // Closed once the activation is over, not from inside it.
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return;
+    }
+    // A message box during the first build activates the window again when it closes.
+    if (m_tag != 0 || m_buildingList)
+        return;
+    m_buildingList = true;
+    UpdateDeviceList(true);
+    m_buildingList = false;
+    m_tag = 1;
+}
+
+void TRavlekMainForm::closeEvent(QCloseEvent* event) {
+    if (!m_closed)
+        FormClose();
+    event->accept();
+}
+
+void TRavlekMainForm::FormClose() {
+    m_closed = true;
+    m_devices->StopTimers();
+    m_devices->ClearScannerLabels();
+    m_devices->RemoveOwnLocks();
+    if (m_settings) {
+        if (m_settings->Database1)
+            m_settings->Database1->Close();
+        m_settings.reset();
+    }
+    m_registration.reset();
+    ForceForegroundWindow(m_startup.HostWindow);
+    platform::windowBus().sendMessage(m_startup.HostWindow, m_startup.MsgTransferred, m_startup.PatientNr, 0);
+}
+
+void TRavlekMainForm::CheckBox1Click() {
+    WriteSetting(kXRaySection, QStringLiteral("DeleteSource"),
+                 CheckBox1->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void TRavlekMainForm::CheckBox2Click() {
+    WriteSetting(kXRaySection, QStringLiteral("Preview"),
+                 CheckBox2->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void TRavlekMainForm::UpdateDeviceList(bool Rebuild) {
+    m_devices->UpdateDeviceList(Rebuild);
+}
+
+void TRavlekMainForm::btnSelectDevicesClick() {
+    {
+        TfrmSelectDevices dialog(this);
+        dialog.exec();
+    }
+    UpdateDeviceList(true);
+}
+
+void TRavlekMainForm::HelpButtonClick() {
+    if (m_settings && !m_settings->isVisible())
+        m_settings->exec();
+}
+
+// ---- Image grab -------------------------------------------------------------------------
+
+void TRavlekMainForm::ScanImage() {
+    if (!m_devices->ScannerConnected() || !m_scanner) {
+        btnGrabImage->setEnabled(true);
+        return;
+    }
+    std::optional<int> failure;
+    try {
+        const ArmingScope arming(btnGrabImage);
+        failure = armScan();
+    } catch (const std::exception& error) {
+        ShowUnhandledFailure(error);
+        return;
+    }
+    // Shown with the normal cursor, as the system's own message boxes are.
+    if (failure)
+        InformationMessage(ScannerErrorText(*failure));
+}
+
+std::optional<int> TRavlekMainForm::armScan() {
+    ImageDepth depth = ImageDepth::Bits8;
+    ImageFileType fileType = ImageFileType::DIB;
+    if (m_settings) {
+        if (m_settings->RadioButton1->isChecked())
+            depth = ImageDepth::Bits8;
+        else if (m_settings->RadioButton2->isChecked())
+            depth = ImageDepth::Bits16;
+        if (m_settings->RadioButton3->isChecked())
+            fileType = ImageFileType::DIB;
+        else if (m_settings->RadioButton5->isChecked())
+            fileType = ImageFileType::RAW;
+        else if (m_settings->RadioButton4->isChecked())
+            fileType = ImageFileType::DCM;
+    }
+    m_fileName = WorkingFileName(m_startup.OutDir, fileType);
+    // No earlier image may be taken for the next one.
+    if (QFileInfo::exists(m_fileName))
+        QFile::remove(m_fileName);
+    int result = codeOf(m_scanner->SetImageFormat(ImageFormatValue(depth, fileType)));
+    if (result == ScannerCode::Ok)
+        result = codeOf(m_scanner->SetImageStore(m_fileName));
+    if (result != ScannerCode::Ok)
+        return result;
+    m_scanner->ActivateScan(0);
+    return std::nullopt;
+}
+
+// ---- Image hand-off ---------------------------------------------------------------------
+
+void TRavlekMainForm::ScannerEndOfImage(QObject* /*Sender*/, int scanStatus) {
+    try {
+        if (scanStatus != ScannerCode::Ok) {
+            InformationMessage(ScannerErrorText(scanStatus));
+            return;
+        }
+        if (CheckBox2->isChecked() && CheckBox2->isEnabled()) {
+            TfrmPreviewPicture preview(this);
+            QString error;
+            if (!preview.LoadPicture(m_fileName, &error))
+                InformationMessage(QStringLiteral("An error occurred while loading the preview form!\r\r") + error);
+            if (preview.exec() != QDialog::Accepted) {
+                QFile::remove(m_fileName);
+                return;
+            }
+        }
+        handOff();
+    } catch (const std::exception& failure) {
+        ShowUnhandledFailure(failure);
+    }
+}
+
+void TRavlekMainForm::handOff() {
+    const HandOffResult copied =
+        CopyToPatientFolder(m_fileName, CheckBox1->isChecked(), m_startup.OutDir, m_startup.PatientNr);
+    if (!copied.success)
+        return;
+    const ImageParameters parameters = ReadImageParameters(m_scanner->GetImageParms());
+    ImageContext context;
+    context.kV = Label6->text();
+    context.mA = Label7->text();
+    context.mS = Label8->text();
+    context.scannerLabel = RadioGroup1->ItemText(RadioGroup1->ItemIndex());
+    context.scannerVersion = m_scanner->GetScannerVersion();
+    context.dpiText = m_startup.DpiText;
+    context.zoomText = m_startup.ZoomText;
+    context.workstationName = GetWorkstationName();
+    context.stationId = m_devices->gstationID();
+    WriteImageInformation(ImageInformationFileName(copied.newName),
+                          MakeImageInformation(copied.newName, parameters, context));
+    platform::windowBus().sendMessage(m_startup.HostWindow, m_startup.MsgNewImage, m_startup.PatientNr, 0);
+    m_scanner->DiscardImage();
+    if (RadioGroup1->ItemIndex() > 0 && OneShotClosesWindow())
+        close();
+}

@@ -1,0 +1,133 @@
+#pragma once
+
+// The main window: the host contract (command line, the two host messages), the image
+// grab and hand-off, and the image-type list whose logic lives in TDeviceListController.
+
+#include "platform/WindowBus.h"
+
+#include <QCoreApplication>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <memory>
+#include <optional>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QToolButton;
+class TDeviceListController;
+class TDsd;
+class TRadioGroup;
+class TWavPlayer;
+class TfrmSettings;
+
+// The names under which a running copy of the program is found on the window bus.
+inline const QString kApplicationWindowClass = QStringLiteral("TApplication");
+inline const QString kApplicationTitle = QStringLiteral("Kelvo Digital X-Ray");
+inline const QString kMainFormClass = QStringLiteral("TRavlekMainForm");
+
+// Brings a running copy's main window to the front; true when a running copy was found,
+// whether or not it could be brought to the front. The caller then ends the process.
+bool ActivatePreviousInstance();
+// Restores, raises and activates a window of any process; true when it did.
+bool ForceForegroundWindow(platform::WindowHandle target);
+
+// Values the main window takes from the command line and its start-up; they live until the
+// process ends.
+struct TStartupValues {
+    qint32 PatientNr = 0;
+    platform::WindowHandle HostWindow = 0;
+    QString OutDir;
+    QString ProgramDir; // folder of the executable, with a trailing "/"
+    QString PatientDir; // OutDir + PatientNr + "/", only for a patient number above 0
+    QString DpiText;
+    QString ZoomText;
+    quint32 MsgTransferred = 0;
+    quint32 MsgNewImage = 0;
+    bool CloseOnActivate = false;
+};
+
+class TRavlekMainForm : public QWidget {
+    Q_OBJECT
+public:
+    // `arguments` is the command line with the program itself first.
+    explicit TRavlekMainForm(const QStringList& arguments = QCoreApplication::arguments(),
+                             QWidget* parent = nullptr);
+    ~TRavlekMainForm() override;
+
+    // Creates the settings window hidden, linked to this window; it lives until this window closes.
+    void CreateSettingsWindow();
+    TfrmSettings* Settings() const { return m_settings.get(); }
+
+    const TStartupValues& StartupValues() const { return m_startup; }
+    // The first-activation marker: 0 until the first activation built the device list, then 1.
+    int Tag() const { return m_tag; }
+    // Full path of the working file the scanner writes the next image to.
+    QString FileName() const { return m_fileName; }
+    TDsd* Scanner() const { return m_scanner.get(); }
+    TDeviceListController* Devices() const { return m_devices; }
+
+    // Arms the open device for the next image in the format chosen in the settings window.
+    void ScanImage();
+    // The scanner control's end of an image: preview, hand-off to the patient folder, host notice.
+    void ScannerEndOfImage(QObject* Sender, int scanStatus);
+    void UpdateDeviceList(bool Rebuild);
+    void btnSelectDevicesClick();
+    // The title bar's help button: opens the settings window as a modal dialog.
+    void HelpButtonClick();
+
+    // Controls, in the window's order.
+    QWidget* Panel1;
+    QLabel* Label1;
+    QLabel* Label2;
+    QPushButton* BitBtn1; // "&Close"
+    QCheckBox* CheckBox1; // "After copying file, delete source file"
+    TRadioGroup* RadioGroup1;
+    QCheckBox* CheckBox2; // "Preview image"
+    QPushButton* btnGrabImage;
+    QGroupBox* GroupBox2;
+    QLabel* Label3;
+    QLabel* Label4;
+    QLabel* Label5;
+    QLabel* Label6;
+    QLabel* Label7;
+    QLabel* Label8;
+    QPushButton* btnDeviceSettings;
+    QPushButton* btnSelectDevices;
+    TWavPlayer* WavPlayer1;
+    // The help button inside the window, for window managers that show none in the title bar.
+    QToolButton* HelpButton;
+
+protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void FormCreate(const QStringList& arguments);
+    void createScanner();
+    void registerOnBus();
+    void FormShow();
+    void FormActivate();
+    void FormClose();
+    void CheckBox1Click();
+    void CheckBox2Click();
+    // The scanner code of a failed arming step, none when the scan is armed.
+    std::optional<int> armScan();
+    void handOff();
+
+    TStartupValues m_startup;
+    QStringList m_arguments;
+    QString m_fileName;
+    int m_tag = 0;
+    bool m_buildingList = false;
+    bool m_closed = false;
+    TDeviceListController* m_devices;
+    std::unique_ptr<TDsd> m_scanner;
+    std::unique_ptr<TfrmSettings> m_settings;
+    std::unique_ptr<platform::WindowRegistration> m_registration;
+};

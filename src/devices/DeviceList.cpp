@@ -1,0 +1,407 @@
+#include "devices/DeviceList.h"
+
+#include "devices/TRadioGroup.h"
+#include "scanner/DSDLib_TLB.h"
+#include "scanner/ScannerStatus.h"
+#include "settings/USettings.h"
+#include "sound/WavPlayer.h"
+#include "tools/KelvoMessages.h"
+#include "tools/KelvoSettings.h"
+
+#include <QTimer>
+#include <QWidget>
+
+namespace {
+
+const QString kDevicesSection = QStringLiteral("DigoraDevices");
+const QString kXRaySection = QStringLiteral("XRay");
+const QString kDriverKey = QStringLiteral("SOFTWARE\\Soredex\\Dsd\\Uid");
+constexpr int kNetworkDeviceType = 4;
+constexpr int kStatusInterval = 1000;
+constexpr int kRetryInterval = 5000;
+constexpr int kRefreshInterval = 5000;
+
+} // namespace
+
+QString FailureText(const std::exception& failure) {
+    if (const auto* database = dynamic_cast<const EDatabaseError*>(&failure))
+        return database->Message();
+    if (const auto* control = dynamic_cast<const ScannerControlError*>(&failure))
+        return control->text();
+    return QString::fromLocal8Bit(failure.what());
+}
+
+void ShowUnhandledFailure(const std::exception& failure) {
+    platform::DialogRequest request;
+    request.kind = platform::DialogKind::Error;
+    request.text = FailureText(failure);
+    platform::dialogs().show(request);
+}
+
+// ---- Item texts -------------------------------------------------------------------------
+
+QString StatusWordText(int code) {
+    return ScannerStatusWord(code);
+}
+
+QString SingleDeviceItemText(const QString& stationName, int code) {
+    return stationName + QStringLiteral(": ") + StatusWordText(code);
+}
+
+QString DeviceItemText(const QString& stationName, const QString& label, int code) {
+    return stationName + QStringLiteral(" - ") + label + QStringLiteral(": ") + StatusWordText(code);
+}
+
+QString HeldDeviceItemText(const QString& stationName, const QString& label, const QString& holders) {
+    return stationName + QStringLiteral(" - ") + label + QStringLiteral(": ALREADYOPENED") + QLatin1Char('\r') +
+           QStringLiteral("Connected to - ") + holders;
+}
+
+QString FailedDeviceItemText(const QString& stationName, const QString& label, int code,
+                             const TDeviceInformation& information) {
+    QString text = DeviceItemText(stationName, label, code);
+    if (!information.FirstHolder.isEmpty())
+        text += QLatin1Char('\r') + QStringLiteral("Connected to - ") + information.Holders;
+    return text;
+}
+
+bool DeviceTypeChosen(const QString& connectTo, int type) {
+    const QString mark = QStringLiteral("\u00A4");
+    return connectTo.contains(mark + QString::number(type) + mark);
+}
+
+QString StationNameOfType(int type) {
+    return ReadSetting(kDevicesSection, QString::number(type));
+}
+
+void PointDriverAtDevice(int type, const QString& ipAddress) {
+    if (type != kNetworkDeviceType)
+        return;
+    if (ReadRegDWord(platform::Hive::LocalMachine, kDriverKey, QStringLiteral("NetMode")) == 1)
+        WriteRegString(platform::Hive::LocalMachine, kDriverKey, QStringLiteral("ScIP"), ipAddress);
+}
+
+// ---- The controller ---------------------------------------------------------------------
+
+// Marks list work in progress, so that a timer does not start the list's work again while
+// an earlier run waits in a message box (the timers keep firing under a modal box).
+class TDeviceListController::BusyScope {
+public:
+    explicit BusyScope(TDeviceListController& owner)
+        : m_owner(owner) {
+        ++m_owner.m_busy;
+    }
+    ~BusyScope() { --m_owner.m_busy; }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+
+private:
+    TDeviceListController& m_owner;
+};
+
+TDeviceListController::TDeviceListController(TDeviceListLinks links, QObject* parent)
+    : QObject(parent)
+    , m_links(std::move(links))
+    , m_timer1(new QTimer(this))
+    , m_timer2(new QTimer(this))
+    , m_timer3(new QTimer(this)) {
+    m_timer1->setInterval(kStatusInterval);
+    m_timer2->setInterval(kRetryInterval);
+    m_timer3->setInterval(kRefreshInterval);
+    connect(m_timer1, &QTimer::timeout, this, &TDeviceListController::Timer1Timer);
+    connect(m_timer2, &QTimer::timeout, this, &TDeviceListController::Timer2Timer);
+    connect(m_timer3, &QTimer::timeout, this, &TDeviceListController::Timer3Timer);
+}
+
+TDeviceListController::~TDeviceListController() = default;
+
+void TDeviceListController::StopTimers() {
+    m_timer1->stop();
+    m_timer2->stop();
+    m_timer3->stop();
+}
+
+std::optional<TDeviceLocks> TDeviceListController::locks() const {
+    if (!m_links.Queries)
+        return std::nullopt;
+    const TLockQueries queries = m_links.Queries();
+    if (!queries.Database1 || !queries.QXRAYDEV || !queries.QCONNECTEDDEV || !queries.QXRAYDEVICES)
+        return std::nullopt;
+    return TDeviceLocks(queries);
+}
+
+TDeviceInformation TDeviceListController::deviceInformation(const QString& stationName, const QString& label) {
+    std::optional<TDeviceLocks> lockList = locks();
+    if (!lockList)
+        return {};
+    return lockList->GetDeviceInformation(GetWorkstationName(), stationName, label);
+}
+
+std::optional<int> TDeviceListController::probe(int type, int* failure) {
+    const int options = type == kSingleDeviceType ? 0 : 1;
+    const int opened = m_scanner->OpenScanner(type, options, m_patientDir);
+    if (opened != ScannerCode::Ok) {
+        *failure = opened;
+        return std::nullopt;
+    }
+    const int status = m_scanner->GetScannerStatus();
+    m_scanner->CloseScanner();
+    return status;
+}
+
+// The item and its label go in together, so that item i keeps label i - 1.
+void TDeviceListController::addDevice(const QString& text, int type, const QString& label) {
+    m_links.RadioGroup1->AddItem(text, type);
+    m_scannerLabels.append(label);
+}
+
+void TDeviceListController::UpdateDeviceList(bool Rebuild) {
+    const BusyScope busy(*this);
+    TRadioGroup& list = *m_links.RadioGroup1;
+    gUpdating = true;
+    if (Rebuild) {
+        list.Clear();
+        list.AddItem(QStringLiteral("(Idle)"), 0);
+        m_scannerLabels.clear();
+    }
+    // Without a scanner control the list stays inert: gUpdating is not lowered again.
+    if (!m_scanner)
+        return;
+    m_scanner->CloseScanner();
+    const QString connectTo = ReadSetting(kDevicesSection, QStringLiteral("ConnectTo"));
+    if (Rebuild) {
+        for (int type = 1; type <= kHighestDeviceType; ++type) {
+            if (!DeviceTypeChosen(connectTo, type))
+                continue;
+            try {
+                rebuildType(type);
+            } catch (...) {
+                // A type that fails (a query that cannot be opened) is left out; the next goes on.
+            }
+        }
+    } else {
+        const int selected = list.ItemIndex();
+        for (int index = 0; index < list.Count(); ++index) {
+            if (index == selected || !DeviceTypeChosen(connectTo, list.ItemObject(index)))
+                continue;
+            try {
+                refreshItem(index);
+            } catch (...) {
+                // The item keeps its old text; the next goes on.
+            }
+        }
+    }
+    gUpdating = false;
+    selectAfterUpdate(Rebuild);
+}
+
+void TDeviceListController::rebuildType(int type) {
+    const QString stationName = StationNameOfType(type);
+    int failure = 0;
+    if (type == kSingleDeviceType) {
+        const std::optional<int> status = probe(type, &failure);
+        // The type-8 item has no label of its own; an empty entry keeps the items after it aligned.
+        addDevice(SingleDeviceItemText(stationName, status.value_or(failure)), type, QString());
+        return;
+    }
+    std::optional<TDeviceLocks> lockList = locks();
+    if (!lockList)
+        return;
+    const QList<TRegisterRow> rows = lockList->RegisteredDevices(GetWorkstationName(), stationName);
+    for (const TRegisterRow& row : rows) {
+        const QString& label = row.XrayStationId;
+        const TDeviceInformation information = deviceInformation(row.XrayStation, label);
+        if (information.HeldByAnother()) {
+            addDevice(HeldDeviceItemText(stationName, label, information.Holders), type, label);
+            continue;
+        }
+        m_gstationID = row.StationId;
+        PointDriverAtDevice(type, row.IpAddress);
+        if (const std::optional<int> status = probe(type, &failure)) {
+            addDevice(DeviceItemText(stationName, label, *status), type, label);
+        } else {
+            const TDeviceInformation after = deviceInformation(stationName, label);
+            addDevice(FailedDeviceItemText(stationName, label, failure, after), type, label);
+        }
+    }
+}
+
+// A refresh never points the driver at a device: the address stays that of the last choice.
+void TDeviceListController::refreshItem(int index) {
+    TRadioGroup& list = *m_links.RadioGroup1;
+    const int type = list.ItemObject(index);
+    const QString stationName = StationNameOfType(type);
+    int failure = 0;
+    if (type == kSingleDeviceType) {
+        const std::optional<int> status = probe(type, &failure);
+        list.SetItemText(index, SingleDeviceItemText(stationName, status.value_or(failure)));
+        return;
+    }
+    const QString label = m_scannerLabels.value(index - 1);
+    const TDeviceInformation information = deviceInformation(stationName, label);
+    if (information.HeldByAnother()) {
+        list.SetItemText(index, HeldDeviceItemText(stationName, label, information.Holders));
+        return;
+    }
+    if (const std::optional<int> status = probe(type, &failure)) {
+        list.SetItemText(index, DeviceItemText(stationName, label, *status));
+    } else {
+        const TDeviceInformation after = deviceInformation(stationName, label);
+        list.SetItemText(index, FailedDeviceItemText(stationName, label, failure, after));
+    }
+}
+
+void TDeviceListController::selectAfterUpdate(bool Rebuild) {
+    TRadioGroup& list = *m_links.RadioGroup1;
+    const int marker = m_links.FirstActivationMarker ? m_links.FirstActivationMarker() : 1;
+    if (Rebuild && marker == 1) {
+        bool ok = false;
+        const int stored = ReadSetting(kXRaySection, QStringLiteral("Imagetype")).toInt(&ok);
+        list.SetItemIndex(ok ? stored : 0);
+    } else if (marker == 0) {
+        list.SetItemIndex(list.Count() == 2 ? 1 : 0);
+    }
+}
+
+void TDeviceListController::RadioGroup1Click(QObject* Sender) {
+    // Without a scanner control the list does nothing, whoever lowered gUpdating.
+    if (gUpdating || !m_scanner)
+        return;
+    const BusyScope busy(*this);
+    TRadioGroup& list = *m_links.RadioGroup1;
+    const int index = list.ItemIndex();
+    WriteSetting(kXRaySection, QStringLiteral("Imagetype"), QString::number(index));
+    StopTimers();
+    if (Sender == &list)
+        RemoveOwnLocks();
+    if (index <= 0) {
+        m_scanner->CloseScanner();
+        m_scannerConnected = false;
+        UpdateDeviceList(false);
+        m_timer3->start();
+        m_links.btnDeviceSettings->setEnabled(false);
+        return;
+    }
+    m_scanner->CloseScanner();
+    if (m_scannerConnected) {
+        m_scannerConnected = false;
+        UpdateDeviceList(false);
+    }
+    const int type = list.ItemObject(index);
+    if (type == kSingleDeviceType)
+        connectSingleDevice(index);
+    else
+        connectRegisterDevice(index, type);
+}
+
+// Type 8 is nobody else's: no lock is read or written, and no sound is played.
+void TDeviceListController::connectSingleDevice(int index) {
+    TRadioGroup& list = *m_links.RadioGroup1;
+    const QString stationName = StationNameOfType(kSingleDeviceType);
+    const int opened = m_scanner->OpenScanner(kSingleDeviceType, 0, m_patientDir);
+    if (opened != ScannerCode::Ok) {
+        m_timer2->start();
+        list.SetItemText(index, SingleDeviceItemText(stationName, opened));
+        return;
+    }
+    m_scannerConnected = true;
+    list.SetItemText(index, SingleDeviceItemText(stationName, m_scanner->GetScannerStatus()));
+    m_links.btnDeviceSettings->setEnabled(true);
+    m_timer1->start();
+    m_links.ScanImage();
+}
+
+// The look-up of the holder, the opening and the taking of the lock are one step of the
+// lock list (ClaimDevice), so two workstations can never both take a free device.
+void TDeviceListController::connectRegisterDevice(int index, int type) {
+    TRadioGroup& list = *m_links.RadioGroup1;
+    const QString stationName = StationNameOfType(type);
+    const QString label = m_scannerLabels.value(index - 1);
+    const auto open = [&](const TDeviceInformation& information) {
+        PointDriverAtDevice(type, information.IpAddress);
+        return int(m_scanner->OpenScanner(type, 1, m_patientDir));
+    };
+    TDeviceLocks::TClaim claim;
+    if (std::optional<TDeviceLocks> lockList = locks())
+        claim = lockList->ClaimDevice(GetWorkstationName(), stationName, label, open);
+    else
+        claim.OpenResult = open(claim.Information);
+
+    if (claim.HeldByAnother) {
+        m_timer2->start();
+        list.SetItemText(index, HeldDeviceItemText(stationName, label, claim.Information.Holders));
+        return;
+    }
+    if (claim.OpenResult != ScannerCode::Ok) {
+        m_timer2->start();
+        const TDeviceInformation after = deviceInformation(stationName, label);
+        list.SetItemText(index, FailedDeviceItemText(stationName, label, claim.OpenResult, after));
+        return;
+    }
+    m_scannerConnected = true;
+    playReadySound();
+    list.SetItemText(index, DeviceItemText(stationName, label, m_scanner->GetScannerStatus()));
+    m_links.btnDeviceSettings->setEnabled(true);
+    m_timer1->start();
+    m_links.ScanImage();
+}
+
+void TDeviceListController::playReadySound() {
+    if (!m_links.WavPlayer1 ||
+        !SettingIsTrue(ReadSetting(kXRaySection, QStringLiteral("PlaySoundWhenScannerIsReady")), true))
+        return;
+    try {
+        m_links.WavPlayer1->Play();
+    } catch (...) {
+        // The sound is a courtesy; the device is open whether it plays or not.
+    }
+}
+
+void TDeviceListController::RemoveOwnLocks() {
+    if (std::optional<TDeviceLocks> lockList = locks())
+        lockList->RemoveOwnLocks(GetWorkstationName());
+}
+
+void TDeviceListController::runTimerHandler(const std::function<void()>& handler) {
+    if (m_busy > 0)
+        return;
+    const BusyScope busy(*this);
+    try {
+        handler();
+    } catch (const std::exception& failure) {
+        ShowUnhandledFailure(failure);
+    }
+}
+
+void TDeviceListController::Timer1Timer() {
+    runTimerHandler([this] {
+        TRadioGroup& list = *m_links.RadioGroup1;
+        const int index = list.ItemIndex();
+        if (index <= 0 || !m_scanner)
+            return;
+        const int type = list.ItemObject(index);
+        const QString stationName = StationNameOfType(type);
+        const int status = m_scanner->GetScannerStatus();
+        if (type == kSingleDeviceType)
+            list.SetItemText(index, SingleDeviceItemText(stationName, status));
+        else
+            list.SetItemText(index, DeviceItemText(stationName, m_scannerLabels.value(index - 1), status));
+    });
+}
+
+void TDeviceListController::Timer2Timer() {
+    runTimerHandler([this] {
+        m_timer2->stop();
+        if (m_links.RadioGroup1->ItemIndex() > 0)
+            RadioGroup1Click(m_timer2);
+    });
+}
+
+void TDeviceListController::Timer3Timer() {
+    runTimerHandler([this] { UpdateDeviceList(false); });
+}
+
+void TDeviceListController::btnDeviceSettingsClick() {
+    if (m_scanner)
+        m_scanner->ActivateSetup(0);
+}

@@ -1,0 +1,132 @@
+#pragma once
+
+// The main window's image-type list: building and refreshing it, connecting to the chosen
+// device with the workstation locks, the ready sound, and the three timers that keep the
+// list current. The main window forwards its events here; the logic needs no window of
+// its own, so tests drive it with a bare radio group.
+
+#include "devices/DeviceLocks.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+
+class QTimer;
+class QWidget;
+class TDsd;
+class TRadioGroup;
+class TWavPlayer;
+
+// ---- Item texts -------------------------------------------------------------------------
+
+// The word of a scanner code, as the list shows it.
+QString StatusWordText(int code);
+// Type 8, which has no label: DT + ": " + W(code).
+QString SingleDeviceItemText(const QString& stationName, int code);
+// A register device that was opened, or whose opening failed without holders: DT + " - " + L + ": " + W(code).
+QString DeviceItemText(const QString& stationName, const QString& label, int code);
+// A register device held by another workstation.
+QString HeldDeviceItemText(const QString& stationName, const QString& label, const QString& holders);
+// A register device whose opening failed with `code`; the holders follow when there is one.
+QString FailedDeviceItemText(const QString& stationName, const QString& label, int code,
+                             const TDeviceInformation& information);
+
+// Whether "ConnectTo" chooses the type: it contains "¤" + type + "¤".
+bool DeviceTypeChosen(const QString& connectTo, int type);
+// The station name of a type: the "DigoraDevices" setting under its number ("ERROR" when missing).
+QString StationNameOfType(int type);
+// Points the device maker's driver at a device: for type 4 in the driver's network mode
+// ("NetMode" 1) the device's address is written as "ScIP"; otherwise nothing is written.
+void PointDriverAtDevice(int type, const QString& ipAddress);
+
+// The text of a failure as the user sees it (a database failure gives the engine's own text).
+QString FailureText(const std::exception& failure);
+// What the application shows for a failure that no handler of its own caught: an error box
+// with the failure's text; the program then carries on.
+void ShowUnhandledFailure(const std::exception& failure);
+
+// The device type that is not registered and not shared.
+inline constexpr int kSingleDeviceType = 8;
+inline constexpr int kHighestDeviceType = 12;
+
+// What the list needs of the main window.
+struct TDeviceListLinks {
+    TRadioGroup* RadioGroup1 = nullptr;
+    QWidget* btnDeviceSettings = nullptr;
+    TWavPlayer* WavPlayer1 = nullptr;
+    // The settings window's data module; its members are null when there is none.
+    std::function<TLockQueries()> Queries;
+    // Arms the opened device for the next image.
+    std::function<void()> ScanImage;
+    // The main window's first-activation marker: 0 until the list was first built, then 1.
+    std::function<int()> FirstActivationMarker;
+};
+
+class TDeviceListController : public QObject {
+    Q_OBJECT
+public:
+    explicit TDeviceListController(TDeviceListLinks links, QObject* parent = nullptr);
+    ~TDeviceListController() override;
+
+    // The scanner control, or none when it could not be created; set once at start.
+    void SetScanner(TDsd* scanner) { m_scanner = scanner; }
+    TDsd* Scanner() const { return m_scanner; }
+    // The patient folder handed to the control as its working directory.
+    void SetPatientDir(const QString& patientDir) { m_patientDir = patientDir; }
+
+    bool ScannerConnected() const { return m_scannerConnected; }
+    // STATIONID of the last register row a rebuild found free to probe.
+    QString gstationID() const { return m_gstationID; }
+    // The device labels: entry i - 1 belongs to item i (the type-8 item has an empty one).
+    const QStringList& ScannerLabels() const { return m_scannerLabels; }
+    void ClearScannerLabels() { m_scannerLabels.clear(); }
+
+    QTimer* Timer1() const { return m_timer1; }
+    QTimer* Timer2() const { return m_timer2; }
+    QTimer* Timer3() const { return m_timer3; }
+    void StopTimers();
+
+    // Builds the list from scratch (true) or refreshes the texts of the unselected items.
+    void UpdateDeviceList(bool Rebuild);
+    // The list's click; `Sender` is the radio group for a choice and Timer2 for a retry,
+    // which keeps this computer's places in the lock queues.
+    void RadioGroup1Click(QObject* Sender);
+    void Timer1Timer();
+    void Timer2Timer();
+    void Timer3Timer();
+    void btnDeviceSettingsClick();
+    // Gives up every lock and queue place of this computer.
+    void RemoveOwnLocks();
+
+private:
+    class BusyScope;
+
+    std::optional<TDeviceLocks> locks() const;
+    TDeviceInformation deviceInformation(const QString& stationName, const QString& label);
+    // Opens the device, reads its status and closes it again; the status on success,
+    // otherwise the failure code in `failure`.
+    std::optional<int> probe(int type, int* failure);
+    void addDevice(const QString& text, int type, const QString& label);
+    void rebuildType(int type);
+    void refreshItem(int index);
+    void selectAfterUpdate(bool Rebuild);
+    void connectSingleDevice(int index);
+    void connectRegisterDevice(int index, int type);
+    void playReadySound();
+    // Runs a timer's work unless an earlier run of any list work still waits in a message box.
+    void runTimerHandler(const std::function<void()>& handler);
+
+    TDeviceListLinks m_links;
+    TDsd* m_scanner = nullptr;
+    QString m_patientDir;
+    bool m_scannerConnected = false;
+    QString m_gstationID;
+    QStringList m_scannerLabels;
+    QTimer* m_timer1;
+    QTimer* m_timer2;
+    QTimer* m_timer3;
+    int m_busy = 0;
+};
