@@ -122,7 +122,8 @@ TRavlekMainForm::TRavlekMainForm(const QStringList& arguments, QWidget* parent)
     connect(RadioGroup1, &TRadioGroup::Click, this, [this] { m_devices->RadioGroup1Click(RadioGroup1); });
     connect(BitBtn1, &QPushButton::clicked, this, &QWidget::close);
     connect(btnGrabImage, &QPushButton::clicked, this, &TRavlekMainForm::ScanImage);
-    connect(btnDeviceSettings, &QPushButton::clicked, m_devices, &TDeviceListController::btnDeviceSettingsClick);
+    connect(btnDeviceSettings, &QPushButton::clicked, m_devices,
+            &TDeviceListController::btnDeviceSettingsClick);
     connect(btnSelectDevices, &QPushButton::clicked, this, &TRavlekMainForm::btnSelectDevicesClick);
     connect(HelpButton, &QToolButton::clicked, this, &TRavlekMainForm::HelpButtonClick);
     qApp->installEventFilter(this);
@@ -154,8 +155,8 @@ void TRavlekMainForm::createControls() {
     RadioGroup1 = new TRadioGroup(this);
     RadioGroup1->setTitle(QStringLiteral("Imagetype"));
     RadioGroup1->setGeometry(8, 8, 250, 185);
-    for (const QString& item : {QStringLiteral("Panorama"), QStringLiteral("Cephalometric"),
-                                QStringLiteral("Intraoral")})
+    for (const QString& item :
+         {QStringLiteral("Panorama"), QStringLiteral("Cephalometric"), QStringLiteral("Intraoral")})
         RadioGroup1->AddItem(item);
 
     CheckBox2 = new QCheckBox(QStringLiteral("Preview image"), this);
@@ -227,7 +228,8 @@ void TRavlekMainForm::FormCreate(const QStringList& arguments) {
     if (values.hostWindowInvalid)
         WarningBox(kInvalidHostWindowText);
 
-    m_startup.MsgTransferred = platform::windowBus().registerWindowMessage(QStringLiteral("XRAY_TRANSFERRED"));
+    m_startup.MsgTransferred =
+        platform::windowBus().registerWindowMessage(QStringLiteral("XRAY_TRANSFERRED"));
     m_startup.MsgNewImage = platform::windowBus().registerWindowMessage(QStringLiteral("XRAY_NEW_IMAGE"));
     Label2->setText(QStringLiteral("Patientnr: ") + QString::number(m_startup.PatientNr));
     CheckBox1->setChecked(ReadSetting(kXRaySection, QStringLiteral("DeleteSource")) == QStringLiteral("1"));
@@ -431,7 +433,8 @@ void TRavlekMainForm::ScannerEndOfImage(QObject* /*Sender*/, int scanStatus) {
             TfrmPreviewPicture preview(this);
             QString error;
             if (!preview.LoadPicture(m_fileName, &error))
-                InformationMessage(QStringLiteral("An error occurred while loading the preview form!\r\r") + error);
+                InformationMessage(QStringLiteral("An error occurred while loading the preview form!\r\r") +
+                                   error);
             if (preview.exec() != QDialog::Accepted) {
                 QFile::remove(m_fileName);
                 return;

@@ -46,8 +46,8 @@ void TPreviewImage::paintEvent(QPaintEvent* /*event*/) {
 }
 
 TfrmPreviewPicture::TfrmPreviewPicture(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
-                          Qt::WindowCloseButtonHint)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint)
     , Image1(new TPreviewImage(this))
     , Panel1(new QWidget(this))
     , BitBtn1(new QPushButton(QStringLiteral("Save picture"), Panel1))

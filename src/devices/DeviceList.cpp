@@ -53,8 +53,8 @@ QString DeviceItemText(const QString& stationName, const QString& label, int cod
 }
 
 QString HeldDeviceItemText(const QString& stationName, const QString& label, const QString& holders) {
-    return stationName + QStringLiteral(" - ") + label + QStringLiteral(": ALREADYOPENED") + QLatin1Char('\r') +
-           QStringLiteral("Connected to - ") + holders;
+    return stationName + QStringLiteral(" - ") + label + QStringLiteral(": ALREADYOPENED") +
+           QLatin1Char('\r') + QStringLiteral("Connected to - ") + holders;
 }
 
 QString FailedDeviceItemText(const QString& stationName, const QString& label, int code,
@@ -130,7 +130,8 @@ std::optional<TDeviceLocks> TDeviceListController::locks() const {
     return TDeviceLocks(queries);
 }
 
-TDeviceInformation TDeviceListController::deviceInformation(const QString& stationName, const QString& label) {
+TDeviceInformation TDeviceListController::deviceInformation(const QString& stationName,
+                                                            const QString& label) {
     std::optional<TDeviceLocks> lockList = locks();
     if (!lockList)
         return {};

@@ -26,7 +26,8 @@ class TWavPlayer;
 QString StatusWordText(int code);
 // Type 8, which has no label: DT + ": " + W(code).
 QString SingleDeviceItemText(const QString& stationName, int code);
-// A register device that was opened, or whose opening failed without holders: DT + " - " + L + ": " + W(code).
+// A register device that was opened, or whose opening failed without holders: DT + " - " + L + ": " +
+// W(code).
 QString DeviceItemText(const QString& stationName, const QString& label, int code);
 // A register device held by another workstation.
 QString HeldDeviceItemText(const QString& stationName, const QString& label, const QString& holders);

@@ -64,8 +64,10 @@ public:
     // is committed first; afterwards the connection has a new transaction open.
     // `open` runs while the claim holds the engine's lock on the device, so it must not use
     // the connection; should it throw, the claim is rolled back and the exception passes on.
-    // When the look-up fails, the failure is shown and the device counts as free: `open` is
-    // called and the lock taken as TakeDeviceLock does, without the atomic step.
+    // Keep `open` short (OpenScanner alone): other workstations' claims wait meanwhile.
+    // When the look-up fails, the failure is shown and what was found decides as before the
+    // claim was atomic: a held device is queued for with QueueDeviceLock; a free one (no
+    // holder found) is opened and its lock taken with TakeDeviceLock.
     TClaim ClaimDevice(const QString& computerName, const QString& stationName, const QString& deviceLabel,
                        const std::function<int(const TDeviceInformation&)>& open);
 

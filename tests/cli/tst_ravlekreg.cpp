@@ -1,5 +1,6 @@
 #include "TestEnvironment.h"
 
+#include "cli/RegTool.h"
 #include "platform/RegFileRegistry.h"
 
 #include <QDir>
@@ -355,6 +356,55 @@ private Q_SLOTS:
                 QCOMPARE(value->text, QString::number(i));
             }
         }
+    }
+
+    // At a terminal the tool asks first; "no" leaves everything as it was.
+    void questionsAtATerminal_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("question");
+        QTest::newRow("overwrite a value")
+            << QStringList{u"add"_qs, u"HKCU\\Software\\Test"_qs, u"/v"_qs, u"Name"_qs, u"/d"_qs, u"new"_qs}
+            << u"Value Name exists, overwrite(Yes/No)? "_qs;
+        QTest::newRow("delete a value")
+            << QStringList{u"delete"_qs, u"HKCU\\Software\\Test"_qs, u"/v"_qs, u"Name"_qs}
+            << u"Delete the registry value Name (Yes/No)? "_qs;
+        QTest::newRow("delete all values") << QStringList{u"delete"_qs, u"HKCU\\Software\\Test"_qs, u"/va"_qs}
+                                           << u"Delete all values under the registry key "
+                                              u"HKEY_CURRENT_USER\\Software\\Test (Yes/No)? "_qs;
+        QTest::newRow("delete a key")
+            << QStringList{u"delete"_qs, u"HKCU\\software\\test"_qs}
+            << u"Permanently delete the registry key HKEY_CURRENT_USER\\Software\\Test "
+               u"(Yes/No)? "_qs;
+    }
+    void questionsAtATerminal() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, question);
+        TestEnvironment env;
+        fillTestTree();
+        const QByteArray before = [] {
+            QFile file(RegFileRegistry::hiveFile(Hive::CurrentUser));
+            return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        }();
+        QString out;
+        QString err;
+        QTextStream outStream(&out);
+        QTextStream errStream(&err);
+        QStringList asked;
+        RegToolConsole console{outStream, errStream, [&](const QString& text) {
+                                   asked.append(text);
+                                   return false;
+                               }};
+        QCOMPARE(RunRegTool(arguments, console), 1);
+        QCOMPARE(asked, QStringList{question});
+        QCOMPARE(out, u"The operation was canceled by the user.\n"_qs);
+        QFile file(RegFileRegistry::hiveFile(Hive::CurrentUser));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), before);
+
+        // With /f nothing is asked.
+        asked.clear();
+        QCOMPARE(RunRegTool(arguments + QStringList{u"/f"_qs}, console), 0);
+        QVERIFY(asked.isEmpty());
     }
 
     void help() {

@@ -263,6 +263,7 @@ void tst_DeviceLocks::initTestCase() {
     TADOConnection admin;
     admin.SetConnectionString(pgConnectionString(pgVariable("DATABASE")));
     admin.Open();
+    admin.Execute(QStringLiteral("SET client_min_messages TO WARNING"));
     m_pgDatabase = QStringLiteral("ravlek_tst_devicelocks_%1").arg(QCoreApplication::applicationPid());
     admin.Execute(QStringLiteral("DROP DATABASE IF EXISTS ") + m_pgDatabase);
     admin.Execute(QStringLiteral("CREATE DATABASE ") + m_pgDatabase);

@@ -110,6 +110,7 @@ public:
         TADOConnection admin;
         admin.SetConnectionString(pgConnectionString(m_name));
         admin.Open();
+        admin.Execute(QStringLiteral("SET client_min_messages TO WARNING"));
         admin.Execute(QStringLiteral("DROP ROLE IF EXISTS ") + role);
         admin.Execute(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, password));
         m_roles.append(role);

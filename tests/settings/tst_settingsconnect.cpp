@@ -28,6 +28,7 @@ public:
     QString readString(const QString&, const QString&, const QString&, const QString&, int) override {
         throw std::runtime_error("the profile file cannot be read");
     }
+    bool isReadable(const QString&) override { return true; }
     bool writeString(const QString&, const QString&, const QString&, const QString&) override {
         return false;
     }

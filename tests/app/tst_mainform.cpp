@@ -1,0 +1,550 @@
+#include "app/CommandLine.h"
+#include "app/MainUnit.h"
+#include "app/UPreviewPicture.h"
+#include "devices/DeviceList.h"
+#include "devices/TRadioGroup.h"
+#include "platform/ProfileFile.h"
+#include "platform/WindowBus.h"
+#include "settings/USelectDevices.h"
+#include "settings/USettings.h"
+#include "sim/SimCatalogue.h"
+#include "sim/SimDeviceFolder.h"
+#include "sim/SimulatedDsd.h"
+#include "tools/KelvoEnvironment.h"
+#include "tools/KelvoSettings.h"
+
+#include "support/ScriptedDialogs.h"
+#include "support/TestEnvironment.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QImage>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+#include <QToolButton>
+#include <QtTest>
+
+using platform::DialogButton;
+using platform::DialogKind;
+
+namespace {
+
+// The journal program: a window on the bus that notes every message it is sent.
+class TestHost {
+public:
+    TestHost() {
+        platform::WindowDefinition definition;
+        definition.className = QStringLiteral("TJournal");
+        definition.title = QStringLiteral("Journal");
+        definition.handler = [this](quint32 msg, qint64 wParam, qint64) {
+            received.append(platform::windowBus().messageName(msg) + QLatin1Char(' ') +
+                            QString::number(wParam));
+            return qint64(0);
+        };
+        m_registration = platform::windowBus().registerWindow(definition);
+    }
+    QString handleArgument() const {
+        return QStringLiteral("HWND=") + QString::number(m_registration->handle());
+    }
+
+    QStringList received;
+
+private:
+    std::unique_ptr<platform::WindowRegistration> m_registration;
+};
+
+// Presses the button with `text` in the modal window as soon as one is shown, and notes
+// which window that was (the window may be gone after the press) and what it showed.
+class ModalPresser : public QObject {
+public:
+    explicit ModalPresser(QString text)
+        : m_text(std::move(text)) {
+        connect(&m_timer, &QTimer::timeout, this, &ModalPresser::tryPress);
+        m_timer.start(10);
+    }
+    QWidget* pressedIn() const { return m_pressedIn; }
+    QString pressedInClass() const { return m_pressedInClass; }
+    // For a preview: whether it showed a picture when the button was pressed.
+    bool showedPicture() const { return m_showedPicture; }
+
+private:
+    void tryPress() {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || !modal->isVisible())
+            return;
+        const QList<QPushButton*> buttons = modal->findChildren<QPushButton*>();
+        for (QPushButton* button : buttons) {
+            if (button->text() == m_text) {
+                m_timer.stop();
+                m_pressedIn = modal;
+                m_pressedInClass = QString::fromLatin1(modal->metaObject()->className());
+                if (const auto* preview = qobject_cast<TfrmPreviewPicture*>(modal))
+                    m_showedPicture = !preview->Image1->Picture().isNull();
+                button->click();
+                return;
+            }
+        }
+    }
+    QString m_text;
+    QTimer m_timer;
+    QWidget* m_pressedIn = nullptr;
+    QString m_pressedInClass;
+    bool m_showedPicture = false;
+};
+
+const QString kDestinationInvalid = QStringLiteral(
+    "The destination directory is invalid!\r\rIn the System register, choose a valid destination "
+    "xray directory!");
+
+SimDeviceFolder simDevice(int type) {
+    const SimCatalogue catalogue;
+    return SimDeviceFolder(catalogue.deviceFolder(*catalogue.find(QString::number(type))));
+}
+
+} // namespace
+
+class TestMainForm : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void windowAndControls();
+    void commandLine_data();
+    void commandLine();
+    void invalidPatientNumberClosesAtActivation_data();
+    void invalidPatientNumberClosesAtActivation();
+    void invalidDestinationClosesAndTellsHost();
+    void checkBoxesFollowSettings_data();
+    void checkBoxesFollowSettings();
+    void scannerCreationFailure();
+    void scanImageFormats_data();
+    void scanImageFormats();
+    void scanImageErrors_data();
+    void scanImageErrors();
+    void previewSaveOrDiscard_data();
+    void previewSaveOrDiscard();
+    void previewLoadFailureStillSaves();
+    void previewWindowLayout();
+    void endOfImageError();
+    void oneShotClosesAfterHandOff();
+    void helpButtonOpensSettings();
+    void closeTellsHost();
+
+private:
+    // Starts the main window as the program does, with "Digora Toto" as the only device.
+    std::unique_ptr<TRavlekMainForm> startForm(const QStringList& arguments, bool show = true);
+    QString outDir() const { return m_env->path(QStringLiteral("xray")) + QLatin1Char('/'); }
+
+    std::unique_ptr<TestEnvironment> m_env;
+    std::unique_ptr<ScriptedDialogs> m_dialogs;
+    std::unique_ptr<TestHost> m_host;
+};
+
+void TestMainForm::initTestCase() {
+    RegisterSimulatedDriver();
+}
+
+void TestMainForm::init() {
+    m_env = std::make_unique<TestEnvironment>();
+    m_env->makeFolder(QStringLiteral("xray"));
+    m_dialogs = std::make_unique<ScriptedDialogs>();
+    m_host = std::make_unique<TestHost>();
+    gUpdating = false;
+    InitApplicationEnvironment({QStringLiteral("ravlek")});
+    for (int type = 1; type <= 8; ++type)
+        WriteSetting(QStringLiteral("DigoraDevices"), QString::number(type), DefaultDeviceName(type));
+    WriteSetting(QStringLiteral("DigoraDevices"), QStringLiteral("ConnectTo"), u"¤8¤"_qs);
+    WriteSetting(QStringLiteral("XRay"), QStringLiteral("TotoOneShot"), QStringLiteral("0"));
+    simDevice(8).updateConfig([](SimDeviceConfig& config) { config.stageMs = 0; });
+}
+
+void TestMainForm::cleanup() {
+    m_host.reset();
+    m_dialogs.reset();
+    m_env.reset();
+}
+
+std::unique_ptr<TRavlekMainForm> TestMainForm::startForm(const QStringList& arguments, bool show) {
+    auto form = std::make_unique<TRavlekMainForm>(QStringList{QStringLiteral("ravlek")} + arguments);
+    form->CreateSettingsWindow();
+    if (show) {
+        form->show();
+        form->activateWindow();
+        if (!QTest::qWaitForWindowActive(form.get()))
+            qWarning("the main window was not activated");
+    }
+    return form;
+}
+
+void TestMainForm::windowAndControls() {
+    const auto form = startForm({QStringLiteral("PNR=7"), QStringLiteral("OUTDIR=") + outDir()}, false);
+    QCOMPARE(form->windowTitle(), QStringLiteral("Digora                   version: 3.10.0"));
+    QCOMPARE(form->size(), QSize(402, 242));
+    QCOMPARE(form->minimumSize(), form->maximumSize());
+    QVERIFY(form->windowFlags().testFlag(Qt::WindowContextHelpButtonHint));
+    QVERIFY(!form->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+    QVERIFY(!form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+    QCOMPARE(form->CheckBox1->text(), QStringLiteral("After copying file, delete source file"));
+    QCOMPARE(form->CheckBox2->text(), QStringLiteral("Preview image"));
+    QCOMPARE(form->BitBtn1->text(), QStringLiteral("&Close"));
+    QCOMPARE(form->btnDeviceSettings->text(), QStringLiteral("Device Settings..."));
+    QCOMPARE(form->btnSelectDevices->text(), QStringLiteral("Select devices..."));
+    QCOMPARE(form->RadioGroup1->title(), QStringLiteral("Imagetype"));
+    QVERIFY(form->btnGrabImage->isHidden());
+    QCOMPARE(form->btnGrabImage->x(), 400);
+    QVERIFY(form->GroupBox2->isHidden());
+    QCOMPARE(form->Label6->text(), QStringLiteral("0"));
+    QCOMPARE(form->Label3->text(), QStringLiteral("kV"));
+    QCOMPARE(form->Panel1->height(), 45);
+    QVERIFY(form->Label2->isHidden());
+    QCOMPARE(form->Label2->text(), QStringLiteral("Patientnr: 7"));
+    QCOMPARE(form->Label1->text(), QStringLiteral("Outdir: ") + outDir());
+    QCOMPARE(form->Tag(), 0);
+}
+
+void TestMainForm::commandLine_data() {
+    QTest::addColumn<QString>("patientArgument");
+    QTest::addColumn<bool>("withDelimiter");
+    QTest::addColumn<qint32>("patientNr");
+    QTest::addColumn<QString>("patientFolder"); // relative to the test folder; empty: none
+    QTest::newRow("leading zeros") << QStringLiteral("PNR=00123") << true << 123
+                                   << QStringLiteral("xray/123/");
+    QTest::newRow("letters among digits")
+        << QStringLiteral("PNR=12a3") << true << 123 << QStringLiteral("xray/123/");
+    QTest::newRow("key behind a character")
+        << QStringLiteral("XPNR=5") << true << 5 << QStringLiteral("xray/5/");
+    QTest::newRow("no patient") << QString() << true << 0 << QString();
+    QTest::newRow("destination without delimiter")
+        << QStringLiteral("PNR=5") << false << 5 << QStringLiteral("xray5/");
+}
+
+void TestMainForm::commandLine() {
+    QFETCH(QString, patientArgument);
+    QFETCH(bool, withDelimiter);
+    QFETCH(qint32, patientNr);
+    QFETCH(QString, patientFolder);
+    QString destination = outDir();
+    if (!withDelimiter)
+        destination.chop(1);
+    QStringList arguments{QStringLiteral("OUTDIR=") + destination, m_host->handleArgument(),
+                          QStringLiteral("DPI=300"), QStringLiteral("ZOOM=1,5")};
+    if (!patientArgument.isEmpty())
+        arguments.prepend(patientArgument);
+    const auto form = startForm(arguments, false);
+    const TStartupValues& values = form->StartupValues();
+    QCOMPARE(values.PatientNr, patientNr);
+    QCOMPARE(values.OutDir, destination);
+    QCOMPARE(values.DpiText, QStringLiteral("300"));
+    QCOMPARE(values.ZoomText, QStringLiteral("1,5"));
+    QVERIFY(values.HostWindow > 0);
+    QVERIFY(!values.CloseOnActivate);
+    QCOMPARE(values.MsgNewImage,
+             platform::windowBus().registerWindowMessage(QStringLiteral("xray_new_image")));
+    QVERIFY(values.MsgTransferred >= 0xC000);
+    QCOMPARE(values.PatientDir, patientFolder.isEmpty() ? QString() : m_env->path(patientFolder));
+    if (!patientFolder.isEmpty())
+        QVERIFY(QFileInfo(m_env->path(patientFolder)).isDir());
+    QCOMPARE(values.ProgramDir, QCoreApplication::applicationDirPath() + QLatin1Char('/'));
+}
+
+void TestMainForm::invalidPatientNumberClosesAtActivation_data() {
+    QTest::addColumn<QString>("argument");
+    QTest::newRow("nothing after the key") << QStringLiteral("PNR=");
+    QTest::newRow("no digits") << QStringLiteral("PNR=abc");
+    QTest::newRow("beyond 32 bits") << QStringLiteral("PNR=2147483648");
+}
+
+void TestMainForm::invalidPatientNumberClosesAtActivation() {
+    QFETCH(QString, argument);
+    m_dialogs->expectExactly(DialogKind::Warning, kInvalidPatientNumberText);
+    const auto form = startForm({m_host->handleArgument(), argument, QStringLiteral("OUTDIR=") + outDir()});
+    QVERIFY(form->StartupValues().CloseOnActivate);
+    QCOMPARE(form->StartupValues().MsgTransferred, 0u);
+    QCOMPARE(form->StartupValues().OutDir, QString()); // read no further than the patient number
+    QVERIFY(!form->Scanner());
+    QTRY_VERIFY(!form->isVisible());
+    // The notice goes out with message 0, which no window receives.
+    QCOMPARE(m_host->received, QStringList{});
+}
+
+void TestMainForm::invalidDestinationClosesAndTellsHost() {
+    m_dialogs->expectExactly(DialogKind::Warning, kDestinationInvalid);
+    const auto form = startForm({QStringLiteral("PNR=42"), m_host->handleArgument(),
+                                 QStringLiteral("OUTDIR=") + m_env->path(QStringLiteral("missing/"))});
+    QVERIFY(form->StartupValues().CloseOnActivate);
+    QVERIFY(form->Scanner());
+    QTRY_VERIFY(!form->isVisible());
+    QCOMPARE(m_host->received, QStringList{QStringLiteral("XRAY_TRANSFERRED 42")});
+    QCOMPARE(form->Tag(), 0);
+}
+
+void TestMainForm::checkBoxesFollowSettings_data() {
+    QTest::addColumn<QString>("deleteSource");
+    QTest::addColumn<QString>("preview");
+    QTest::addColumn<bool>("box1");
+    QTest::addColumn<bool>("box2");
+    QTest::newRow("both missing") << QString() << QString() << false << false;
+    QTest::newRow("both 1") << QStringLiteral("1") << QStringLiteral("1") << true << true;
+    QTest::newRow("0 and 1") << QStringLiteral("0") << QStringLiteral("1") << false << true;
+    QTest::newRow("-1 is not 1") << QStringLiteral("-1") << QStringLiteral("True") << false << false;
+}
+
+void TestMainForm::checkBoxesFollowSettings() {
+    QFETCH(QString, deleteSource);
+    QFETCH(QString, preview);
+    QFETCH(bool, box1);
+    QFETCH(bool, box2);
+    if (!deleteSource.isEmpty())
+        WriteSetting(QStringLiteral("XRay"), QStringLiteral("DeleteSource"), deleteSource);
+    if (!preview.isEmpty())
+        WriteSetting(QStringLiteral("XRay"), QStringLiteral("Preview"), preview);
+    const auto form = startForm({QStringLiteral("PNR=1"), QStringLiteral("OUTDIR=") + outDir()}, false);
+    QCOMPARE(form->CheckBox1->isChecked(), box1);
+    QCOMPARE(form->CheckBox2->isChecked(), box2);
+    // Reading the states wrote nothing back.
+    QCOMPARE(ReadSetting(QStringLiteral("XRay"), QStringLiteral("Preview")),
+             preview.isEmpty() ? QStringLiteral("ERROR") : preview);
+    form->CheckBox1->click();
+    QCOMPARE(ReadSetting(QStringLiteral("XRay"), QStringLiteral("DeleteSource")),
+             box1 ? QStringLiteral("0") : QStringLiteral("1"));
+    form->CheckBox2->click();
+    QCOMPARE(ReadSetting(QStringLiteral("XRay"), QStringLiteral("Preview")),
+             box2 ? QStringLiteral("0") : QStringLiteral("1"));
+}
+
+void TestMainForm::scannerCreationFailure() {
+    m_env->setVariable("KELVO_SIM_FAIL_CREATE", QStringLiteral("Klassen är inte registrerad"));
+    m_dialogs->expectExactly(DialogKind::Information,
+                             QStringLiteral("Error creating Scanner-device!\r\rKlassen är inte registrerad"));
+    const auto form = startForm({QStringLiteral("PNR=1"), QStringLiteral("OUTDIR=") + outDir()});
+    QVERIFY(!form->Scanner());
+    QVERIFY(form->isVisible());
+    QCOMPARE(form->RadioGroup1->Count(), 1);
+    QCOMPARE(form->RadioGroup1->ItemIndex(), -1);
+    QCOMPARE(form->Tag(), 1);
+    gUpdating = false;
+}
+
+void TestMainForm::scanImageFormats_data() {
+    QTest::addColumn<bool>("sixteenBits");
+    QTest::addColumn<QString>("fileType");
+    QTest::addColumn<qint32>("imageFormat");
+    QTest::newRow("8 bits DIB") << false << QStringLiteral("DIB") << 524290;
+    QTest::newRow("16 bits DCM") << true << QStringLiteral("DCM") << 786435;
+    QTest::newRow("16 bits RAW") << true << QStringLiteral("RAW") << 786433;
+}
+
+void TestMainForm::scanImageFormats() {
+    QFETCH(bool, sixteenBits);
+    QFETCH(QString, fileType);
+    QFETCH(qint32, imageFormat);
+    const QString extension = fileType == QStringLiteral("DIB") ? QStringLiteral("bmp") : fileType.toLower();
+    const auto form = startForm({QStringLiteral("PNR=9"), QStringLiteral("OUTDIR=") + outDir()});
+    QVERIFY(form->Devices()->ScannerConnected());
+    TfrmSettings& settings = *form->Settings();
+    QRadioButton* typeButton = fileType == QStringLiteral("DIB")   ? settings.RadioButton3
+                               : fileType == QStringLiteral("DCM") ? settings.RadioButton4
+                                                                   : settings.RadioButton5;
+    typeButton->click();
+    if (sixteenBits) {
+        settings.RadioButton2->setEnabled(true);
+        settings.RadioButton2->click();
+    }
+    const QString workingFile = outDir() + QStringLiteral("lastscannedfile.") + extension;
+    m_env->writeFile(QStringLiteral("xray/lastscannedfile.") + extension, "an earlier image");
+    form->ScanImage();
+    QCOMPARE(form->FileName(), workingFile);
+    QVERIFY(!QFileInfo::exists(workingFile));
+    const std::optional<SimDeviceReport> report = simDevice(8).report();
+    QVERIFY(report);
+    QCOMPARE(report->imageFormat, imageFormat);
+    QCOMPARE(report->imageStore, workingFile);
+    QVERIFY(report->armed);
+    QVERIFY(form->btnGrabImage->isEnabled());
+    QVERIFY(!QApplication::overrideCursor());
+}
+
+void TestMainForm::scanImageErrors_data() {
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("image store 5") << QStringLiteral("SetImageStore") << 5
+                                   << QStringLiteral("Error getting image INVALIDPATH");
+    QTest::newRow("format 0") << QStringLiteral("SetImageFormat") << 0
+                              << QStringLiteral("Error getting image! Error number 0");
+    QTest::newRow("format -1") << QStringLiteral("SetImageFormat") << -1
+                               << QStringLiteral("Error getting image! Error number -1");
+}
+
+void TestMainForm::scanImageErrors() {
+    QFETCH(QString, operation);
+    QFETCH(int, code);
+    QFETCH(QString, text);
+    const auto form = startForm({QStringLiteral("PNR=9"), QStringLiteral("OUTDIR=") + outDir()});
+    QVERIFY(form->Devices()->ScannerConnected());
+    // Opening the device armed it once; the failing arming must not arm it again.
+    form->Scanner()->CloseScanner();
+    QCOMPARE(form->Scanner()->OpenScanner(8, 0, QString()), 1);
+    simDevice(8).updateConfig([&](SimDeviceConfig& config) { config.faults.insert(operation, {code, -1}); });
+    m_dialogs->expectExactly(DialogKind::Information, text);
+    form->ScanImage();
+    QVERIFY(!simDevice(8).report()->armed);
+    QVERIFY(form->btnGrabImage->isEnabled());
+    QVERIFY(!QApplication::overrideCursor());
+}
+
+void TestMainForm::previewSaveOrDiscard_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("save") << QStringLiteral("Save picture") << true;
+    QTest::newRow("discard") << QStringLiteral("Discard picture") << false;
+}
+
+void TestMainForm::previewSaveOrDiscard() {
+    QFETCH(QString, button);
+    QFETCH(bool, kept);
+    WriteSetting(QStringLiteral("XRay"), QStringLiteral("Preview"), QStringLiteral("1"));
+    const auto form = startForm(
+        {QStringLiteral("PNR=123"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
+    QVERIFY(form->Devices()->ScannerConnected());
+    QVERIFY(form->CheckBox2->isChecked() && form->CheckBox2->isEnabled());
+    ModalPresser presser(button);
+    QVERIFY(simDevice(8).requestExposure());
+    QTRY_VERIFY(presser.pressedIn());
+    QCOMPARE(presser.pressedInClass(), QStringLiteral("TfrmPreviewPicture"));
+    QVERIFY(presser.showedPicture());
+    const QString image = outDir() + QStringLiteral("123/Rtg123_1.bmp");
+    if (kept) {
+        QTRY_COMPARE(m_host->received, QStringList{QStringLiteral("XRAY_NEW_IMAGE 123")});
+        QVERIFY(QFileInfo::exists(image));
+        QVERIFY(QFileInfo::exists(form->FileName())); // "delete source" is off
+        const QString information = outDir() + QStringLiteral("123/Rtg123_1.xnf");
+        QCOMPARE(platform::profileFile().readString(information, QStringLiteral("ImageInformation"),
+                                                    QStringLiteral("SourceFile"), QString(), 1024),
+                 image);
+        QCOMPARE(platform::profileFile().readString(information, QStringLiteral("ImageInformation"),
+                                                    QStringLiteral("kV"), QString(), 1024),
+                 QStringLiteral("0"));
+    } else {
+        QTRY_VERIFY(!QFileInfo::exists(form->FileName()));
+        QCOMPARE(QDir(outDir() + QStringLiteral("123")).entryList(QDir::Files), QStringList{});
+        QCOMPARE(m_host->received, QStringList{});
+    }
+    QVERIFY(form->isVisible());
+}
+
+void TestMainForm::previewLoadFailureStillSaves() {
+    WriteSetting(QStringLiteral("XRay"), QStringLiteral("Preview"), QStringLiteral("1"));
+    WriteSetting(QStringLiteral("XRay"), QStringLiteral("DeleteSource"), QStringLiteral("1"));
+    const auto form =
+        startForm({QStringLiteral("PNR=5"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
+    QVERIFY(form->Devices()->ScannerConnected());
+    m_env->writeFile(QStringLiteral("xray/lastscannedfile.bmp"), "no picture in here");
+    m_dialogs->expect(QStringLiteral("An error occurred while loading the preview form!\r\r"));
+    ModalPresser presser(QStringLiteral("Save picture"));
+    form->ScannerEndOfImage(form->Scanner(), 1);
+    QVERIFY(presser.pressedIn());
+    QCOMPARE(presser.pressedInClass(), QStringLiteral("TfrmPreviewPicture"));
+    QVERIFY(!presser.showedPicture());
+    QCOMPARE(m_host->received, QStringList{QStringLiteral("XRAY_NEW_IMAGE 5")});
+    QVERIFY(QFileInfo::exists(outDir() + QStringLiteral("5/Rtg5_1.bmp")));
+    QVERIFY(!QFileInfo::exists(form->FileName()));
+}
+
+void TestMainForm::previewWindowLayout() {
+    QImage wide(1160, 100, QImage::Format_Grayscale8);
+    wide.fill(128);
+    const QString file = m_env->path(QStringLiteral("wide.bmp"));
+    QVERIFY(wide.save(file, "BMP"));
+    TfrmPreviewPicture preview;
+    QString error;
+    QVERIFY(preview.LoadPicture(file, &error));
+    preview.show();
+    QCOMPARE(preview.windowTitle(), QStringLiteral("Preview picture"));
+    QCOMPARE(preview.size(), QSize(580, 362));
+    QCOMPARE(preview.Panel1->height(), 35);
+    QCOMPARE(preview.BitBtn1->text(), QStringLiteral("Save picture"));
+    QCOMPARE(preview.BitBtn1->x(), 24);
+    QVERIFY(preview.BitBtn1->isDefault());
+    QCOMPARE(preview.BitBtn2->text(), QStringLiteral("Discard picture"));
+    QCOMPARE(preview.BitBtn2->x(), 424);
+    // Scaled down to the width, proportionally, and centred in the height.
+    QCOMPARE(preview.Image1->size(), QSize(580, 327));
+    QCOMPARE(preview.Image1->PictureRect(), QRect(0, (327 - 50) / 2, 580, 50));
+
+    QImage small(100, 60, QImage::Format_Grayscale8);
+    small.fill(0);
+    preview.Image1->SetPicture(small);
+    QCOMPARE(preview.Image1->PictureRect(), QRect(240, (327 - 60) / 2, 100, 60));
+
+    // Escape discards, as the cancel button does.
+    QTest::keyClick(&preview, Qt::Key_Escape);
+    QCOMPARE(preview.result(), int(QDialog::Rejected));
+}
+
+void TestMainForm::endOfImageError() {
+    const auto form =
+        startForm({QStringLiteral("PNR=5"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
+    m_env->writeFile(QStringLiteral("xray/lastscannedfile.bmp"), "half an image");
+    m_dialogs->expectExactly(DialogKind::Information, QStringLiteral("Error getting image SCANNERERROR"));
+    form->ScannerEndOfImage(form->Scanner(), 13);
+    QVERIFY(QFileInfo::exists(form->FileName()));
+    QCOMPARE(m_host->received, QStringList{});
+    QVERIFY(form->isVisible());
+}
+
+void TestMainForm::oneShotClosesAfterHandOff() {
+    WriteSetting(QStringLiteral("XRay"), QStringLiteral("TotoOneShot"),
+                 QStringLiteral(" ")); // reads as missing
+    const auto form =
+        startForm({QStringLiteral("PNR=77"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
+    // The settings window stored its checked one-shot box again; missing reads as true.
+    QVERIFY(form->Devices()->ScannerConnected());
+    QVERIFY(simDevice(8).requestExposure());
+    QTRY_VERIFY(!form->isVisible());
+    QCOMPARE(m_host->received,
+             (QStringList{QStringLiteral("XRAY_NEW_IMAGE 77"), QStringLiteral("XRAY_TRANSFERRED 77")}));
+    QVERIFY(QFileInfo::exists(outDir() + QStringLiteral("77/Rtg77_1.bmp")));
+    QVERIFY(!form->Settings());
+}
+
+void TestMainForm::helpButtonOpensSettings() {
+    const auto form = startForm({QStringLiteral("PNR=5"), QStringLiteral("OUTDIR=") + outDir()});
+    {
+        ModalPresser presser(QStringLiteral("Return"));
+        form->HelpButton->click();
+        QCOMPARE(presser.pressedIn(), form->Settings());
+    }
+    {
+        // The title bar's help button asks the application for context help.
+        ModalPresser presser(QStringLiteral("Return"));
+        QEvent help(QEvent::EnterWhatsThisMode);
+        QVERIFY(QCoreApplication::sendEvent(qApp, &help));
+        QCOMPARE(presser.pressedIn(), form->Settings());
+    }
+    QVERIFY(form->isVisible());
+}
+
+void TestMainForm::closeTellsHost() {
+    const auto form =
+        startForm({QStringLiteral("PNR=31"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
+    QCOMPARE(form->Tag(), 1);
+    form->BitBtn1->click();
+    QVERIFY(!form->isVisible());
+    QCOMPARE(m_host->received, QStringList{QStringLiteral("XRAY_TRANSFERRED 31")});
+    QVERIFY(!form->Settings());
+    QVERIFY(!form->Devices()->Timer1()->isActive());
+    QVERIFY(form->Devices()->ScannerLabels().isEmpty());
+    // The closed window is no longer found as a running copy.
+    QCOMPARE(platform::windowBus().findWindow(kMainFormClass, QString()), 0);
+}
+
+QTEST_MAIN(TestMainForm)
+#include "tst_mainform.moc"

@@ -1,0 +1,261 @@
+#include "DeviceListFixture.h"
+
+#include "platform/SoundSystem.h"
+#include "sound/ReadySound.h"
+#include "tools/KelvoMessages.h"
+
+namespace {
+
+const QChar CR(u'\r');
+
+// Counts what the program asks the sound system to play.
+class CountingSoundSystem : public platform::SoundSystem {
+public:
+    bool playWave(const QByteArray&, quint32) override {
+        ++played;
+        return true;
+    }
+    bool playEvent(const QString&, quint32) override {
+        ++played;
+        return true;
+    }
+    void stop() override {}
+    int played = 0;
+};
+
+// Answers every message box, running `whileShown` while it is open.
+class HookedDialogs : public platform::DialogService {
+public:
+    platform::DialogButton show(const platform::DialogRequest&) override {
+        if (whileShown)
+            whileShown();
+        return platform::DialogButton::Ok;
+    }
+    std::function<void()> whileShown;
+};
+
+void clickItem(DeviceListFixture& f, int index) {
+    f.radioGroup.SetItemIndex(index);
+}
+
+} // namespace
+
+class TestRadioGroupClick : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void idleStartsRefresh();
+    void freeDeviceIsOpenedAndLocked();
+    void heldDeviceQueuesAndRetryKeepsPlace();
+    void retryOpensDeviceOnceReleased();
+    void readySoundFollowsSetting_data();
+    void readySoundFollowsSetting();
+    void singleDeviceTakesNoLockAndPlaysNothing();
+    void failedOpeningIsRetried();
+    void statusPollShowsCurrentStatus();
+    void timerWaitsForRunUnderMessageBox();
+};
+
+void TestRadioGroupClick::idleStartsRefresh() {
+    DeviceListFixture f;
+    f.setConnectTo(u"¤1¤"_qs);
+    f.addStation(kThisComputer, 1, QStringLiteral("D1"), QStringLiteral("WS1"));
+    f.controller->UpdateDeviceList(true); // stored choice missing: "(Idle)" is selected
+    QCOMPARE(f.radioGroup.ItemIndex(), 0);
+    QVERIFY(f.controller->Timer3()->isActive());
+    QVERIFY(!f.controller->Timer1()->isActive());
+    QVERIFY(!f.controller->Timer2()->isActive());
+    QVERIFY(!f.deviceSettings.isEnabled());
+    QVERIFY(!f.controller->ScannerConnected());
+    QCOMPARE(f.controller->Timer3()->interval(), 5000);
+
+    // Choosing a device stops the refresh; choosing "(Idle)" again closes it.
+    clickItem(f, 1);
+    QVERIFY(f.controller->ScannerConnected());
+    QVERIFY(!f.controller->Timer3()->isActive());
+    clickItem(f, 0);
+    QVERIFY(!f.controller->ScannerConnected());
+    QVERIFY(f.controller->Timer3()->isActive());
+    QCOMPARE(f.lockRows(1, QStringLiteral("D1")), QStringList{});
+    QCOMPARE(ReadSetting(QStringLiteral("XRay"), QStringLiteral("Imagetype")), QStringLiteral("0"));
+}
+
+void TestRadioGroupClick::freeDeviceIsOpenedAndLocked() {
+    DeviceListFixture f;
+    f.setConnectTo(u"¤1¤2¤"_qs);
+    f.addStation(kThisComputer, 1, QStringLiteral("D1"), QStringLiteral("WS1"));
+    f.addStation(kThisComputer, 2, QStringLiteral("D2"), QStringLiteral("WS1"));
+    f.addLock(kThisComputer, 2, QStringLiteral("D2"), 0); // left from an earlier choice
+    WriteSetting(QStringLiteral("XRay"), QStringLiteral("Imagetype"), QStringLiteral("-1"));
+    f.controller->UpdateDeviceList(true);
+    clickItem(f, 1);
+    QVERIFY(f.controller->ScannerConnected());
+    QVERIFY(f.controller->Timer1()->isActive());
+    QCOMPARE(f.controller->Timer1()->interval(), 1000);
+    QVERIFY(f.deviceSettings.isEnabled());
+    QCOMPARE(f.scansArmed, 1);
+    QCOMPARE(f.radioGroup.ItemText(1), QStringLiteral("Digora - D1: CONNECTED"));
+    QCOMPARE(f.lockRows(1, QStringLiteral("D1")), QStringList{QStringLiteral("TESTPC:0")});
+    // A user's click first gave up every lock of this computer.
+    QCOMPARE(f.lockRows(2, QStringLiteral("D2")), QStringList{});
+    QCOMPARE(ReadSetting(QStringLiteral("XRay"), QStringLiteral("Imagetype")), QStringLiteral("1"));
+}
+
+void TestRadioGroupClick::heldDeviceQueuesAndRetryKeepsPlace() {
+    DeviceListFixture f;
+    f.setConnectTo(u"¤1¤"_qs);
+    f.addStation(kThisComputer, 1, QStringLiteral("D1"), QStringLiteral("WS1"));
+    f.addStation(QStringLiteral("OTHERPC"), 1, QStringLiteral("D1"), QStringLiteral("WS2"));
+    f.addStation(QStringLiteral("THIRDPC"), 1, QStringLiteral("D1"), QStringLiteral("WS3"));
+    f.addLock(QStringLiteral("OTHERPC"), 1, QStringLiteral("D1"), 0);
+    WriteSetting(QStringLiteral("XRay"), QStringLiteral("Imagetype"), QStringLiteral("-1"));
+    f.controller->UpdateDeviceList(true);
+    clickItem(f, 1);
+    QVERIFY(!f.controller->ScannerConnected());
+    QVERIFY(f.controller->Timer2()->isActive());
+    QCOMPARE(f.scansArmed, 0);
+    QCOMPARE(f.radioGroup.ItemText(1),
+             QStringLiteral("Digora - D1: ALREADYOPENED") + CR + QStringLiteral("Connected to - WS2, "));
+    QCOMPARE(f.lockRows(1, QStringLiteral("D1")), (QStringList{QStringLiteral("OTHERPC:0"), u"TESTPC:1"_qs}));
+
+    // Another workstation queues behind; a retry keeps this computer's place.
+    f.addLock(QStringLiteral("THIRDPC"), 1, QStringLiteral("D1"), 2);
+    f.controller->Timer2Timer();
+    QVERIFY(f.controller->Timer2()->isActive());
+    QCOMPARE(f.lockRows(1, QStringLiteral("D1")),
+             (QStringList{QStringLiteral("OTHERPC:0"), u"TESTPC:1"_qs, u"THIRDPC:2"_qs}));
+
+    // A user's click gives the place up and queues anew, at the end.
+    f.radioGroup.SetItemIndex(0);
+    clickItem(f, 1);
+    QCOMPARE(f.lockRows(1, QStringLiteral("D1")),
+             (QStringList{QStringLiteral("OTHERPC:0"), u"THIRDPC:2"_qs, u"TESTPC:3"_qs}));
+}
+
+void TestRadioGroupClick::retryOpensDeviceOnceReleased() {
+    DeviceListFixture f;
+    f.setConnectTo(u"¤1¤"_qs);
+    f.addStation(kThisComputer, 1, QStringLiteral("D1"), QStringLiteral("WS1"));
+    f.addStation(QStringLiteral("OTHERPC"), 1, QStringLiteral("D1"), QStringLiteral("WS2"));
+    f.addLock(QStringLiteral("OTHERPC"), 1, QStringLiteral("D1"), 0);
+    WriteSetting(QStringLiteral("XRay"), QStringLiteral("Imagetype"), QStringLiteral("-1"));
+    f.controller->UpdateDeviceList(true);
+    clickItem(f, 1);
+    QVERIFY(f.controller->Timer2()->isActive());
+
+    f.removeLocksOf(QStringLiteral("OTHERPC"));
+    f.controller->Timer2Timer();
+    QVERIFY(f.controller->ScannerConnected());
+    QVERIFY(f.controller->Timer1()->isActive());
+    QVERIFY(!f.controller->Timer2()->isActive());
+    QCOMPARE(f.lockRows(1, QStringLiteral("D1")), QStringList{QStringLiteral("TESTPC:0")});
+    QCOMPARE(f.scansArmed, 1);
+}
+
+void TestRadioGroupClick::readySoundFollowsSetting_data() {
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("played");
+    QTest::newRow("missing") << QString() << 1;
+    QTest::newRow("0") << QStringLiteral("0") << 0;
+    QTest::newRow("false") << QStringLiteral("false") << 0;
+    QTest::newRow("-1") << QStringLiteral("-1") << 1;
+    QTest::newRow("1") << QStringLiteral("1") << 1;
+    QTest::newRow("True") << QStringLiteral("True") << 1;
+}
+
+void TestRadioGroupClick::readySoundFollowsSetting() {
+    QFETCH(QString, stored);
+    QFETCH(int, played);
+    CountingSoundSystem sound;
+    const platform::ScopedPort<platform::SoundSystem> soundPort(sound);
+    DeviceListFixture f;
+    LoadReadySound(f.player);
+    f.setConnectTo(u"¤1¤"_qs);
+    f.addStation(kThisComputer, 1, QStringLiteral("D1"), QStringLiteral("WS1"));
+    // The settings window stores its own choice at creation; the test's value replaces it
+    // (a blank value reads as a missing one).
+    WriteSetting(QStringLiteral("XRay"), QStringLiteral("PlaySoundWhenScannerIsReady"),
+                 stored.isEmpty() ? QStringLiteral(" ") : stored);
+    QCOMPARE(ReadSetting(QStringLiteral("XRay"), QStringLiteral("PlaySoundWhenScannerIsReady")),
+             stored.isEmpty() ? QStringLiteral("ERROR") : stored);
+    WriteSetting(QStringLiteral("XRay"), QStringLiteral("Imagetype"), QStringLiteral("-1"));
+    f.controller->UpdateDeviceList(true);
+    QCOMPARE(sound.played, 0);
+    clickItem(f, 1);
+    QVERIFY(f.controller->ScannerConnected());
+    QCOMPARE(sound.played, played);
+}
+
+void TestRadioGroupClick::singleDeviceTakesNoLockAndPlaysNothing() {
+    CountingSoundSystem sound;
+    const platform::ScopedPort<platform::SoundSystem> soundPort(sound);
+    DeviceListFixture f;
+    f.setConnectTo(u"¤8¤"_qs);
+    f.addLock(kThisComputer, 1, QStringLiteral("D1"), 0);
+    WriteSetting(QStringLiteral("XRay"), QStringLiteral("Imagetype"), QStringLiteral("-1"));
+    f.controller->UpdateDeviceList(true);
+    clickItem(f, 1);
+    QVERIFY(f.controller->ScannerConnected());
+    QVERIFY(f.controller->Timer1()->isActive());
+    QCOMPARE(f.radioGroup.ItemText(1), QStringLiteral("Digora Toto: CONNECTED"));
+    QCOMPARE(sound.played, 0);
+    QCOMPARE(f.scansArmed, 1);
+    // The click still gave up this computer's locks, and took none for type 8.
+    QCOMPARE(f.lockRows(1, QStringLiteral("D1")), QStringList{});
+    QCOMPARE(f.lockRows(8, QString()), QStringList{});
+}
+
+void TestRadioGroupClick::failedOpeningIsRetried() {
+    DeviceListFixture f;
+    f.setConnectTo(u"¤1¤"_qs);
+    f.addStation(kThisComputer, 1, QStringLiteral("D1"), QStringLiteral("WS1"));
+    WriteSetting(QStringLiteral("XRay"), QStringLiteral("Imagetype"), QStringLiteral("-1"));
+    f.controller->UpdateDeviceList(true);
+    const std::unique_ptr<TSimulatedDsd> otherProcess = f.holdDevice(1);
+    clickItem(f, 1);
+    QVERIFY(!f.controller->ScannerConnected());
+    QVERIFY(f.controller->Timer2()->isActive());
+    QCOMPARE(f.radioGroup.ItemText(1), QStringLiteral("Digora - D1: ALREADYOPENED"));
+    QCOMPARE(f.lockRows(1, QStringLiteral("D1")), QStringList{});
+}
+
+void TestRadioGroupClick::statusPollShowsCurrentStatus() {
+    DeviceListFixture f;
+    f.setConnectTo(u"¤1¤"_qs);
+    f.addStation(kThisComputer, 1, QStringLiteral("D1"), QStringLiteral("WS1"));
+    WriteSetting(QStringLiteral("XRay"), QStringLiteral("Imagetype"), QStringLiteral("1"));
+    f.controller->UpdateDeviceList(true);
+    QVERIFY(f.controller->ScannerConnected());
+    f.setFault(1, QStringLiteral("GetScannerStatus"), 21);
+    f.controller->Timer1Timer();
+    QCOMPARE(f.radioGroup.ItemText(1), QStringLiteral("Digora - D1: [21]"));
+    f.setFault(1, QStringLiteral("GetScannerStatus"), 12);
+    f.controller->Timer1Timer();
+    QCOMPARE(f.radioGroup.ItemText(1), QStringLiteral("Digora - D1: PLATEINSERTED"));
+}
+
+void TestRadioGroupClick::timerWaitsForRunUnderMessageBox() {
+    DeviceListFixture f;
+    f.setConnectTo(u"¤1¤"_qs);
+    f.addStation(kThisComputer, 1, QStringLiteral("D1"), QStringLiteral("WS1"));
+    WriteSetting(QStringLiteral("XRay"), QStringLiteral("Imagetype"), QStringLiteral("-1"));
+    f.controller->UpdateDeviceList(true);
+    HookedDialogs dialogs;
+    const platform::ScopedPort<platform::DialogService> dialogPort(dialogs);
+    QString textWhileShown;
+    dialogs.whileShown = [&] {
+        // The timers keep firing under a modal box; their handlers must wait for the click.
+        f.radioGroup.SetItemText(1, QStringLiteral("untouched"));
+        f.controller->Timer1Timer();
+        f.controller->Timer3Timer();
+        textWhileShown = f.radioGroup.ItemText(1);
+    };
+    f.onScan = [] { InformationMessage(QStringLiteral("arming failed")); };
+    clickItem(f, 1);
+    QCOMPARE(textWhileShown, QStringLiteral("untouched"));
+    f.controller->Timer1Timer();
+    QCOMPARE(f.radioGroup.ItemText(1), QStringLiteral("Digora - D1: CONNECTED"));
+}
+
+QTEST_MAIN(TestRadioGroupClick)
+#include "tst_radiogroupclick.moc"
