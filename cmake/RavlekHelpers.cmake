@@ -7,7 +7,7 @@ target_compile_definitions(ravlek_common INTERFACE
     RAVLEK_VERSION="${PROJECT_VERSION}")
 target_compile_options(ravlek_common INTERFACE
     -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align -Woverloaded-virtual
-    -Wnull-dereference -Wformat=2 -Wimplicit-fallthrough)
+    -Wformat=2 -Wimplicit-fallthrough)
 if(RAVLEK_WERROR)
     target_compile_options(ravlek_common INTERFACE -Werror)
 endif()

@@ -1,6 +1,6 @@
 #include "app/ImageHandOff.h"
 
-#include "app/MessageBoxes.h"
+#include "tools/MessageBoxes.h"
 #include "platform/FileSystem.h"
 #include "platform/ProfileFile.h"
 #include "tools/KelvoSettings.h"

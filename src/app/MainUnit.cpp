@@ -2,7 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/ImageHandOff.h"
-#include "app/MessageBoxes.h"
+#include "tools/MessageBoxes.h"
 #include "app/UPreviewPicture.h"
 #include "devices/DeviceList.h"
 #include "devices/TRadioGroup.h"

@@ -110,7 +110,19 @@ DialogButton QtDialogService::show(const DialogRequest& request) {
     return chosen;
 }
 
+DialogButton UnattendedDialogService::show(const DialogRequest& request) {
+    const QString title = request.title.isEmpty() ? StandardDialogTitle(request.kind) : request.title;
+    QString text = request.text;
+    text.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
+    text.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+    std::fprintf(stderr, "[%s] %s\n", qPrintable(title), qPrintable(text));
+    std::fflush(stderr);
+    return request.defaultButton;
+}
+
 std::unique_ptr<DialogService> DialogService::makeDefault() {
+    if (qEnvironmentVariableIntValue("KELVO_UNATTENDED") != 0)
+        return std::make_unique<UnattendedDialogService>();
     return std::make_unique<QtDialogService>();
 }
 

@@ -13,6 +13,14 @@ public:
     DialogButton show(const DialogRequest& request) override;
 };
 
+// For unattended runs (KELVO_UNATTENDED=1: end-to-end tests, the demo without a user):
+// every box is written to the standard error stream as one line, "[title] text" with
+// carriage returns and line feeds shown as \r and \n, and answered with its default button.
+class UnattendedDialogService : public DialogService {
+public:
+    DialogButton show(const DialogRequest& request) override;
+};
+
 // The title a box of `kind` gets when the request gives none.
 QString StandardDialogTitle(DialogKind kind);
 // The text as it is displayed: every "\r\n" and every lone "\r" becomes "\n".

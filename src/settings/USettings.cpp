@@ -3,6 +3,7 @@
 #include "platform/DialogService.h"
 #include "platform/Paths.h"
 #include "settings/EmbeddedDefault.h"
+#include "settings/UXrayWorkstation.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoLogin.h"
 #include "tools/KelvoMessages.h"
@@ -16,6 +17,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -50,39 +52,13 @@ bool fileExists(const QString& path) {
     return !path.isEmpty() && QFileInfo(path).isFile();
 }
 
-QString failureText(const std::exception& failure) {
-    if (const auto* database = dynamic_cast<const EDatabaseError*>(&failure))
-        return database->Message();
-    return QString::fromUtf8(failure.what());
-}
-
-// The main window's two boxes, with their titles and buttons. They are asked for here
-// directly because the main window's module comes after this one.
-bool questionBox(const QString& text) {
-    platform::DialogRequest request;
-    request.kind = platform::DialogKind::Question;
-    request.title = QStringLiteral("Fråga");
-    request.text = text;
-    request.buttons = {platform::DialogButton::Yes, platform::DialogButton::No};
-    request.defaultButton = platform::DialogButton::Yes;
-    return platform::dialogs().show(request) == platform::DialogButton::Yes;
-}
-
-void warningBox(const QString& text) {
-    platform::DialogRequest request;
-    request.kind = platform::DialogKind::Warning;
-    request.title = QStringLiteral("Information");
-    request.text = text;
-    platform::dialogs().show(request);
-}
-
 // Handlers without a failure guard of their own report a failure the way the
 // application's default handler does: the failure's text in an error box. It must not
 // escape into Qt's event loop.
 void showUnhandled(const std::exception& failure) {
     platform::DialogRequest request;
     request.kind = platform::DialogKind::Error;
-    request.text = failureText(failure);
+    request.text = TfrmSettings::FailureText(failure);
     platform::dialogs().show(request);
 }
 
@@ -216,6 +192,34 @@ QString containsPattern(const QString& text, DataLinkEngine engine) {
 }
 
 } // namespace
+
+// ---------------------------------------------------------------------------------------
+
+QString TfrmSettings::FailureText(const std::exception& failure) {
+    if (const auto* database = dynamic_cast<const EDatabaseError*>(&failure))
+        return database->Message();
+    return QString::fromUtf8(failure.what());
+}
+
+// The main window's two boxes, with their titles and buttons. They are asked for here
+// directly because the main window's module comes after this one.
+bool TfrmSettings::QuestionBox(const QString& text) {
+    platform::DialogRequest request;
+    request.kind = platform::DialogKind::Question;
+    request.title = QStringLiteral("Fråga");
+    request.text = text;
+    request.buttons = {platform::DialogButton::Yes, platform::DialogButton::No};
+    request.defaultButton = platform::DialogButton::Yes;
+    return platform::dialogs().show(request) == platform::DialogButton::Yes;
+}
+
+void TfrmSettings::WarningBox(const QString& text) {
+    platform::DialogRequest request;
+    request.kind = platform::DialogKind::Warning;
+    request.title = QStringLiteral("Information");
+    request.text = text;
+    platform::dialogs().show(request);
+}
 
 // ---------------------------------------------------------------------------------------
 
@@ -384,6 +388,8 @@ void TfrmSettings::connectHandlers() {
     connect(BitBtn1, &QPushButton::clicked, this, &TfrmSettings::BitBtn1Click);
     connect(BitBtn2, &QPushButton::clicked, this, &TfrmSettings::BitBtn2Click);
     connect(BitBtn3, &QPushButton::clicked, this, &TfrmSettings::BitBtn3Click);
+    connect(BitBtn42, &QPushButton::clicked, this, &TfrmSettings::BitBtn42Click);
+    connect(BitBtn44, &QPushButton::clicked, this, &TfrmSettings::BitBtn44Click);
     connect(BitBtn89, &QPushButton::clicked, this, &TfrmSettings::BitBtn89Click);
     connect(Edit1, &QLineEdit::textChanged, this, &TfrmSettings::Edit1Change);
     connect(CheckBox1, &QCheckBox::toggled, this, &TfrmSettings::CheckBox1Click);
@@ -409,6 +415,8 @@ void TfrmSettings::connectHandlers() {
     connect(wwDBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { selectRecord(current.row()); });
     connect(wwDBGrid1, &QWidget::customContextMenuRequested, this, &TfrmSettings::showGridMenu);
+    // The view's own doubleClicked names a cell only; the empty grid must answer too.
+    wwDBGrid1->viewport()->installEventFilter(this);
     connect(Removealllocksonselecteddevice1, &QAction::triggered, this,
             &TfrmSettings::Removealllocksonselecteddevice1Click);
 }
@@ -539,7 +547,7 @@ bool TfrmSettings::ConnectToDatabase() {
         InformationMessage(QStringLiteral("Det gick inte att ansluta till databasen ") + record.ServerName +
                            QStringLiteral(": ") + record.Databasename + QStringLiteral(" ") +
                            QStringLiteral("med användarnamnet") + QStringLiteral(" ") + record.Username +
-                           QStringLiteral("\r\r") + failureText(failure));
+                           QStringLiteral("\r\r") + FailureText(failure));
     }
     EndProgress(false);
     return connected;
@@ -569,8 +577,37 @@ void TfrmSettings::BitBtn3Click() {
         m_links.SetGrabEnabled(false);
 }
 
+void TfrmSettings::BitBtn42Click() {
+    editWorkstation([this] { QXRAYWORKSTATIONS->Append(); });
+}
+
+// An empty register has no row to edit; Edit() starts a new one there.
+void TfrmSettings::BitBtn44Click() {
+    editWorkstation([this] { QXRAYWORKSTATIONS->Edit(); });
+}
+
+void TfrmSettings::wwDBGrid1DblClick() {
+    BitBtn44Click();
+}
+
+void TfrmSettings::editWorkstation(const std::function<void()>& startRow) {
+    TfrmEditXrayWorkstation editor(QXRAYWORKSTATIONS, Database1, this);
+    unguarded([&] {
+        startRow();
+        editor.exec();
+    });
+}
+
+bool TfrmSettings::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == wwDBGrid1->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+        wwDBGrid1DblClick();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 void TfrmSettings::BitBtn89Click() {
-    if (!questionBox(QStringLiteral("Delete selected Xraystation/Workstation?")))
+    if (!QuestionBox(QStringLiteral("Delete selected Xraystation/Workstation?")))
         return;
     unguarded([this] {
         QXRAYWORKSTATIONS->Delete();
@@ -622,7 +659,7 @@ void TfrmSettings::Removealllocksonselecteddevice1Click() {
         showUnhandled(failure);
         return;
     }
-    if (!questionBox(QStringLiteral("Warning! This will make the device open for all connections!\r\r"
+    if (!QuestionBox(QStringLiteral("Warning! This will make the device open for all connections!\r\r"
                                     "Remove all current locks on ") +
                      station + QStringLiteral(" - ") + device + QStringLiteral("?")))
         return;
@@ -636,11 +673,11 @@ void TfrmSettings::Removealllocksonselecteddevice1Click() {
         // back, after the user has been told that the device is unlocked.
         Database1->CommitTrans();
         Database1->BeginTrans();
-        warningBox(QStringLiteral("Device unlocked. Press OK to Confirm."));
+        WarningBox(QStringLiteral("Device unlocked. Press OK to Confirm."));
     } catch (const std::exception& failure) {
         InformationMessage(
             QStringLiteral("An error occurred while resetting DeviceLock-information in database!\r\r") +
-            failureText(failure));
+            FailureText(failure));
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <QDialog>
 #include <QStringList>
+#include <exception>
 #include <functional>
 
 class QAction;
@@ -48,6 +49,8 @@ public:
     void BitBtn1Click();  // "Connect"
     void BitBtn2Click();  // "Return"
     void BitBtn3Click();  // "Select..."
+    void BitBtn42Click(); // "Add..."
+    void BitBtn44Click(); // "Edit..."
     void BitBtn89Click(); // "Delete..."
     void Edit1Change();
     void DataSource1StateChange();
@@ -59,6 +62,14 @@ public:
     void CheckBox1Click();
     void CheckBox2Click();
     void Removealllocksonselecteddevice1Click();
+    void wwDBGrid1DblClick();
+
+    // The main window's question box ("Fråga", Yes and No; true for Yes) and warning box
+    // ("Information"), which the workstation editor uses as well.
+    static bool QuestionBox(const QString& text);
+    static void WarningBox(const QString& text);
+    // What a failure shows after its lead-in: the engine's own text for a database failure.
+    static QString FailureText(const std::exception& failure);
 
     // The data module. Owned by this window.
     TADOConnection* Database1 = nullptr;
@@ -99,6 +110,10 @@ public:
     QMenu* PopupMenu1 = nullptr;
     QAction* Removealllocksonselecteddevice1 = nullptr;
 
+protected:
+    // Double clicks anywhere on the grid, rows or empty space.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void createDataModule();
     void createControls();
@@ -114,6 +129,8 @@ private:
     void showCurrentRecord();
     void selectRecord(int row);
     void showGridMenu(const QPoint& position);
+    // Shows the workstation editor on the row `startRow` has put into the edit or insert state.
+    void editWorkstation(const std::function<void()>& startRow);
 
     TSettingsLinks m_links;
 };

@@ -1,5 +1,5 @@
 #include "app/ImageHandOff.h"
-#include "app/MessageBoxes.h"
+#include "tools/MessageBoxes.h"
 #include "platform/FileSystem.h"
 #include "tools/KelvoSettings.h"
 

@@ -1,4 +1,4 @@
-#include "app/MessageBoxes.h"
+#include "tools/MessageBoxes.h"
 
 #include "platform/DialogService.h"
 

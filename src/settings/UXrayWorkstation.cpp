@@ -1,0 +1,207 @@
+#include "settings/UXrayWorkstation.h"
+
+#include "settings/USettings.h"
+#include "tools/KelvoDatabase.h"
+#include "tools/KelvoMessages.h"
+
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
+
+#include <exception>
+
+namespace {
+
+const QString kXrayStation = QStringLiteral("XRAYSTATION");
+const QString kXrayStationId = QStringLiteral("XRAYSTATIONID");
+const QString kComputerName = QStringLiteral("COMPUTERNAME");
+const QString kStationId = QStringLiteral("STATIONID");
+const QString kIpAdress = QStringLiteral("IPADRESS");
+
+// Two columns of fields, each a caption above its edit box.
+constexpr int kLeftColumn = 12;
+constexpr int kRightColumn = 224;
+constexpr int kFieldWidth = 200;
+constexpr int kCaptionHeight = 16;
+constexpr int kEditHeight = 22;
+
+int rowTop(int row) {
+    return 20 + row * 52;
+}
+
+} // namespace
+
+TfrmEditXrayWorkstation::TfrmEditXrayWorkstation(TADOQuery* workstations, TADOConnection* database,
+                                                 QWidget* parent)
+    : QDialog(parent)
+    , m_workstations(workstations)
+    , m_database(database) {
+    setObjectName(QStringLiteral("frmEditXrayWorkstation"));
+    setWindowTitle(QStringLiteral("Add/edit Xraystation and workstation"));
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(452, 239);
+    createControls();
+
+    connect(BitBtn1, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn1Click);
+    connect(BitBtn2, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn2Click);
+    connect(BitBtn3, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn3Click);
+    connect(BitBtn4, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn4Click);
+}
+
+void TfrmEditXrayWorkstation::createControls() {
+    GroupBox1 = new QGroupBox(QStringLiteral("Properties"), this);
+    GroupBox1->setGeometry(8, 6, 436, 186);
+
+    // Column widths are those of the register's table.
+    wwDBEdit2 = addField(QStringLiteral("Xraystation name:"), kXrayStation, 30, kLeftColumn, rowTop(0));
+    wwDBEdit4 = addField(QStringLiteral("Unique name:"), kXrayStationId, 20, kRightColumn, rowTop(0));
+    wwDBEdit1 = addField(QStringLiteral("Computername:"), kComputerName, 50, kLeftColumn, rowTop(1));
+    wwDBEdit3 = addField(QStringLiteral("Workstation name:"), kStationId, 100, kRightColumn, rowTop(1));
+    wwDBEdit5 = addField(QStringLiteral("IP-adress:"), kIpAdress, 20, kLeftColumn, rowTop(2));
+
+    BitBtn4 = new QPushButton(QStringLiteral("Get computername"), GroupBox1);
+    // Beside the computer name's caption, ending where the edit box ends.
+    BitBtn4->setGeometry(kLeftColumn + 96, rowTop(1) - 6, kFieldWidth - 96, kEditHeight);
+    BitBtn4->setFocusPolicy(Qt::ClickFocus);
+    BitBtn4->setAutoDefault(false);
+    BitBtn3 = new QPushButton(QStringLiteral("Remove all locks on this device"), GroupBox1);
+    BitBtn3->setGeometry(kRightColumn, rowTop(2) + kCaptionHeight, kFieldWidth, kEditHeight + 2);
+
+    BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
+    BitBtn1->setGeometry(288, 204, 75, 27);
+    BitBtn1->setDefault(true);
+    BitBtn2 = new QPushButton(QStringLiteral("Avbryt"), this);
+    BitBtn2->setGeometry(369, 204, 75, 27);
+
+    setTabOrder(wwDBEdit2, wwDBEdit4);
+    setTabOrder(wwDBEdit4, wwDBEdit1);
+    setTabOrder(wwDBEdit1, wwDBEdit3);
+    setTabOrder(wwDBEdit3, BitBtn3);
+    setTabOrder(BitBtn3, wwDBEdit5);
+    setTabOrder(wwDBEdit5, BitBtn1);
+    setTabOrder(BitBtn1, BitBtn2);
+}
+
+QLineEdit* TfrmEditXrayWorkstation::addField(const QString& caption, const QString& fieldName, int maxLength,
+                                             int left, int top) {
+    auto* label = new QLabel(caption, GroupBox1);
+    label->move(left, top);
+    label->adjustSize();
+    auto* edit = new QLineEdit(GroupBox1);
+    edit->setGeometry(left, top + kCaptionHeight, kFieldWidth, kEditHeight);
+    edit->setMaxLength(maxLength);
+    label->setBuddy(edit);
+    bind(edit, fieldName);
+    return edit;
+}
+
+// Every change of the text, typed or set by a button, goes straight into the row's field,
+// as a data-aware edit box does; an emptied box makes the field empty (NULL).
+void TfrmEditXrayWorkstation::bind(QLineEdit* edit, const QString& fieldName) {
+    m_bound.append({edit, fieldName});
+    connect(edit, &QLineEdit::textChanged, this,
+            [this, fieldName](const QString& text) { storeField(fieldName, text); });
+}
+
+bool TfrmEditXrayWorkstation::rowIsBeingChanged() const {
+    return m_workstations->State() == TDataSetState::dsEdit ||
+           m_workstations->State() == TDataSetState::dsInsert;
+}
+
+void TfrmEditXrayWorkstation::storeField(const QString& fieldName, const QString& text) {
+    if (!rowIsBeingChanged())
+        return;
+    if (TField* field = m_workstations->FindField(fieldName))
+        field->SetValue(text.isEmpty() ? QVariant() : QVariant(text));
+}
+
+// The row is started by the settings window between this dialog's creation and its showing.
+void TfrmEditXrayWorkstation::loadFields() {
+    const bool editable = rowIsBeingChanged();
+    for (const TBoundEdit& bound : std::as_const(m_bound)) {
+        const QSignalBlocker quiet(bound.edit);
+        const TField* field = m_workstations->FindField(bound.fieldName);
+        bound.edit->setText(field ? field->AsString() : QString());
+        bound.edit->setReadOnly(!editable);
+    }
+}
+
+void TfrmEditXrayWorkstation::showEvent(QShowEvent* event) {
+    loadFields();
+    if (const QScreen* display = screen())
+        move(display->availableGeometry().center() - rect().center());
+    wwDBEdit2->setFocus();
+    QDialog::showEvent(event);
+}
+
+// Escape is "Avbryt"; the title bar's close button only closes (QDialog::reject) and leaves
+// the row as it is.
+void TfrmEditXrayWorkstation::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        BitBtn2->click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+// ---------------------------------------------------------------------------------------
+
+void TfrmEditXrayWorkstation::BitBtn1Click() {
+    if (rowIsBeingChanged()) {
+        try {
+            m_workstations->Post();
+            if (m_database->InTransaction())
+                m_database->CommitTrans();
+            m_database->BeginTrans();
+            // Opened afresh so that the grid shows the register as stored, in its order.
+            m_workstations->Close();
+            m_workstations->Open();
+        } catch (const std::exception& failure) {
+            m_workstations->Cancel();
+            InformationMessage(QStringLiteral("An error occurred while saving!\r\r") +
+                               TfrmSettings::FailureText(failure));
+        }
+    }
+    accept();
+}
+
+void TfrmEditXrayWorkstation::BitBtn2Click() {
+    if (rowIsBeingChanged())
+        m_workstations->Cancel();
+    reject();
+}
+
+void TfrmEditXrayWorkstation::BitBtn4Click() {
+    // Through the edit box, which stores it in the row.
+    wwDBEdit1->setText(GetWorkstationName());
+}
+
+// The names are taken as they stand in the row now, typed but unsaved changes included,
+// and bound as values. The removal is committed at once: left in the open transaction, the
+// main window's next read-only look-up would undo it after the user was told the device is
+// unlocked.
+void TfrmEditXrayWorkstation::BitBtn3Click() {
+    if (!TfrmSettings::QuestionBox(QStringLiteral("Warning! This will make the device open for all "
+                                                  "connections!\r\rRemove all current locks?")))
+        return;
+    try {
+        const QString station = m_workstations->FieldByName(kXrayStation).AsString();
+        const QString device = m_workstations->FieldByName(kXrayStationId).AsString();
+        if (!m_database->InTransaction())
+            m_database->BeginTrans();
+        m_database->Execute(QStringLiteral("DELETE FROM XRAYDEVICELOCKLIST WHERE XRAYSTATION = :station "
+                                           "AND XRAYSTATIONID = :device"),
+                            {{QStringLiteral("station"), station}, {QStringLiteral("device"), device}});
+        m_database->CommitTrans();
+        m_database->BeginTrans();
+        TfrmSettings::WarningBox(QStringLiteral("Device unlocked. Press OK to Confirm."));
+    } catch (const std::exception& failure) {
+        InformationMessage(
+            QStringLiteral("An error occurred while resetting DeviceLock-information in database!\r\r") +
+            TfrmSettings::FailureText(failure));
+    }
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+// The dialog in which one row of the station register is entered or changed: which
+// computer may use which device, under which workstation name and at which address.
+
+#include <QDialog>
+#include <QList>
+
+class QGroupBox;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QShowEvent;
+class TADOConnection;
+class TADOQuery;
+
+class TfrmEditXrayWorkstation : public QDialog {
+    Q_OBJECT
+public:
+    // Works on the current row of `workstations`, which the caller puts into the edit or
+    // insert state before showing the dialog; `database` is the register's connection.
+    TfrmEditXrayWorkstation(TADOQuery* workstations, TADOConnection* database, QWidget* parent = nullptr);
+
+    // Handlers, named after their controls; the controls call them, and so may tests.
+    void BitBtn1Click(); // "OK"
+    void BitBtn2Click(); // "Avbryt"
+    void BitBtn3Click(); // "Remove all locks on this device"
+    void BitBtn4Click(); // "Get computername"
+
+    QGroupBox* GroupBox1 = nullptr; // "Properties"
+    QLineEdit* wwDBEdit2 = nullptr; // XRAYSTATION
+    QLineEdit* wwDBEdit4 = nullptr; // XRAYSTATIONID
+    QLineEdit* wwDBEdit1 = nullptr; // COMPUTERNAME
+    QLineEdit* wwDBEdit3 = nullptr; // STATIONID
+    QLineEdit* wwDBEdit5 = nullptr; // IPADRESS
+    QPushButton* BitBtn1 = nullptr; // "OK"
+    QPushButton* BitBtn2 = nullptr; // "Avbryt"
+    QPushButton* BitBtn3 = nullptr; // "Remove all locks on this device"
+    QPushButton* BitBtn4 = nullptr; // "Get computername"
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    // An edit box and the register column it stands for.
+    struct TBoundEdit {
+        QLineEdit* edit;
+        QString fieldName;
+    };
+
+    void createControls();
+    QLineEdit* addField(const QString& caption, const QString& fieldName, int maxLength, int left, int top);
+    void bind(QLineEdit* edit, const QString& fieldName);
+    bool rowIsBeingChanged() const;
+    void loadFields();
+    void storeField(const QString& fieldName, const QString& text);
+
+    TADOQuery* m_workstations;
+    TADOConnection* m_database;
+    QList<TBoundEdit> m_bound;
+};
