@@ -12,7 +12,8 @@ int main(int argc, char* argv[]) {
         return 0;
 
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(kApplicationTitle);
+    // The title goes to the bus entry below, not to Qt's display name, which window
+    // managers would append to the main window's own caption.
 
     // The application's own window identity, by which a later start finds this copy.
     platform::WindowDefinition applicationWindow;

@@ -10,6 +10,7 @@
 #include "tools/KelvoPowerHandler.h"
 #include "tools/KelvoSchema.h"
 #include "tools/KelvoSettings.h"
+#include "tools/MessageBoxes.h"
 #include "tools/Udataproviders.h"
 #include "tools/UfrmProgress.h"
 
@@ -199,26 +200,6 @@ QString TfrmSettings::FailureText(const std::exception& failure) {
     if (const auto* database = dynamic_cast<const EDatabaseError*>(&failure))
         return database->Message();
     return QString::fromUtf8(failure.what());
-}
-
-// The main window's two boxes, with their titles and buttons. They are asked for here
-// directly because the main window's module comes after this one.
-bool TfrmSettings::QuestionBox(const QString& text) {
-    platform::DialogRequest request;
-    request.kind = platform::DialogKind::Question;
-    request.title = QStringLiteral("Fråga");
-    request.text = text;
-    request.buttons = {platform::DialogButton::Yes, platform::DialogButton::No};
-    request.defaultButton = platform::DialogButton::Yes;
-    return platform::dialogs().show(request) == platform::DialogButton::Yes;
-}
-
-void TfrmSettings::WarningBox(const QString& text) {
-    platform::DialogRequest request;
-    request.kind = platform::DialogKind::Warning;
-    request.title = QStringLiteral("Information");
-    request.text = text;
-    platform::dialogs().show(request);
 }
 
 // ---------------------------------------------------------------------------------------

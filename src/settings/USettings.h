@@ -64,10 +64,6 @@ public:
     void Removealllocksonselecteddevice1Click();
     void wwDBGrid1DblClick();
 
-    // The main window's question box ("Fråga", Yes and No; true for Yes) and warning box
-    // ("Information"), which the workstation editor uses as well.
-    static bool QuestionBox(const QString& text);
-    static void WarningBox(const QString& text);
     // What a failure shows after its lead-in: the engine's own text for a database failure.
     static QString FailureText(const std::exception& failure);
 

@@ -3,6 +3,7 @@
 #include "settings/USettings.h"
 #include "tools/KelvoDatabase.h"
 #include "tools/KelvoMessages.h"
+#include "tools/MessageBoxes.h"
 
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -22,10 +23,10 @@ const QString kComputerName = QStringLiteral("COMPUTERNAME");
 const QString kStationId = QStringLiteral("STATIONID");
 const QString kIpAdress = QStringLiteral("IPADRESS");
 
-// Two columns of fields, each a caption above its edit box.
-constexpr int kLeftColumn = 12;
-constexpr int kRightColumn = 224;
-constexpr int kFieldWidth = 200;
+// Two columns of fields, each a caption above its edit box; the left one is wider, for
+// "Get computername" beside its caption and for "Remove all locks on this device".
+constexpr TfrmEditXrayWorkstation::TColumn kLeftColumn{12, 232};
+constexpr TfrmEditXrayWorkstation::TColumn kRightColumn{256, 168};
 constexpr int kCaptionHeight = 16;
 constexpr int kEditHeight = 22;
 
@@ -57,19 +58,24 @@ void TfrmEditXrayWorkstation::createControls() {
     GroupBox1->setGeometry(8, 6, 436, 186);
 
     // Column widths are those of the register's table.
-    wwDBEdit2 = addField(QStringLiteral("Xraystation name:"), kXrayStation, 30, kLeftColumn, rowTop(0));
-    wwDBEdit4 = addField(QStringLiteral("Unique name:"), kXrayStationId, 20, kRightColumn, rowTop(0));
-    wwDBEdit1 = addField(QStringLiteral("Computername:"), kComputerName, 50, kLeftColumn, rowTop(1));
-    wwDBEdit3 = addField(QStringLiteral("Workstation name:"), kStationId, 100, kRightColumn, rowTop(1));
-    wwDBEdit5 = addField(QStringLiteral("IP-adress:"), kIpAdress, 20, kLeftColumn, rowTop(2));
+    wwDBEdit2 = addField(QStringLiteral("Xraystation name:"), kXrayStation, 30, kLeftColumn, 0);
+    wwDBEdit4 = addField(QStringLiteral("Unique name:"), kXrayStationId, 20, kRightColumn, 0);
+    QLabel* computerCaption = nullptr;
+    wwDBEdit1 =
+        addField(QStringLiteral("Computername:"), kComputerName, 50, kLeftColumn, 1, &computerCaption);
+    wwDBEdit3 = addField(QStringLiteral("Workstation name:"), kStationId, 100, kRightColumn, 1);
+    wwDBEdit5 = addField(QStringLiteral("IP-adress:"), kIpAdress, 20, kRightColumn, 2);
 
     BitBtn4 = new QPushButton(QStringLiteral("Get computername"), GroupBox1);
     // Beside the computer name's caption, ending where the edit box ends.
-    BitBtn4->setGeometry(kLeftColumn + 96, rowTop(1) - 6, kFieldWidth - 96, kEditHeight);
+    const int besideCaption = computerCaption->geometry().right() + 6;
+    BitBtn4->setGeometry(besideCaption, rowTop(1) - 6, kLeftColumn.left + kLeftColumn.width - besideCaption,
+                         kEditHeight);
     BitBtn4->setFocusPolicy(Qt::ClickFocus);
     BitBtn4->setAutoDefault(false);
     BitBtn3 = new QPushButton(QStringLiteral("Remove all locks on this device"), GroupBox1);
-    BitBtn3->setGeometry(kRightColumn, rowTop(2) + kCaptionHeight, kFieldWidth, kEditHeight + 2);
+    BitBtn3->setGeometry(kLeftColumn.left, rowTop(2) + kCaptionHeight - 1, kLeftColumn.width,
+                         kEditHeight + 2);
 
     BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
     BitBtn1->setGeometry(288, 204, 75, 27);
@@ -87,15 +93,17 @@ void TfrmEditXrayWorkstation::createControls() {
 }
 
 QLineEdit* TfrmEditXrayWorkstation::addField(const QString& caption, const QString& fieldName, int maxLength,
-                                             int left, int top) {
+                                             const TColumn& column, int row, QLabel** captionLabel) {
     auto* label = new QLabel(caption, GroupBox1);
-    label->move(left, top);
+    label->move(column.left, rowTop(row));
     label->adjustSize();
     auto* edit = new QLineEdit(GroupBox1);
-    edit->setGeometry(left, top + kCaptionHeight, kFieldWidth, kEditHeight);
+    edit->setGeometry(column.left, rowTop(row) + kCaptionHeight, column.width, kEditHeight);
     edit->setMaxLength(maxLength);
     label->setBuddy(edit);
     bind(edit, fieldName);
+    if (captionLabel)
+        *captionLabel = label;
     return edit;
 }
 
@@ -185,8 +193,8 @@ void TfrmEditXrayWorkstation::BitBtn4Click() {
 // main window's next read-only look-up would undo it after the user was told the device is
 // unlocked.
 void TfrmEditXrayWorkstation::BitBtn3Click() {
-    if (!TfrmSettings::QuestionBox(QStringLiteral("Warning! This will make the device open for all "
-                                                  "connections!\r\rRemove all current locks?")))
+    if (!QuestionBox(QStringLiteral("Warning! This will make the device open for all "
+                                    "connections!\r\rRemove all current locks?")))
         return;
     try {
         const QString station = m_workstations->FieldByName(kXrayStation).AsString();
@@ -198,7 +206,7 @@ void TfrmEditXrayWorkstation::BitBtn3Click() {
                             {{QStringLiteral("station"), station}, {QStringLiteral("device"), device}});
         m_database->CommitTrans();
         m_database->BeginTrans();
-        TfrmSettings::WarningBox(QStringLiteral("Device unlocked. Press OK to Confirm."));
+        WarningBox(QStringLiteral("Device unlocked. Press OK to Confirm."));
     } catch (const std::exception& failure) {
         InformationMessage(
             QStringLiteral("An error occurred while resetting DeviceLock-information in database!\r\r") +

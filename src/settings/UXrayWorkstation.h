@@ -39,6 +39,12 @@ public:
     QPushButton* BitBtn3 = nullptr; // "Remove all locks on this device"
     QPushButton* BitBtn4 = nullptr; // "Get computername"
 
+    // A column of the "Properties" group: its left edge and width.
+    struct TColumn {
+        int left;
+        int width;
+    };
+
 protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -51,7 +57,10 @@ private:
     };
 
     void createControls();
-    QLineEdit* addField(const QString& caption, const QString& fieldName, int maxLength, int left, int top);
+    // A caption above an edit box bound to `fieldName`, in the given column and row;
+    // `captionLabel` receives the caption.
+    QLineEdit* addField(const QString& caption, const QString& fieldName, int maxLength,
+                        const TColumn& column, int row, QLabel** captionLabel = nullptr);
     void bind(QLineEdit* edit, const QString& fieldName);
     bool rowIsBeingChanged() const;
     void loadFields();

@@ -127,9 +127,16 @@ private:
 };
 
 // The variable that makes ravlek answer its message boxes by itself: each box is written to
-// the error output and answered with its default button, so that a run without a user
-// cannot hang on one.
-inline const char* const kUnattendedVariable = "RAVLEK_UNATTENDED";
+// the error output as one line, "[title] text" with its carriage returns shown as "\r", and
+// answered with its default button, so that a run without a user cannot hang on one.
+inline const char* const kUnattendedVariable = "KELVO_UNATTENDED";
+
+// The line an unattended message box leaves in the error output.
+inline QString unattendedBoxLine(const QString& title, QString text) {
+    text.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
+    text.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+    return QLatin1Char('[') + title + QStringLiteral("] ") + text;
+}
 
 // The environment of the programs: the test's isolated installation (set by TestEnvironment),
 // the offscreen platform unless a display was asked for, a locale with a decimal point, and
