@@ -1,9 +1,9 @@
 #include "app/ImageHandOff.h"
 
-#include "tools/MessageBoxes.h"
 #include "platform/FileSystem.h"
 #include "platform/ProfileFile.h"
 #include "tools/KelvoSettings.h"
+#include "tools/MessageBoxes.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,6 @@
 
 #include "app/CommandLine.h"
 #include "app/ImageHandOff.h"
-#include "tools/MessageBoxes.h"
 #include "app/UPreviewPicture.h"
 #include "devices/DeviceList.h"
 #include "devices/TRadioGroup.h"
@@ -16,6 +15,7 @@
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoMessages.h"
 #include "tools/KelvoSettings.h"
+#include "tools/MessageBoxes.h"
 
 #include <QApplication>
 #include <QCheckBox>

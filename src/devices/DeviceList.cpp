@@ -23,21 +23,6 @@ constexpr int kRefreshInterval = 5000;
 
 } // namespace
 
-QString FailureText(const std::exception& failure) {
-    if (const auto* database = dynamic_cast<const EDatabaseError*>(&failure))
-        return database->Message();
-    if (const auto* control = dynamic_cast<const ScannerControlError*>(&failure))
-        return control->text();
-    return QString::fromLocal8Bit(failure.what());
-}
-
-void ShowUnhandledFailure(const std::exception& failure) {
-    platform::DialogRequest request;
-    request.kind = platform::DialogKind::Error;
-    request.text = FailureText(failure);
-    platform::dialogs().show(request);
-}
-
 // ---- Item texts -------------------------------------------------------------------------
 
 QString StatusWordText(int code) {

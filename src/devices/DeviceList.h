@@ -43,12 +43,6 @@ QString StationNameOfType(int type);
 // ("NetMode" 1) the device's address is written as "ScIP"; otherwise nothing is written.
 void PointDriverAtDevice(int type, const QString& ipAddress);
 
-// The text of a failure as the user sees it (a database failure gives the engine's own text).
-QString FailureText(const std::exception& failure);
-// What the application shows for a failure that no handler of its own caught: an error box
-// with the failure's text; the program then carries on.
-void ShowUnhandledFailure(const std::exception& failure);
-
 // The device type that is not registered and not shared.
 inline constexpr int kSingleDeviceType = 8;
 inline constexpr int kHighestDeviceType = 12;

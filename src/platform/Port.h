@@ -9,8 +9,7 @@ namespace platform {
 // can put another implementation in its place for its own lifetime (ScopedPort).
 template <typename Interface> class Port {
 public:
-    static Interface& instance()
-    {
+    static Interface& instance() {
         if (Interface* replacement = replacementSlot())
             return *replacement;
         static std::unique_ptr<Interface> standard = Interface::makeDefault();
@@ -21,8 +20,7 @@ public:
     static void replace(Interface* replacement) { replacementSlot() = replacement; }
 
 private:
-    static Interface*& replacementSlot()
-    {
+    static Interface*& replacementSlot() {
         static Interface* slot = nullptr;
         return slot;
     }

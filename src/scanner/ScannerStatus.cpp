@@ -1,20 +1,17 @@
 #include "scanner/ScannerStatus.h"
 
-bool HasScannerStatusWord(int code)
-{
+bool HasScannerStatusWord(int code) {
     // One unsigned comparison: 0 and negative codes wrap round to large numbers.
     return static_cast<unsigned>(code - 1) < ScannerStatusWords.size();
 }
 
-QString ScannerStatusWord(int code)
-{
+QString ScannerStatusWord(int code) {
     if (HasScannerStatusWord(code))
         return QString::fromUtf16(ScannerStatusWords[static_cast<std::size_t>(code - 1)]);
     return QStringLiteral("[%1]").arg(code);
 }
 
-QString ScannerErrorText(int code)
-{
+QString ScannerErrorText(int code) {
     if (HasScannerStatusWord(code))
         return QStringLiteral("Error getting image ") + ScannerStatusWord(code);
     return QStringLiteral("Error getting image! Error number ") + QString::number(code);

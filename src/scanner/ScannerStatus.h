@@ -7,10 +7,10 @@
 
 // Indexed by the code itself: entry 0 stands for code 1. Code 17 has no word of its own.
 inline constexpr std::array<const char16_t*, 20> ScannerStatusWords{
-    u"OK",           u"BADPARM",      u"SYSTEMERROR",  u"ALREADYOPENED", u"INVALIDPATH",
-    u"NOTOPEN",      u"INIT",         u"DISCONNECTED", u"CONNECTED",     u"SETUP",
-    u"IMAGEREADOUT", u"PLATEINSERTED", u"SCANNERERROR", u"CANCELLED",    u"NOTSUPPORTED",
-    u"IODRIVERERROR", u"17",          u"IMAGEPENDING", u"PLATEEJECT",    u"NOIPADDRESS"};
+    u"OK",           u"BADPARM",      u"SYSTEMERROR",  u"ALREADYOPENED", u"INVALIDPATH",  u"NOTOPEN",
+    u"INIT",         u"DISCONNECTED", u"CONNECTED",    u"SETUP",         u"IMAGEREADOUT", u"PLATEINSERTED",
+    u"SCANNERERROR", u"CANCELLED",    u"NOTSUPPORTED", u"IODRIVERERROR", u"17",           u"IMAGEPENDING",
+    u"PLATEEJECT",   u"NOIPADDRESS"};
 
 // Scanner codes the program names.
 namespace ScannerCode {

@@ -53,21 +53,11 @@ bool fileExists(const QString& path) {
     return !path.isEmpty() && QFileInfo(path).isFile();
 }
 
-// Handlers without a failure guard of their own report a failure the way the
-// application's default handler does: the failure's text in an error box. It must not
-// escape into Qt's event loop.
-void showUnhandled(const std::exception& failure) {
-    platform::DialogRequest request;
-    request.kind = platform::DialogKind::Error;
-    request.text = TfrmSettings::FailureText(failure);
-    platform::dialogs().show(request);
-}
-
 template <typename Handler> void unguarded(Handler handler) {
     try {
         handler();
     } catch (const std::exception& failure) {
-        showUnhandled(failure);
+        ShowUnhandledFailure(failure);
     }
 }
 
@@ -195,12 +185,6 @@ QString containsPattern(const QString& text, DataLinkEngine engine) {
 } // namespace
 
 // ---------------------------------------------------------------------------------------
-
-QString TfrmSettings::FailureText(const std::exception& failure) {
-    if (const auto* database = dynamic_cast<const EDatabaseError*>(&failure))
-        return database->Message();
-    return QString::fromUtf8(failure.what());
-}
 
 // ---------------------------------------------------------------------------------------
 
@@ -637,7 +621,7 @@ void TfrmSettings::Removealllocksonselecteddevice1Click() {
         station = QXRAYWORKSTATIONS->FieldByName(QStringLiteral("XRAYSTATION")).AsString();
         device = QXRAYWORKSTATIONS->FieldByName(QStringLiteral("XRAYSTATIONID")).AsString();
     } catch (const std::exception& failure) {
-        showUnhandled(failure);
+        ShowUnhandledFailure(failure);
         return;
     }
     if (!QuestionBox(QStringLiteral("Warning! This will make the device open for all connections!\r\r"

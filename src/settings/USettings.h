@@ -64,9 +64,6 @@ public:
     void Removealllocksonselecteddevice1Click();
     void wwDBGrid1DblClick();
 
-    // What a failure shows after its lead-in: the engine's own text for a database failure.
-    static QString FailureText(const std::exception& failure);
-
     // The data module. Owned by this window.
     TADOConnection* Database1 = nullptr;
     TADOQuery* QXRAYWORKSTATIONS = nullptr;

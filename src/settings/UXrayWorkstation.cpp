@@ -170,8 +170,7 @@ void TfrmEditXrayWorkstation::BitBtn1Click() {
             m_workstations->Open();
         } catch (const std::exception& failure) {
             m_workstations->Cancel();
-            InformationMessage(QStringLiteral("An error occurred while saving!\r\r") +
-                               TfrmSettings::FailureText(failure));
+            InformationMessage(QStringLiteral("An error occurred while saving!\r\r") + FailureText(failure));
         }
     }
     accept();
@@ -210,6 +209,6 @@ void TfrmEditXrayWorkstation::BitBtn3Click() {
     } catch (const std::exception& failure) {
         InformationMessage(
             QStringLiteral("An error occurred while resetting DeviceLock-information in database!\r\r") +
-            TfrmSettings::FailureText(failure));
+            FailureText(failure));
     }
 }

@@ -184,7 +184,7 @@ bool BuildConnectionString(const QString& fallbackUser, const QString& fallbackP
         return true;
     } catch (const std::exception& failure) {
         ErrorMessage(QStringLiteral("Det gick inte att hämta användarnamn och lösenord till databasen!") +
-                     QStringLiteral("\r\r") + QString::fromUtf8(failure.what()));
+                     QStringLiteral("\r\r") + FailureText(failure));
         return false;
     }
 }

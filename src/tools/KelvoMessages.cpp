@@ -226,3 +226,14 @@ QStringList FindFiles(const QString& folder, const QString& pattern) {
     }
     return found;
 }
+
+QString FailureText(const std::exception& failure) {
+    return QString::fromUtf8(failure.what());
+}
+
+void ShowUnhandledFailure(const std::exception& failure) {
+    platform::DialogRequest request;
+    request.kind = platform::DialogKind::Error;
+    request.text = FailureText(failure);
+    platform::dialogs().show(request);
+}

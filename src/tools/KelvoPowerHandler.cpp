@@ -17,10 +17,6 @@ QList<QPointer<TADOConnection>>& registeredConnections() {
     return connections;
 }
 
-QString failureText(const std::exception& failure) {
-    return QString::fromUtf8(failure.what());
-}
-
 // The connection string for the failure report, with the password left out: the report
 // is shown to the user, and the stored login is kept encrypted precisely to stay unseen.
 QString withoutPassword(const QString& connectionString) {
@@ -88,7 +84,7 @@ void HandleResume(const QList<TADOConnection*>& connections, const TResumeOption
                 QStringLiteral(
                     "Databasanslutningen har avbrutits på ett felaktigt sätt!\rOch det automatiska "
                     "återanslutningsförsöket resulterade i följande fel:") +
-                QStringLiteral("\r\r") + failureText(failure) + QStringLiteral("\r\r") +
+                QStringLiteral("\r\r") + FailureText(failure) + QStringLiteral("\r\r") +
                 QStringLiteral("Försöka ansluta igen?");
             if (!ConfirmMessage(question))
                 continue;

@@ -1,7 +1,7 @@
 #include "app/ImageHandOff.h"
-#include "tools/MessageBoxes.h"
 #include "platform/FileSystem.h"
 #include "tools/KelvoSettings.h"
+#include "tools/MessageBoxes.h"
 
 #include "support/ScriptedDialogs.h"
 #include "support/TestEnvironment.h"

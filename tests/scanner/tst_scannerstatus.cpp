@@ -5,8 +5,7 @@
 class TestScannerStatus : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void words_data()
-    {
+    void words_data() {
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("word");
         QTest::newRow("first") << 1 << u"OK"_qs;
@@ -18,15 +17,13 @@ private Q_SLOTS:
         QTest::newRow("negative has none") << -1 << u"[-1]"_qs;
         QTest::newRow("above the table") << 21 << u"[21]"_qs;
     }
-    void words()
-    {
+    void words() {
         QFETCH(int, code);
         QFETCH(QString, word);
         QCOMPARE(ScannerStatusWord(code), word);
     }
 
-    void errorTexts_data()
-    {
+    void errorTexts_data() {
         QTest::addColumn<int>("code");
         QTest::addColumn<QString>("text");
         QTest::newRow("scanner error") << 13 << u"Error getting image SCANNERERROR"_qs;
@@ -38,8 +35,7 @@ private Q_SLOTS:
         QTest::newRow("lowest int") << std::numeric_limits<int>::min()
                                     << u"Error getting image! Error number -2147483648"_qs;
     }
-    void errorTexts()
-    {
+    void errorTexts() {
         QFETCH(int, code);
         QFETCH(QString, text);
         QCOMPARE(ScannerErrorText(code), text);

@@ -14,7 +14,8 @@ public:
     ~ScriptedDialogs() override;
 
     // Expects a box whose text contains `textPart` and answers it with `answer`.
-    ScriptedDialogs& expect(const QString& textPart, platform::DialogButton answer = platform::DialogButton::Ok);
+    ScriptedDialogs& expect(const QString& textPart,
+                            platform::DialogButton answer = platform::DialogButton::Ok);
     // Expects a box with exactly this text and kind.
     ScriptedDialogs& expectExactly(platform::DialogKind kind, const QString& text,
                                    platform::DialogButton answer = platform::DialogButton::Ok);

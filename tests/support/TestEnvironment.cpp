@@ -5,8 +5,7 @@
 #include <QFileInfo>
 #include <QtTest>
 
-TestEnvironment::TestEnvironment(const QString& computerName)
-{
+TestEnvironment::TestEnvironment(const QString& computerName) {
     QVERIFY2(m_dir.isValid(), "temporary folder");
     m_previousDirectory = QDir::currentPath();
     setVariable("XDG_CONFIG_HOME", makeFolder(QStringLiteral("config")));
@@ -21,8 +20,7 @@ TestEnvironment::TestEnvironment(const QString& computerName)
     QDir::setCurrent(makeFolder(QStringLiteral("cwd")));
 }
 
-TestEnvironment::~TestEnvironment()
-{
+TestEnvironment::~TestEnvironment() {
     QDir::setCurrent(m_previousDirectory);
     for (auto it = m_saved.cbegin(); it != m_saved.cend(); ++it) {
         if (it.value())
@@ -32,20 +30,17 @@ TestEnvironment::~TestEnvironment()
     }
 }
 
-QString TestEnvironment::path(const QString& relative) const
-{
+QString TestEnvironment::path(const QString& relative) const {
     return m_dir.filePath(relative);
 }
 
-QString TestEnvironment::makeFolder(const QString& relative) const
-{
+QString TestEnvironment::makeFolder(const QString& relative) const {
     const QString folder = path(relative);
     QDir().mkpath(folder);
     return folder;
 }
 
-QString TestEnvironment::writeFile(const QString& relative, const QByteArray& content) const
-{
+QString TestEnvironment::writeFile(const QString& relative, const QByteArray& content) const {
     const QString file = path(relative);
     QDir().mkpath(QFileInfo(file).absolutePath());
     QFile out(file);
@@ -54,15 +49,13 @@ QString TestEnvironment::writeFile(const QString& relative, const QByteArray& co
     return file;
 }
 
-void TestEnvironment::setVariable(const char* name, const QString& value)
-{
+void TestEnvironment::setVariable(const char* name, const QString& value) {
     if (!m_saved.contains(name))
         m_saved.insert(name, qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt);
     qputenv(name, value.toLocal8Bit());
 }
 
-QString programPath(const QString& name)
-{
+QString programPath(const QString& name) {
     const QString dir = qEnvironmentVariable("RAVLEK_BIN_DIR");
     return dir.isEmpty() ? name : dir + QLatin1Char('/') + name;
 }
