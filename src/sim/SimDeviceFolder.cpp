@@ -4,8 +4,9 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QUuid>
+
+#include <cstdio>
 
 namespace {
 
@@ -77,9 +78,21 @@ SimDeviceFolder::SimDeviceFolder(QString path)
     : m_path(std::move(path)) {}
 
 bool SimDeviceFolder::writeAtomically(const QString& name, const QByteArray& content) const {
+    // A device's files are runtime state: a reader must never see half a file, but nothing
+    // needs to survive a power cut, so the file is renamed into place without a flush (a
+    // flush on every open and close made probing a list of devices crawl).
     QDir().mkpath(m_path);
-    QSaveFile out(file(name));
-    return out.open(QIODevice::WriteOnly) && out.write(content) == content.size() && out.commit();
+    const QString target = file(name);
+    QFile out(target + QStringLiteral(".tmp-") + QUuid::createUuid().toString(QUuid::Id128));
+    const bool written =
+        out.open(QIODevice::WriteOnly) && out.write(content) == content.size() && out.flush();
+    out.close();
+    if (!written || std::rename(QFile::encodeName(out.fileName()).constData(),
+                                QFile::encodeName(target).constData()) != 0) {
+        out.remove();
+        return false;
+    }
+    return true;
 }
 
 std::optional<SimFileLock> SimDeviceFolder::tryOpen() const {

@@ -1,0 +1,294 @@
+// The refresh of the main window's device list (UpdateDeviceList(false)), which blocks the
+// window while it runs, on PostgreSQL: 20 register devices of this computer over types 1 to 7,
+// a quarter of them held by other computers, "(Idle)" selected so that every device item is
+// refreshed. Free devices are probed through the simulated driver. Prints the median and p90
+// of 20 refreshes (goal: under 100 ms), and the same passes split into the lock look-ups and
+// the driver's probes, to show which part the time goes to. Needs RAVLEK_TEST_PG_*.
+
+#include "devices/DeviceList.h"
+#include "devices/TRadioGroup.h"
+#include "platform/DialogService.h"
+#include "settings/USelectDevices.h"
+#include "settings/USettings.h"
+#include "sim/SimulatedDsd.h"
+#include "sound/WavPlayer.h"
+#include "support/TestEnvironment.h"
+#include "tools/DataLinkFile.h"
+#include "tools/KelvoDatabase.h"
+#include "tools/KelvoEnvironment.h"
+#include "tools/KelvoSettings.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QPushButton>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+namespace {
+
+constexpr int kRefreshes = 20;
+constexpr int kWarmUps = 3;
+constexpr int kFirstType = 1;
+constexpr int kLastType = 7;
+constexpr int kDevices = 20;
+constexpr int kHeldEvery = 4; // every fourth device has lock rows of two other computers
+constexpr double kGoalMs = 100;
+const QString kThisComputer = QStringLiteral("BENCHPC");
+
+// Message boxes would wait for a user; the benchmark prints them and goes on.
+class PrintedDialogs : public platform::DialogService {
+public:
+    platform::DialogButton show(const platform::DialogRequest& request) override {
+        std::fprintf(stderr, "message: %s\n", qPrintable(request.text));
+        return platform::DialogButton::Ok;
+    }
+};
+
+QString pgVariable(const char* suffix) {
+    return qEnvironmentVariable((QByteArray("RAVLEK_TEST_PG_") + suffix).constData());
+}
+
+QString pgConnectionString(const QString& database) {
+    return QStringLiteral("Provider=PostgreSQL;Password=%1;Persist Security Info=True;User ID=%2;"
+                          "Initial Catalog=%3;Data Source=%4:%5")
+        .arg(pgVariable("PASSWORD"), pgVariable("USER"), database, pgVariable("HOST"), pgVariable("PORT"));
+}
+
+void execute(const QString& connectionString, const QStringList& statements) {
+    TADOConnection connection;
+    connection.SetConnectionString(connectionString);
+    connection.Open();
+    connection.Execute(QStringLiteral("SET client_min_messages TO WARNING"));
+    for (const QString& sql : statements)
+        connection.Execute(sql);
+}
+
+struct Device {
+    int type = 0;
+    QString label;
+    bool held = false;
+};
+
+QList<Device> registerDevices() {
+    QList<Device> devices;
+    for (int device = 0; device < kDevices; ++device)
+        devices.append({kFirstType + device % (kLastType - kFirstType + 1),
+                        QStringLiteral("DEV-%1").arg(device + 1, 2, 10, QLatin1Char('0')),
+                        device % kHeldEvery == kHeldEvery - 1});
+    return devices;
+}
+
+void insertStation(TADOConnection& db, const QString& computer, int type, const QString& label) {
+    db.Execute(QStringLiteral("INSERT INTO XRAYWORKSTATIONS (COMPUTERNAME, XRAYSTATION, XRAYSTATIONID, "
+                              "STATIONID, IPADRESS) VALUES (:c, :s, :l, :w, :ip)"),
+               {{QStringLiteral("c"), computer},
+                {QStringLiteral("s"), DefaultDeviceName(type)},
+                {QStringLiteral("l"), label},
+                {QStringLiteral("w"), QStringLiteral("Room of ") + computer},
+                {QStringLiteral("ip"), QStringLiteral("10.0.0.%1").arg(type)}});
+}
+
+void insertLock(TADOConnection& db, const QString& computer, int type, const QString& label, int number) {
+    db.Execute(QStringLiteral("INSERT INTO XRAYDEVICELOCKLIST (COMPUTERNAME, XRAYSTATION, XRAYSTATIONID, "
+                              "LOCKNUMBER) VALUES (:c, :s, :l, :n)"),
+               {{QStringLiteral("c"), computer},
+                {QStringLiteral("s"), DefaultDeviceName(type)},
+                {QStringLiteral("l"), label},
+                {QStringLiteral("n"), number}});
+}
+
+// The register rows of this computer, spread over the types in turn; returns how many
+// devices are held by others. Several rows of one type all reach the simulated device of
+// that type, which is enough for the list's work.
+int fillRegister(const QString& connectionString) {
+    TADOConnection db;
+    db.SetConnectionString(connectionString);
+    db.Open();
+    db.BeginTrans();
+    int held = 0;
+    for (const Device& device : registerDevices()) {
+        insertStation(db, kThisComputer, device.type, device.label);
+        if (!device.held)
+            continue;
+        ++held;
+        for (int holder = 0; holder < 2; ++holder) {
+            const QString computer = device.label + QStringLiteral("-HOLDER-%1").arg(holder);
+            insertStation(db, computer, device.type, device.label);
+            insertLock(db, computer, device.type, device.label, holder);
+        }
+    }
+    db.CommitTrans();
+    return held;
+}
+
+int heldItems(const TRadioGroup& list) {
+    int held = 0;
+    for (int i = 0; i < list.Count(); ++i)
+        held += list.ItemText(i).contains(QStringLiteral("ALREADYOPENED")) ? 1 : 0;
+    return held;
+}
+
+// Builds the list as at start, selects "(Idle)" and times the refreshes.
+std::vector<double> measureRefreshes(TfrmSettings& window, TSimulatedDsd& scanner, int expectedHeld) {
+    TRadioGroup list;
+    QPushButton deviceSettings;
+    TWavPlayer player{nullptr};
+    TDeviceListLinks links;
+    links.RadioGroup1 = &list;
+    links.btnDeviceSettings = &deviceSettings;
+    links.WavPlayer1 = &player;
+    links.Queries = [&window] {
+        return TLockQueries{window.Database1, window.QXRAYDEV, window.QCONNECTEDDEV, window.QXRAYDEVICES};
+    };
+    links.ScanImage = [] {};
+    links.FirstActivationMarker = [] { return 1; };
+    TDeviceListController controller(std::move(links));
+    controller.SetScanner(&scanner);
+
+    controller.UpdateDeviceList(true);
+    list.SetItemIndex(0);
+    if (list.Count() != kDevices + 1 || list.ItemIndex() != 0 || heldItems(list) != expectedHeld) {
+        std::fprintf(stderr, "unexpected list: %d items, item %d selected, %d held (expected %d, 0, %d)\n",
+                     list.Count(), list.ItemIndex(), heldItems(list), kDevices + 1, expectedHeld);
+        std::exit(1);
+    }
+    for (int run = 0; run < kWarmUps; ++run)
+        controller.UpdateDeviceList(false);
+    std::vector<double> times;
+    for (int run = 0; run < kRefreshes; ++run) {
+        QElapsedTimer clock;
+        clock.start();
+        controller.UpdateDeviceList(false);
+        times.push_back(double(clock.nsecsElapsed()) / 1e6);
+    }
+    if (heldItems(list) != expectedHeld) {
+        std::fprintf(stderr, "the refreshes changed the held devices\n");
+        std::exit(1);
+    }
+    return times;
+}
+
+double millisecondsOf(const std::function<void()>& work) {
+    QElapsedTimer clock;
+    clock.start();
+    work();
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+
+// The two parts of a refresh on their own, per pass over the list: the lock look-up of
+// every device, and the driver's open, status and close of every free one.
+struct Parts {
+    std::vector<double> lookUps;
+    std::vector<double> probes;
+};
+
+Parts measureParts(TfrmSettings& window, TSimulatedDsd& scanner) {
+    TDeviceLocks locks({window.Database1, window.QXRAYDEV, window.QCONNECTEDDEV, window.QXRAYDEVICES});
+    const QList<Device> devices = registerDevices();
+    Parts parts;
+    for (int run = 0; run < kWarmUps + kRefreshes; ++run) {
+        const double lookUps = millisecondsOf([&] {
+            for (const Device& device : devices)
+                locks.GetDeviceInformation(kThisComputer, DefaultDeviceName(device.type), device.label);
+        });
+        const double probes = millisecondsOf([&] {
+            for (const Device& device : devices) {
+                if (device.held)
+                    continue;
+                if (scanner.OpenScanner(device.type, 1, QString()) == 1) {
+                    scanner.GetScannerStatus();
+                    scanner.CloseScanner();
+                }
+            }
+        });
+        if (run < kWarmUps)
+            continue;
+        parts.lookUps.push_back(lookUps);
+        parts.probes.push_back(probes);
+    }
+    return parts;
+}
+
+struct Figures {
+    double median = 0;
+    double p90 = 0;
+    double max = 0;
+};
+
+Figures figuresOf(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return {(values[values.size() / 2] + values[(values.size() - 1) / 2]) / 2, values[values.size() * 9 / 10],
+            values.back()};
+}
+
+void print(const char* what, const Figures& f) {
+    std::printf("  %-44s median %7.2f ms  p90 %7.2f ms  max %7.2f ms\n", what, f.median, f.p90, f.max);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (pgVariable("HOST").isEmpty()) {
+        std::printf("PostgreSQL is not configured (RAVLEK_TEST_PG_*): nothing measured\n");
+        return 0;
+    }
+    TestEnvironment environment(kThisComputer);
+    PrintedDialogs dialogs;
+    platform::ScopedPort<platform::DialogService> scope(dialogs);
+
+    const QString database =
+        QStringLiteral("ravlek_bench_devicelist_%1").arg(QCoreApplication::applicationPid());
+    const QString admin = pgConnectionString(pgVariable("DATABASE"));
+    execute(admin, {QStringLiteral("DROP DATABASE IF EXISTS ") + database,
+                    QStringLiteral("CREATE DATABASE ") + database});
+    const QString practice = pgConnectionString(database);
+    std::vector<double> times;
+    Parts parts;
+    int held = 0;
+    {
+        // A data-link file of the practice database, so that no embedded default is written.
+        QDir().mkpath(environment.path(QStringLiteral("machine/Common Files/System/Ole DB/Data Links")));
+        WriteDataLinkFile(
+            environment.path(QStringLiteral("machine/Common Files/System/Ole DB/Data Links/Bench.udl")),
+            practice);
+        TfrmSettings window({});
+        QStringList chosen;
+        for (int type = kFirstType; type <= kLastType; ++type) {
+            WriteSetting(QStringLiteral("DigoraDevices"), QString::number(type), DefaultDeviceName(type));
+            chosen.append(QString::number(type));
+        }
+        const QString mark = QStringLiteral("\u00A4");
+        WriteSetting(QStringLiteral("DigoraDevices"), QStringLiteral("ConnectTo"),
+                     mark + chosen.join(mark) + mark);
+        Environment().ConnectionString = practice;
+        if (!window.ConnectToDatabase()) {
+            std::fprintf(stderr, "connect failed\n");
+            return 1;
+        }
+        held = fillRegister(practice);
+        TSimulatedDsd scanner;
+        times = measureRefreshes(window, scanner, held);
+        parts = measureParts(window, scanner);
+        window.Database1->Close();
+    }
+    execute(admin, {QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(database)});
+
+    const Figures refresh = figuresOf(times);
+    std::printf("UpdateDeviceList(false) on PostgreSQL, \"(Idle)\" selected, %d refreshes\n", kRefreshes);
+    std::printf("  devices %d (types %d-%d, %d held by other computers, %d probed)\n", kDevices, kFirstType,
+                kLastType, held, kDevices - held);
+    print("refresh", refresh);
+    std::printf("  goal: refresh under %.0f ms (p90): %s\n", kGoalMs,
+                refresh.p90 < kGoalMs ? "met" : "NOT met");
+    std::printf("  the parts alone, per pass over the list:\n");
+    print("lock look-ups of every device (PostgreSQL)", figuresOf(parts.lookUps));
+    print("open/status/close of the free ones (sim)", figuresOf(parts.probes));
+    return 0;
+}
