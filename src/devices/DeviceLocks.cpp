@@ -277,24 +277,19 @@ void TDeviceLocks::writeQueueRow(const QString& stationName, const QString& devi
 
 void TDeviceLocks::QueueDeviceLock(const QString& stationName, const QString& deviceLabel,
                                    const QString& computerName) {
-    const std::optional<QString> failure = failureOf([&] {
-        m_q.QXRAYDEV->Close();
-        beginIfNone(*m_q.Database1);
-        writeQueueRow(stationName, deviceLabel, computerName);
-        m_q.QXRAYDEV->Close();
-        m_q.Database1->CommitTrans();
-        m_q.Database1->BeginTrans();
-    });
-    if (failure)
-        InformationMessage(kLookupFailure + *failure);
+    writeLockUnit([&] { writeQueueRow(stationName, deviceLabel, computerName); });
 }
 
 void TDeviceLocks::TakeDeviceLock(const QString& stationName, const QString& deviceLabel,
                                   const QString& computerName) {
+    writeLockUnit([&] { writeHolderRow(stationName, deviceLabel, computerName); });
+}
+
+void TDeviceLocks::writeLockUnit(const std::function<void()>& write) {
     const std::optional<QString> failure = failureOf([&] {
         m_q.QXRAYDEV->Close();
         beginIfNone(*m_q.Database1);
-        writeHolderRow(stationName, deviceLabel, computerName);
+        write();
         m_q.QXRAYDEV->Close();
         m_q.Database1->CommitTrans();
         m_q.Database1->BeginTrans();

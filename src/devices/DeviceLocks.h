@@ -85,6 +85,9 @@ private:
     void openLockRows(const QString& stationName, const QString& deviceLabel);
     void writeHolderRow(const QString& stationName, const QString& deviceLabel, const QString& computerName);
     void writeQueueRow(const QString& stationName, const QString& deviceLabel, const QString& computerName);
+    // One lock operation as its own unit of work: `write` inside a transaction, then commit
+    // and begin the next; a failure is shown and leaves the transaction as it was.
+    void writeLockUnit(const std::function<void()>& write);
     TClaim claimWithoutSerialising(TClaim claim, const QString& computerName, const QString& stationName,
                                    const QString& deviceLabel,
                                    const std::function<int(const TDeviceInformation&)>& open);

@@ -339,19 +339,14 @@ void TADOConnection::BeginTrans() {
 }
 
 void TADOConnection::CommitTrans() {
-    ensureConnected();
-    if (!m_inTransaction)
-        fail(QStringLiteral("No transaction is active."));
-    const bool physical = m_physicalTransaction;
-    m_inTransaction = false;
-    m_physicalTransaction = false;
-    QSqlDatabase db = database();
-    if (physical && !db.commit())
-        fail(engineText(db.lastError()));
-    m_lastError.clear();
+    endTransaction(&QSqlDatabase::commit);
 }
 
 void TADOConnection::RollbackTrans() {
+    endTransaction(&QSqlDatabase::rollback);
+}
+
+void TADOConnection::endTransaction(bool (QSqlDatabase::*finish)()) {
     ensureConnected();
     if (!m_inTransaction)
         fail(QStringLiteral("No transaction is active."));
@@ -359,7 +354,7 @@ void TADOConnection::RollbackTrans() {
     m_inTransaction = false;
     m_physicalTransaction = false;
     QSqlDatabase db = database();
-    if (physical && !db.rollback())
+    if (physical && !(db.*finish)())
         fail(engineText(db.lastError()));
     m_lastError.clear();
 }

@@ -100,6 +100,8 @@ private:
     void openSqlite(QSqlDatabase& db, const TDataLink& link);
     void ensureConnected() const;
     void ensurePhysicalTransaction(StatementKind kind);
+    // Commits or rolls back (`finish`) the open transaction.
+    void endTransaction(bool (QSqlDatabase::*finish)());
     // Runs `sql` with positional "?" values and hands the query to `consume` while the
     // statement's savepoint (PostgreSQL) still stands. Throws EDatabaseError on failure.
     void run(const QString& sql, const QVariantList& values, StatementKind kind,
