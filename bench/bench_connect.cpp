@@ -2,8 +2,10 @@
 // first connect to a database without tables (both are created) and a reconnect to one
 // that has them. Prints the median of 20 runs of each.
 
-#include "platform/DialogService.h"
+#include "platform/QtDialogService.h"
 #include "settings/USettings.h"
+#include "support/BenchFigures.h"
+#include "support/PostgresTestDatabase.h"
 #include "support/TestEnvironment.h"
 #include "tools/DataLinkFile.h"
 #include "tools/KelvoEnvironment.h"
@@ -18,28 +20,12 @@
 #include <functional>
 #include <vector>
 
+using pgtest::pgConnectionString;
+using pgtest::pgVariable;
+
 namespace {
 
 constexpr int kRuns = 20;
-
-// Message boxes would wait for a user; the benchmark prints them and goes on.
-class PrintedDialogs : public platform::DialogService {
-public:
-    platform::DialogButton show(const platform::DialogRequest& request) override {
-        std::fprintf(stderr, "message: %s\n", qPrintable(request.text));
-        return platform::DialogButton::Ok;
-    }
-};
-
-QString pgVariable(const char* suffix) {
-    return qEnvironmentVariable((QByteArray("RAVLEK_TEST_PG_") + suffix).constData());
-}
-
-QString pgConnectionString(const QString& database) {
-    return QStringLiteral("Provider=PostgreSQL;Password=%1;Persist Security Info=True;User ID=%2;"
-                          "Initial Catalog=%3;Data Source=%4:%5")
-        .arg(pgVariable("PASSWORD"), pgVariable("USER"), database, pgVariable("HOST"), pgVariable("PORT"));
-}
 
 void execute(const QString& connectionString, const QStringList& statements) {
     TADOConnection connection;
@@ -48,11 +34,6 @@ void execute(const QString& connectionString, const QStringList& statements) {
     connection.Execute(QStringLiteral("SET client_min_messages TO WARNING"));
     for (const QString& sql : statements)
         connection.Execute(sql);
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return (values[values.size() / 2] + values[(values.size() - 1) / 2]) / 2;
 }
 
 // Times `kRuns` connects; `prepare` runs before each, outside the clock, and gives the
@@ -86,7 +67,8 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     TestEnvironment environment;
-    PrintedDialogs dialogs;
+    // Message boxes would wait for a user; the benchmark prints them and goes on.
+    platform::UnattendedDialogService dialogs;
     platform::ScopedPort<platform::DialogService> scope(dialogs);
     // A data-link file, so that no embedded default is written.
     QDir().mkpath(environment.path(QStringLiteral("machine/Common Files/System/Ole DB/Data Links")));
@@ -110,9 +92,7 @@ int main(int argc, char** argv) {
     }
     const QString database =
         QStringLiteral("ravlek_bench_connect_%1").arg(QCoreApplication::applicationPid());
-    const QString admin = pgConnectionString(pgVariable("DATABASE"));
-    execute(admin, {QStringLiteral("DROP DATABASE IF EXISTS ") + database,
-                    QStringLiteral("CREATE DATABASE ") + database});
+    pgtest::createScratchDatabase(database);
     const QString practice = pgConnectionString(database);
     const double pgFirst = medianConnect(window, [&](int) {
         window.Database1->Close();
@@ -123,6 +103,6 @@ int main(int argc, char** argv) {
     const double pgAgain = medianConnect(window, [&](int) { return practice; });
     report("PostgreSQL", pgFirst, pgAgain);
     window.Database1->Close();
-    execute(admin, {QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(database)});
+    pgtest::dropScratchDatabase(database);
     return 0;
 }

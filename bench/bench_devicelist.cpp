@@ -7,11 +7,13 @@
 
 #include "devices/DeviceList.h"
 #include "devices/TRadioGroup.h"
-#include "platform/DialogService.h"
+#include "platform/QtDialogService.h"
 #include "settings/USelectDevices.h"
 #include "settings/USettings.h"
 #include "sim/SimulatedDsd.h"
 #include "sound/WavPlayer.h"
+#include "support/BenchFigures.h"
+#include "support/PostgresTestDatabase.h"
 #include "support/TestEnvironment.h"
 #include "tools/DataLinkFile.h"
 #include "tools/KelvoDatabase.h"
@@ -28,6 +30,9 @@
 #include <functional>
 #include <vector>
 
+using pgtest::pgConnectionString;
+using pgtest::pgVariable;
+
 namespace {
 
 constexpr int kRefreshes = 20;
@@ -38,34 +43,6 @@ constexpr int kDevices = 20;
 constexpr int kHeldEvery = 4; // every fourth device has lock rows of two other computers
 constexpr double kGoalMs = 100;
 const QString kThisComputer = QStringLiteral("BENCHPC");
-
-// Message boxes would wait for a user; the benchmark prints them and goes on.
-class PrintedDialogs : public platform::DialogService {
-public:
-    platform::DialogButton show(const platform::DialogRequest& request) override {
-        std::fprintf(stderr, "message: %s\n", qPrintable(request.text));
-        return platform::DialogButton::Ok;
-    }
-};
-
-QString pgVariable(const char* suffix) {
-    return qEnvironmentVariable((QByteArray("RAVLEK_TEST_PG_") + suffix).constData());
-}
-
-QString pgConnectionString(const QString& database) {
-    return QStringLiteral("Provider=PostgreSQL;Password=%1;Persist Security Info=True;User ID=%2;"
-                          "Initial Catalog=%3;Data Source=%4:%5")
-        .arg(pgVariable("PASSWORD"), pgVariable("USER"), database, pgVariable("HOST"), pgVariable("PORT"));
-}
-
-void execute(const QString& connectionString, const QStringList& statements) {
-    TADOConnection connection;
-    connection.SetConnectionString(connectionString);
-    connection.Open();
-    connection.Execute(QStringLiteral("SET client_min_messages TO WARNING"));
-    for (const QString& sql : statements)
-        connection.Execute(sql);
-}
 
 struct Device {
     int type = 0;
@@ -219,10 +196,8 @@ struct Figures {
     double max = 0;
 };
 
-Figures figuresOf(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return {(values[values.size() / 2] + values[(values.size() - 1) / 2]) / 2, values[values.size() * 9 / 10],
-            values.back()};
+Figures figuresOf(const std::vector<double>& values) {
+    return {median(values), p90(values), *std::max_element(values.begin(), values.end())};
 }
 
 void print(const char* what, const Figures& f) {
@@ -240,14 +215,13 @@ int main(int argc, char** argv) {
         return 0;
     }
     TestEnvironment environment(kThisComputer);
-    PrintedDialogs dialogs;
+    // Message boxes would wait for a user; the benchmark prints them and goes on.
+    platform::UnattendedDialogService dialogs;
     platform::ScopedPort<platform::DialogService> scope(dialogs);
 
     const QString database =
         QStringLiteral("ravlek_bench_devicelist_%1").arg(QCoreApplication::applicationPid());
-    const QString admin = pgConnectionString(pgVariable("DATABASE"));
-    execute(admin, {QStringLiteral("DROP DATABASE IF EXISTS ") + database,
-                    QStringLiteral("CREATE DATABASE ") + database});
+    pgtest::createScratchDatabase(database);
     const QString practice = pgConnectionString(database);
     std::vector<double> times;
     Parts parts;
@@ -278,7 +252,7 @@ int main(int argc, char** argv) {
         parts = measureParts(window, scanner);
         window.Database1->Close();
     }
-    execute(admin, {QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(database)});
+    pgtest::dropScratchDatabase(database);
 
     const Figures refresh = figuresOf(times);
     std::printf("UpdateDeviceList(false) on PostgreSQL, \"(Idle)\" selected, %d refreshes\n", kRefreshes);

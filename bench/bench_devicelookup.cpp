@@ -6,6 +6,8 @@
 // RAVLEK_TEST_PG_*.
 
 #include "devices/DeviceLocks.h"
+#include "support/BenchFigures.h"
+#include "support/PostgresTestDatabase.h"
 #include "tools/KelvoDatabase.h"
 #include "tools/KelvoSchema.h"
 
@@ -17,6 +19,9 @@
 #include <functional>
 #include <vector>
 
+using pgtest::pgConnectionString;
+using pgtest::pgVariable;
+
 namespace {
 
 constexpr int kComputers = 50;
@@ -25,15 +30,6 @@ constexpr int kLockRows = 50; // spread over the devices
 constexpr int kLookUps = 2000;
 constexpr int kClaims = 500;
 const QString kStation = QStringLiteral("Digora OPTIME");
-
-QString pgVariable(const char* suffix) {
-    return qEnvironmentVariable((QByteArray("RAVLEK_TEST_PG_") + suffix).constData());
-}
-
-QString pgConnectionString(const QString& database) {
-    return QStringLiteral("Provider=PostgreSQL;Password=%1;User ID=%2;Initial Catalog=%3;Data Source=%4:%5")
-        .arg(pgVariable("PASSWORD"), pgVariable("USER"), database, pgVariable("HOST"), pgVariable("PORT"));
-}
 
 QString computer(int i) {
     return QStringLiteral("PC-%1").arg(i, 2, 10, QLatin1Char('0'));
@@ -111,9 +107,8 @@ struct Figures {
     double max = 0;
 };
 
-Figures figuresOf(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return {values[values.size() / 2], values[values.size() * 9 / 10], values.back()};
+Figures figuresOf(const std::vector<double>& values) {
+    return {median(values), p90(values), *std::max_element(values.begin(), values.end())};
 }
 
 double millisecondsOf(const std::function<void()>& work) {
@@ -127,10 +122,10 @@ void print(const char* what, const Figures& f) {
     std::printf("%-58s median %.3f ms  p90 %.3f ms  max %.3f ms\n", what, f.median, f.p90, f.max);
 }
 
-void measure(TADOConnection& admin, int computers, int devices) {
+void measure(int computers, int devices) {
     const QString database =
         QStringLiteral("ravlek_bench_devicelookup_%1").arg(QCoreApplication::applicationPid());
-    admin.Execute(QStringLiteral("CREATE DATABASE ") + database);
+    pgtest::createScratchDatabase(database);
     {
         TADOConnection setup;
         setup.SetConnectionString(pgConnectionString(database));
@@ -180,7 +175,7 @@ void measure(TADOConnection& admin, int computers, int devices) {
         print("  ClaimDevice of a free device (atomic, commit, begin)", figuresOf(claims));
         print("  RemoveOwnLocks (DELETE, commit, begin)", figuresOf(releases));
     }
-    admin.Execute(QStringLiteral("DROP DATABASE %1 WITH (FORCE)").arg(database));
+    pgtest::dropScratchDatabase(database);
 }
 
 } // namespace
@@ -191,10 +186,7 @@ int main(int argc, char** argv) {
         std::printf("PostgreSQL is not configured (RAVLEK_TEST_PG_*): nothing measured\n");
         return 0;
     }
-    TADOConnection admin;
-    admin.SetConnectionString(pgConnectionString(pgVariable("DATABASE")));
-    admin.Open();
-    measure(admin, 20, 10);
-    measure(admin, 50, 4);
+    measure(20, 10);
+    measure(50, 4);
     return 0;
 }

@@ -3,6 +3,7 @@
 // patient folder. Prints its figures; goals: hand-off at most 1.2 × cp, numbering < 10 ms.
 
 #include "app/ImageHandOff.h"
+#include "support/BenchFigures.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,11 +23,6 @@
 namespace {
 
 constexpr int kRounds = 7;
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 double millisecondsOf(const std::function<void()>& work) {
     QElapsedTimer timer;

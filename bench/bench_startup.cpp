@@ -7,6 +7,7 @@
 
 #include "../tests/e2e/E2eInstallation.h"
 #include "platform/WindowBus.h"
+#include "support/BenchFigures.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -80,11 +81,6 @@ Start startOnce(const SimDeviceFolder& device, const QString& outDir) {
                      ravlek.process().readAllStandardOutput().constData(),
                      ravlek.process().readAllStandardError().constData());
     return start; // the object's end kills ravlek; the kernel frees the device
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
 }
 
 } // namespace

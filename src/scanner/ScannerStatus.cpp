@@ -1,8 +1,9 @@
 #include "scanner/ScannerStatus.h"
 
 bool HasScannerStatusWord(int code) {
-    // One unsigned comparison: 0 and negative codes wrap round to large numbers.
-    return static_cast<unsigned>(code - 1) < ScannerStatusWords.size();
+    // One unsigned comparison: 0 and negative codes wrap round to large numbers. The
+    // subtraction is done unsigned so that the lowest code cannot overflow.
+    return static_cast<unsigned>(code) - 1u < ScannerStatusWords.size();
 }
 
 QString ScannerStatusWord(int code) {

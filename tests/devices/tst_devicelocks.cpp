@@ -2,6 +2,7 @@
 
 #include "devices/DeviceLocks.h"
 #include "platform/DialogService.h"
+#include "support/PostgresTestDatabase.h"
 #include "support/ScriptedDialogs.h"
 #include "tools/KelvoDatabase.h"
 #include "tools/KelvoSchema.h"
@@ -16,6 +17,9 @@
 #include <barrier>
 #include <thread>
 
+using pgtest::pgConfigured;
+using pgtest::pgConnectionString;
+
 namespace {
 
 const QString kSqlite = QStringLiteral("sqlite");
@@ -24,19 +28,6 @@ const QString kLookupLeadIn =
     QStringLiteral("An error occurred while getting Deviceinformation from database!\r\r");
 const QString kResetLeadIn =
     QStringLiteral("An error occurred while resetting DeviceLock-information in database!\r\r");
-
-QString pgVariable(const char* suffix) {
-    return qEnvironmentVariable((QByteArray("RAVLEK_TEST_PG_") + suffix).constData());
-}
-
-bool pgConfigured() {
-    return !pgVariable("HOST").isEmpty() && !pgVariable("DATABASE").isEmpty();
-}
-
-QString pgConnectionString(const QString& database) {
-    return QStringLiteral("Provider=PostgreSQL;Password=%1;User ID=%2;Initial Catalog=%3;Data Source=%4:%5")
-        .arg(pgVariable("PASSWORD"), pgVariable("USER"), database, pgVariable("HOST"), pgVariable("PORT"));
-}
 
 // The names of one device and of three workstations A, B and C registered for it.
 struct Names {
@@ -260,33 +251,22 @@ void tst_DeviceLocks::initTestCase() {
     QVERIFY(m_dir.isValid());
     if (!pgConfigured())
         return;
-    TADOConnection admin;
-    admin.SetConnectionString(pgConnectionString(pgVariable("DATABASE")));
-    admin.Open();
-    admin.Execute(QStringLiteral("SET client_min_messages TO WARNING"));
     m_pgDatabase = QStringLiteral("ravlek_tst_devicelocks_%1").arg(QCoreApplication::applicationPid());
-    admin.Execute(QStringLiteral("DROP DATABASE IF EXISTS ") + m_pgDatabase);
-    admin.Execute(QStringLiteral("CREATE DATABASE ") + m_pgDatabase);
+    pgtest::createScratchDatabase(m_pgDatabase);
 }
 
 void tst_DeviceLocks::cleanupTestCase() {
     if (m_pgDatabase.isEmpty())
         return;
-    TADOConnection admin;
-    admin.SetConnectionString(pgConnectionString(pgVariable("DATABASE")));
-    admin.Open();
-    admin.Execute(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_pgDatabase));
+    pgtest::dropScratchDatabase(m_pgDatabase);
 }
 
 void tst_DeviceLocks::init() {
     ++m_testNumber;
     if (QTest::currentDataTag() == nullptr)
         return;
-    if (currentEngine() == kPostgres && !pgConfigured()) {
-        if (qEnvironmentVariable("RAVLEK_REQUIRE_PG") == QStringLiteral("1"))
-            QFAIL("RAVLEK_REQUIRE_PG=1 but RAVLEK_TEST_PG_* are not set");
-        QSKIP("PostgreSQL is not configured (RAVLEK_TEST_PG_*)");
-    }
+    if (currentEngine() == kPostgres && !pgtest::requirePostgres())
+        return;
     m_office = std::make_unique<TADOConnection>();
     m_office->SetConnectionString(connectionString());
     m_office->Open();

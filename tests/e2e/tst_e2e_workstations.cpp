@@ -4,6 +4,7 @@
 // closed, and at no moment do both hold it.
 
 #include "E2eInstallation.h"
+#include "support/PostgresTestDatabase.h"
 #include "tools/DataLinkFile.h"
 #include "tools/KelvoSchema.h"
 
@@ -13,20 +14,13 @@
 #include <QtTest>
 
 using namespace e2e;
+using pgtest::pgVariable;
 
 namespace {
 
 const QString kSqlite = QStringLiteral("sqlite");
 const QString kPostgres = QStringLiteral("postgresql");
 const QString kDevice = QStringLiteral("192.0.2.1"); // the catalogue's Digora (type 1)
-
-QString pgVariable(const char* suffix) {
-    return qEnvironmentVariable((QByteArray("RAVLEK_TEST_PG_") + suffix).constData());
-}
-
-bool pgConfigured() {
-    return !pgVariable("HOST").isEmpty() && !pgVariable("DATABASE").isEmpty();
-}
 
 // The device is open in process `pid`, which has armed it for a scan.
 bool armedBy(const SimDeviceFolder& device, qint64 pid) {
@@ -68,10 +62,7 @@ public:
     QString connectionString() const {
         if (m_engine == kSqlite)
             return QStringLiteral("Provider=SQLite;Data Source=") + m_database;
-        return QStringLiteral("Provider=PostgreSQL;Password=%1;Persist Security Info=True;User ID=%2;"
-                              "Initial Catalog=%3;Data Source=%4:%5")
-            .arg(pgVariable("PASSWORD"), pgVariable("USER"), m_database, pgVariable("HOST"),
-                 pgVariable("PORT"));
+        return pgtest::pgConnectionString(m_database);
     }
 
     // Runs one statement; empty when it succeeded, else the engine's text.
@@ -208,11 +199,8 @@ void TestE2eWorkstations::checkOneHolder(const PracticeDatabase& db, const SimDe
 
 void TestE2eWorkstations::contention() {
     QFETCH(QString, engine);
-    if (engine == kPostgres && !pgConfigured()) {
-        if (qEnvironmentVariable("RAVLEK_REQUIRE_PG") == QStringLiteral("1"))
-            QFAIL("RAVLEK_REQUIRE_PG=1 but RAVLEK_TEST_PG_* are not set");
-        QSKIP("PostgreSQL is not configured (RAVLEK_TEST_PG_*)");
-    }
+    if (engine == kPostgres && !pgtest::requirePostgres())
+        return;
 
     TestEnvironment env;
     env.makeFolder(QStringLiteral("xray"));

@@ -5,6 +5,7 @@
 // of a table as the engine's catalogue reports it.
 
 #include "settings/USettings.h"
+#include "support/PostgresTestDatabase.h"
 #include "support/TestEnvironment.h"
 #include "tools/DataLinkFile.h"
 #include "tools/KelvoDatabase.h"
@@ -24,20 +25,9 @@ namespace settingsfixture {
 inline const QString kSqlite = QStringLiteral("sqlite");
 inline const QString kPostgres = QStringLiteral("postgresql");
 
-inline QString pgVariable(const char* suffix) {
-    return qEnvironmentVariable((QByteArray("RAVLEK_TEST_PG_") + suffix).constData());
-}
-
-inline bool pgConfigured() {
-    return !pgVariable("HOST").isEmpty() && !pgVariable("DATABASE").isEmpty();
-}
-
-inline QString pgConnectionString(const QString& database, const QString& user = pgVariable("USER"),
-                                  const QString& password = pgVariable("PASSWORD")) {
-    return QStringLiteral("Provider=PostgreSQL;Password=%1;Persist Security Info=True;User ID=%2;"
-                          "Initial Catalog=%3;Data Source=%4:%5")
-        .arg(password, user, database, pgVariable("HOST"), pgVariable("PORT"));
-}
+using pgtest::pgConfigured;
+using pgtest::pgConnectionString;
+using pgtest::pgVariable;
 
 // Adds the engine column and one row per engine.
 inline void engineRows() {
@@ -74,13 +64,8 @@ public:
     void create(const QString& program) {
         if (!pgConfigured())
             return;
-        TADOConnection admin;
-        admin.SetConnectionString(pgConnectionString(pgVariable("DATABASE")));
-        admin.Open();
-        admin.Execute(QStringLiteral("SET client_min_messages TO WARNING"));
         m_name = QStringLiteral("ravlek_%1_%2").arg(program).arg(QCoreApplication::applicationPid());
-        admin.Execute(QStringLiteral("DROP DATABASE IF EXISTS ") + m_name);
-        admin.Execute(QStringLiteral("CREATE DATABASE ") + m_name);
+        pgtest::createScratchDatabase(m_name);
     }
 
     QString name() const { return m_name; }
@@ -88,13 +73,8 @@ public:
     // Skips (or, with RAVLEK_REQUIRE_PG=1, fails) when the server is not configured;
     // otherwise empties the database. Returns false when the test is to end.
     bool prepare() {
-        if (!pgConfigured()) {
-            if (qEnvironmentVariable("RAVLEK_REQUIRE_PG") == QStringLiteral("1"))
-                QTest::qFail("RAVLEK_REQUIRE_PG=1 but RAVLEK_TEST_PG_* are not set", __FILE__, __LINE__);
-            else
-                QTest::qSkip("PostgreSQL is not configured (RAVLEK_TEST_PG_*)", __FILE__, __LINE__);
+        if (!pgtest::requirePostgres())
             return false;
-        }
         TADOConnection connection;
         connection.SetConnectionString(pgConnectionString(m_name));
         connection.Open();

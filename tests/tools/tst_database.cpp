@@ -1,5 +1,6 @@
 // The data-access layer, one contract run against SQLite and PostgreSQL.
 
+#include "support/PostgresTestDatabase.h"
 #include "tools/KelvoComponents.h"
 #include "tools/KelvoDatabase.h"
 #include "tools/KelvoSchema.h"
@@ -13,24 +14,14 @@
 #include <pwd.h>
 #include <unistd.h>
 
+using pgtest::pgConfigured;
+using pgtest::pgConnectionString;
+using pgtest::pgVariable;
+
 namespace {
 
 const QString kSqlite = QStringLiteral("sqlite");
 const QString kPostgres = QStringLiteral("postgresql");
-
-QString pgVariable(const char* suffix) {
-    return qEnvironmentVariable((QByteArray("RAVLEK_TEST_PG_") + suffix).constData());
-}
-
-bool pgConfigured() {
-    return !pgVariable("HOST").isEmpty() && !pgVariable("DATABASE").isEmpty();
-}
-
-QString pgConnectionString(const QString& database) {
-    return QStringLiteral("Provider=PostgreSQL;Password=%1;Persist Security Info=True;User ID=%2;"
-                          "Initial Catalog=%3;Data Source=%4:%5")
-        .arg(pgVariable("PASSWORD"), pgVariable("USER"), database, pgVariable("HOST"), pgVariable("PORT"));
-}
 
 // The value of the first column of the first row of `sql`.
 QVariant scalar(TADOConnection& connection, const QString& sql) {
@@ -131,22 +122,14 @@ void tst_Database::initTestCase() {
     QVERIFY(m_dir.isValid());
     if (!pgConfigured())
         return;
-    TADOConnection admin;
-    admin.SetConnectionString(pgConnectionString(pgVariable("DATABASE")));
-    admin.Open();
-    admin.Execute(QStringLiteral("SET client_min_messages TO WARNING"));
     m_pgDatabase = QStringLiteral("ravlek_tst_database_%1").arg(QCoreApplication::applicationPid());
-    admin.Execute(QStringLiteral("DROP DATABASE IF EXISTS ") + m_pgDatabase);
-    admin.Execute(QStringLiteral("CREATE DATABASE ") + m_pgDatabase);
+    pgtest::createScratchDatabase(m_pgDatabase);
 }
 
 void tst_Database::cleanupTestCase() {
     if (m_pgDatabase.isEmpty())
         return;
-    TADOConnection admin;
-    admin.SetConnectionString(pgConnectionString(pgVariable("DATABASE")));
-    admin.Open();
-    admin.Execute(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_pgDatabase));
+    pgtest::dropScratchDatabase(m_pgDatabase);
 }
 
 void tst_Database::init() {
@@ -157,11 +140,8 @@ void tst_Database::init() {
         QString::fromUtf8(QTest::currentTestFunction()).startsWith(QStringLiteral("postgres"));
     if (!needsPostgres)
         return;
-    if (!pgConfigured()) {
-        if (qEnvironmentVariable("RAVLEK_REQUIRE_PG") == QStringLiteral("1"))
-            QFAIL("RAVLEK_REQUIRE_PG=1 but RAVLEK_TEST_PG_* are not set");
-        QSKIP("PostgreSQL is not configured (RAVLEK_TEST_PG_*)");
-    }
+    if (!pgtest::requirePostgres())
+        return;
     // Each test starts from a database without tables.
     auto connection = connect(kPostgres);
     connection->Execute(QStringLiteral("SET client_min_messages TO WARNING"));
