@@ -4,6 +4,7 @@
 #include "SettingsFixture.h"
 
 #include "platform/ProfileFile.h"
+#include "support/ModalWindows.h"
 #include "support/ScriptedDialogs.h"
 #include "tools/KelvoLogin.h"
 #include "tools/KelvoSettings.h"
@@ -33,23 +34,6 @@ public:
         return false;
     }
 };
-
-// Presses OK in the data-provider chooser on `name` as soon as it shows.
-void chooseWhenAsked(const QString& name) {
-    auto* poll = new QTimer(qApp);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, name] {
-        auto* chooser = qobject_cast<TfrmDataProviders*>(QApplication::activeModalWidget());
-        if (!chooser || !chooser->isActiveWindow())
-            return;
-        poll->stop();
-        poll->deleteLater();
-        const QList<QListWidgetItem*> items = chooser->ListBox1->findItems(name, Qt::MatchFixedString);
-        if (!items.isEmpty())
-            chooser->ListBox1->setCurrentItem(items.first());
-        QTest::mouseClick(items.isEmpty() ? chooser->BitBtn2 : chooser->BitBtn1, Qt::LeftButton);
-    });
-    poll->start(10);
-}
 
 const QStringList kWorkstationColumns{
     QStringLiteral("COMPUTERNAME VARCHAR(50) NOT NULL"), QStringLiteral("XRAYSTATION VARCHAR(30) NOT NULL"),
@@ -320,7 +304,7 @@ void TestSettingsConnect::selectDisconnectsUntilConnect() {
     window.BitBtn1->click();
     QVERIFY(window.Database1->Connected());
 
-    chooseWhenAsked(QStringLiteral("Second.udl"));
+    chooseDataProviderWhenAsked(QStringLiteral("Second.udl"));
     window.BitBtn3->click();
 
     QCOMPARE(Environment().DataProviderFile, installation.dataLinksPath() + QStringLiteral("Second.udl"));

@@ -1,3 +1,4 @@
+#include "support/ModalWindows.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestEnvironment.h"
 #include "tools/DataLinkEditor.h"
@@ -20,20 +21,6 @@ namespace {
 const QString kSection = QStringLiteral("DataProvider");
 const QString kKey = QStringLiteral("DefaultDataProvider");
 const QString kSelectFirst = QStringLiteral("Välj en DataProvider först!");
-
-// Runs `action` on the modal window of type T as soon as one is showing and active.
-template <typename T> void whenModal(std::function<void(T*)> action) {
-    auto* poll = new QTimer(qApp);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, action] {
-        auto* window = qobject_cast<T*>(QApplication::activeModalWidget());
-        if (window && window->isActiveWindow()) {
-            poll->deleteLater();
-            poll->stop();
-            action(window);
-        }
-    });
-    poll->start(10);
-}
 
 QStringList entries(const QListWidget* list) {
     QStringList names;

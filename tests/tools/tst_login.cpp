@@ -1,3 +1,4 @@
+#include "support/ModalWindows.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestEnvironment.h"
 #include "tools/DataLinkFile.h"
@@ -17,24 +18,6 @@ namespace {
 
 const QString kSection = QStringLiteral("DataProvider");
 const QString kKey = QStringLiteral("DefaultDataProvider");
-
-// Presses OK in the chooser on `name` as soon as the chooser shows.
-void chooseWhenAsked(const QString& name) {
-    auto* poll = new QTimer(qApp);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, name] {
-        // Acts once the chooser has been activated, which fills its list.
-        auto* chooser = qobject_cast<TfrmDataProviders*>(QApplication::activeModalWidget());
-        if (!chooser || !chooser->isActiveWindow())
-            return;
-        poll->stop();
-        poll->deleteLater();
-        const QList<QListWidgetItem*> items = chooser->ListBox1->findItems(name, Qt::MatchFixedString);
-        if (!items.isEmpty())
-            chooser->ListBox1->setCurrentItem(items.first());
-        QTest::mouseClick(items.isEmpty() ? chooser->BitBtn2 : chooser->BitBtn1, Qt::LeftButton);
-    });
-    poll->start(10);
-}
 
 struct PgSettings {
     QString host, port, user, password, database;
@@ -254,7 +237,7 @@ void TestLogin::severalFilesAskTheUser() {
         QStringLiteral("Kunde inte hitta den angivna DataProvider-filen \"") + m_links +
             QStringLiteral("ERROR\"!\rKontrollera att filen finns i den aktuella katalogen och försök "
                            "igen!\r\rVälj databasanslutning i nästa dialog"));
-    chooseWhenAsked(QStringLiteral("second.udl"));
+    chooseDataProviderWhenAsked(QStringLiteral("second.udl"));
     QVERIFY(BuildConnectionString(QString(), QString()));
     QCOMPARE(Environment().DataProviderFile, m_links + QStringLiteral("second.udl"));
     QCOMPARE(DBConnection().ServerName, QStringLiteral("B"));
@@ -268,7 +251,7 @@ void TestLogin::cancelledChooserKeepsName() {
     Environment().DataProviderFile = QStringLiteral("/gone/away.udl");
     ScriptedDialogs dialogs;
     dialogs.expect(QStringLiteral("Kunde inte hitta den angivna DataProvider-filen \"/gone/away.udl\"!"));
-    chooseWhenAsked(QString());
+    chooseDataProviderWhenAsked(QString());
     // Nothing usable: the provider stays empty and the built-in login fills the record.
     QVERIFY(BuildConnectionString(QString(), QString()));
     QCOMPARE(Environment().DataProviderFile, m_links + QStringLiteral("away.udl"));
