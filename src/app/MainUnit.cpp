@@ -447,10 +447,21 @@ void TRavlekMainForm::ScannerEndOfImage(QObject* /*Sender*/, int scanStatus) {
 }
 
 void TRavlekMainForm::handOff() {
-    const HandOffResult copied =
-        CopyToPatientFolder(m_fileName, CheckBox1->isChecked(), m_startup.OutDir, m_startup.PatientNr);
-    if (!copied.success)
+    const HandOffResult stored = HandOffImage(
+        m_fileName, CheckBox1->isChecked(), m_startup.OutDir, m_startup.PatientNr,
+        [this](const QString& newName) { return describeImage(newName); },
+        [this] {
+            platform::windowBus().sendMessage(m_startup.HostWindow, m_startup.MsgNewImage,
+                                              m_startup.PatientNr, 0);
+        });
+    if (!stored.success)
         return;
+    m_scanner->DiscardImage();
+    if (RadioGroup1->ItemIndex() > 0 && OneShotClosesWindow())
+        close();
+}
+
+ImageInformation TRavlekMainForm::describeImage(const QString& newName) {
     const ImageParameters parameters = ReadImageParameters(m_scanner->GetImageParms());
     ImageContext context;
     context.kV = Label6->text();
@@ -462,10 +473,5 @@ void TRavlekMainForm::handOff() {
     context.zoomText = m_startup.ZoomText;
     context.workstationName = GetWorkstationName();
     context.stationId = m_devices->gstationID();
-    WriteImageInformation(ImageInformationFileName(copied.newName),
-                          MakeImageInformation(copied.newName, parameters, context));
-    platform::windowBus().sendMessage(m_startup.HostWindow, m_startup.MsgNewImage, m_startup.PatientNr, 0);
-    m_scanner->DiscardImage();
-    if (RadioGroup1->ItemIndex() > 0 && OneShotClosesWindow())
-        close();
+    return MakeImageInformation(newName, parameters, context);
 }

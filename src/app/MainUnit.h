@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+struct ImageInformation;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -119,6 +120,8 @@ private:
     // The scanner code of a failed arming step, none when the scan is armed.
     std::optional<int> armScan();
     void handOff();
+    // The information file's values for the image just stored under `newName`.
+    ImageInformation describeImage(const QString& newName);
 
     TStartupValues m_startup;
     QStringList m_arguments;
