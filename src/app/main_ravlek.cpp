@@ -1,4 +1,5 @@
 #include "app/MainUnit.h"
+#include "app/SessionEnd.h"
 #include "platform/WindowBus.h"
 #include "settings/USettings.h"
 #include "sim/SimulatedDsd.h"
@@ -28,6 +29,8 @@ int main(int argc, char* argv[]) {
 
     TRavlekMainForm mainForm;
     mainForm.CreateSettingsWindow();
+    // A logout, a shutdown or `kill` closes the window the way its Close button does.
+    const std::unique_ptr<platform::TerminationWatch> termination = CloseOnTerminationRequest(mainForm);
     mainForm.show();
     return QApplication::exec();
 }

@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/MainUnit.h"
+#include "app/SessionEnd.h"
 #include "app/UPreviewPicture.h"
 #include "devices/DeviceList.h"
 #include "devices/TRadioGroup.h"
@@ -13,6 +14,7 @@
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoSettings.h"
 
+#include "support/ModalWindows.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestEnvironment.h"
 
@@ -136,6 +138,7 @@ private Q_SLOTS:
     void oneShotClosesAfterHandOff();
     void helpButtonOpensSettings();
     void closeTellsHost();
+    void endRequestClosesModalWindowsFirst();
 
 private:
     // Starts the main window as the program does, with "Digora Toto" as the only device.
@@ -544,6 +547,25 @@ void TestMainForm::closeTellsHost() {
     QVERIFY(form->Devices()->ScannerLabels().isEmpty());
     // The closed window is no longer found as a running copy.
     QCOMPARE(platform::windowBus().findWindow(kMainFormClass, QString()), 0);
+}
+
+// Asked to end while the settings window is open (a logout, `kill`): the settings window is
+// closed as its own close button would, and then the main window as its Close button does.
+void TestMainForm::endRequestClosesModalWindowsFirst() {
+    const auto form =
+        startForm({QStringLiteral("PNR=31"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
+    QVERIFY(form->Devices()->ScannerConnected());
+    bool settingsShown = false;
+    whenModal<TfrmSettings>([&](TfrmSettings*) {
+        settingsShown = true;
+        CloseAfterModalWindows(form.get());
+    });
+    form->HelpButton->click(); // returns when the settings window has closed
+    QVERIFY(settingsShown);
+    QVERIFY(form->isVisible()); // closed once the settings window's loop has returned
+    QTRY_VERIFY(!form->isVisible());
+    QCOMPARE(m_host->received, QStringList{QStringLiteral("XRAY_TRANSFERRED 31")});
+    QVERIFY(!form->Settings());
 }
 
 QTEST_MAIN(TestMainForm)
