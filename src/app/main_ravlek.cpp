@@ -1,3 +1,4 @@
+#include "app/CommandLine.h"
 #include "app/MainUnit.h"
 #include "app/SessionEnd.h"
 #include "platform/WindowBus.h"
@@ -8,9 +9,10 @@
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
-    // A copy already running is brought to the front; this start ends without a window.
-    if (ActivatePreviousInstance())
-        return 0;
+    // A copy already running is brought to the front, or, when it serves another patient,
+    // warns its user; either way this start ends without a window.
+    if (int exitCode = 0; ActivatePreviousInstance(CommandLineArguments(argc, argv), &exitCode))
+        return exitCode;
 
     QApplication app(argc, argv);
     // The title goes to the bus entry below, not to Qt's display name, which window
