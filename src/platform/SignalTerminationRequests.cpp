@@ -57,8 +57,12 @@ public:
         sigemptyset(&action.sa_mask);
         // Interrupted system calls go on by themselves; the handler's work waits for the loop.
         action.sa_flags = SA_RESTART;
-        for (std::size_t i = 0; i < kSignals.size(); ++i)
-            ::sigaction(kSignals[i], &action, &m_previous[i]);
+        for (std::size_t i = 0; i < kSignals.size(); ++i) {
+            ::sigaction(kSignals[i], nullptr, &m_previous[i]);
+            // Ignored by whoever started the program (`nohup`, a background job): it stays so.
+            if (m_previous[i].sa_handler != SIG_IGN)
+                ::sigaction(kSignals[i], &action, nullptr);
+        }
     }
 
     ~SignalWatch() override {

@@ -9,6 +9,7 @@
 #include "tools/DataLinkFile.h"
 #include "tools/KelvoSchema.h"
 
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -312,6 +313,10 @@ void TestE2eWorkstations::endedFromOutside_data() {
 // device closed, its lock row removed, the host told, its windows gone from the bus.
 void TestE2eWorkstations::endedFromOutside() {
     QFETCH(int, signal);
+    // As from the desktop: a signal that whoever runs the tests ignores (a shell's background
+    // job ignores SIGINT) would be ignored by ravlek too, on purpose.
+    const auto previous = std::signal(signal, SIG_DFL);
+    const auto restore = qScopeGuard([&] { std::signal(signal, previous); });
     TestEnvironment env;
     PracticeDatabase db(kSqlite, env.root());
     QVERIFY2(db.error().isEmpty(), qPrintable(db.error()));

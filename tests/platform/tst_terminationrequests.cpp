@@ -47,6 +47,7 @@ private Q_SLOTS:
     void oneWatchAtATime();
     void endedWatchLetsRequestsEndTheProcess_data();
     void endedWatchLetsRequestsEndTheProcess();
+    void ignoredSignalStaysIgnored();
 };
 
 void TestTerminationRequests::requestsReachTheEventLoop_data() {
@@ -120,7 +121,32 @@ void TestTerminationRequests::endedWatchLetsRequestsEndTheProcess() {
     }
 }
 
+// Started the way `nohup` starts a program: SIGHUP ignored. The watch leaves it so, and
+// still catches the others.
+void TestTerminationRequests::ignoredSignalStaysIgnored() {
+    std::signal(SIGHUP, SIG_IGN);
+    {
+        SignalTerminationRequests requests;
+        QStringList received;
+        const auto watch = requests.watch([&](const QString& request) { received.append(request); });
+        QVERIFY(watch);
+        QCOMPARE(std::raise(SIGHUP), 0);
+        QCOMPARE(std::raise(SIGTERM), 0);
+        QTRY_COMPARE(received, QStringList{QStringLiteral("SIGTERM")});
+        QTest::qWait(20);
+        QCOMPARE(received, QStringList{QStringLiteral("SIGTERM")});
+    }
+    struct sigaction after = {};
+    ::sigaction(SIGHUP, nullptr, &after);
+    QVERIFY(after.sa_handler == SIG_IGN);
+    std::signal(SIGHUP, SIG_DFL);
+}
+
 int main(int argc, char* argv[]) {
+    // Whoever runs the tests (a shell's background job) may have told us to ignore some of the
+    // signals; the cases here start from the defaults of a program started from the desktop.
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        std::signal(signal, SIG_DFL);
     QCoreApplication app(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.value(1) == QLatin1String(kRaiseStep))
