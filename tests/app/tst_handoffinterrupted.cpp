@@ -11,6 +11,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -90,13 +91,41 @@ QByteArray contentOf(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// The working file of one run: the same size every time, different bytes.
+// The working file of one run: the same size every time, different bytes. A block of a
+// length that is no power of two, repeated, so that a lost or doubled page would show.
 QByteArray workingImage(int run) {
-    QByteArray bytes(kImageSize, Qt::Uninitialized);
-    for (int i = 0; i < kImageSize; ++i)
-        bytes[i] = char((i * 131 + i / 4093 + run * 71) & 0xff);
-    return bytes;
+    QByteArray block(4093, Qt::Uninitialized);
+    for (qsizetype i = 0; i < block.size(); ++i)
+        block[i] = char((i * 131 + run * 71) & 0xff);
+    return block.repeated(kImageSize / block.size() + 1).left(kImageSize);
 }
+
+// What a file holds, in short, for comparing whole images quickly.
+QByteArray digestOf(const QByteArray& content) {
+    return QCryptographicHash::hash(content, QCryptographicHash::Sha256);
+}
+
+// The digests of the images in a folder, each read again only when the file may have changed
+// (another file, size or time of change): the folder is checked after every run.
+class ImageDigests {
+public:
+    QByteArray of(const QString& path) {
+        struct stat status;
+        if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+            return {};
+        const QByteArray stamp = QByteArray::number(quint64(status.st_ino)) + ' ' +
+                                 QByteArray::number(qint64(status.st_size)) + ' ' +
+                                 QByteArray::number(qint64(status.st_mtim.tv_sec)) + '.' +
+                                 QByteArray::number(qint64(status.st_mtim.tv_nsec));
+        auto known = m_digests.find(path);
+        if (known == m_digests.end() || known->first != stamp)
+            known = m_digests.insert(path, {stamp, digestOf(contentOf(path))});
+        return known->second;
+    }
+
+private:
+    QHash<QString, std::pair<QByteArray, QByteArray>> m_digests;
+};
 
 QStringList entriesOf(const QString& folder) {
     QStringList names =
@@ -192,10 +221,11 @@ Run handOffInProcess(const QString& source, const QString& outDir, qint32 patien
 }
 
 // What the patient folder must look like whenever nothing is running, whatever was killed:
-// each image is byte for byte one run's working file, no run's image is stored twice, no
-// number is used twice, and each information file is whole and describes its image. Empty
-// when all holds; the first fault otherwise.
-QString checkPatientFolder(const QString& folder, qint32 patientNr, const QList<QByteArray>& workingFiles) {
+// each image is byte for byte one run's working file (`workingFiles` holds their digests), no
+// run's image is stored twice, no number is used twice, and each information file is whole and
+// describes its image. Empty when all holds; the first fault otherwise.
+QString checkPatientFolder(const QString& folder, qint32 patientNr, const QList<QByteArray>& workingFiles,
+                           ImageDigests& digests) {
     static const QRegularExpression numbered(QStringLiteral("^Rtg(\\d+)_(\\d+)\\.(bmp|xnf)$"));
     QHash<QString, int> runOfNumber; // number -> run whose image carries it
     QStringList informationNumbers;
@@ -212,7 +242,7 @@ QString checkPatientFolder(const QString& folder, qint32 patientNr, const QList<
             informationNumbers.append(match.captured(2));
             continue;
         }
-        const int run = workingFiles.indexOf(contentOf(folder + name));
+        const int run = workingFiles.indexOf(digests.of(folder + name));
         if (run < 0)
             return name + QStringLiteral(" is not a whole copy of any working file");
         if (runOfNumber.values().contains(run))
@@ -296,12 +326,13 @@ void TestHandOffInterrupted::killedAtEveryStep() {
     const QString outDir = env.path(u"xray/"_qs);
     const QString folder = env.makeFolder(u"xray/4711"_qs) + u'/';
     const QString source = outDir + u"lastscannedfile.bmp"_qs;
-    QList<QByteArray> workingFiles;
+    QList<QByteArray> workingFiles; // their digests
+    ImageDigests digests;
     int stored = 0;
     QString faultAtNotice;
     journal.onNotice = [&] {
         // The host is told only when the image and its information file are complete.
-        if (QString fault = checkPatientFolder(folder, patient, workingFiles); !fault.isEmpty())
+        if (QString fault = checkPatientFolder(folder, patient, workingFiles, digests); !fault.isEmpty())
             faultAtNotice = fault;
         if (!QFile::exists(
                 ImageInformationFileName(folder + QStringLiteral("Rtg4711_%1.bmp").arg(stored + 1))))
@@ -309,9 +340,10 @@ void TestHandOffInterrupted::killedAtEveryStep() {
     };
 
     const auto startRun = [&] {
-        workingFiles.append(workingImage(int(workingFiles.size())));
+        const QByteArray image = workingImage(int(workingFiles.size()));
+        workingFiles.append(digestOf(image));
         QVERIFY(QFile::remove(source) || !QFile::exists(source));
-        env.writeFile(u"xray/lastscannedfile.bmp"_qs, workingFiles.last());
+        env.writeFile(u"xray/lastscannedfile.bmp"_qs, image);
     };
     const auto label = [&] { return QStringLiteral("run %1").arg(workingFiles.size() - 1); };
     const auto temporaryFiles = [&] {
@@ -326,7 +358,7 @@ void TestHandOffInterrupted::killedAtEveryStep() {
                  qPrintable(step + u": not killed; exit "_qs + QString::number(killed.exitCode)));
         QCOMPARE(killed.steps.last(), step);
         QCOMPARE(killed.boxes, QStringList{});
-        const QString afterKill = checkPatientFolder(folder, patient, workingFiles);
+        const QString afterKill = checkPatientFolder(folder, patient, workingFiles, digests);
         QVERIFY2(afterKill.isEmpty(), qPrintable(u"killed at "_qs + step + u": "_qs + afterKill));
         QVERIFY2(faultAtNotice.isEmpty(), qPrintable(faultAtNotice));
         const bool published = kSteps.indexOf(step) >= kSteps.indexOf(u"linked"_qs);
@@ -345,7 +377,7 @@ void TestHandOffInterrupted::killedAtEveryStep() {
         const Run next = handOffInProcess(source, outDir, patient, journal.handle(), label(), deleteSource);
         QCOMPARE(next.exitCode, 0);
         ++stored;
-        const QString afterNext = checkPatientFolder(folder, patient, workingFiles);
+        const QString afterNext = checkPatientFolder(folder, patient, workingFiles, digests);
         QVERIFY2(afterNext.isEmpty(),
                  qPrintable(u"after the run that followed the kill at "_qs + step + u": "_qs + afterNext));
         QVERIFY2(faultAtNotice.isEmpty(), qPrintable(faultAtNotice));
