@@ -66,6 +66,10 @@ QString standardLocation(QStandardPaths::StandardLocation location) {
 
 } // namespace
 
+QString xdgRuntimeDirectory() {
+    return xdgVariable("XDG_RUNTIME_DIR");
+}
+
 QString LinuxPaths::currentDirectory() {
     // getcwd fails (ENOENT) when the folder has been removed since the process entered it.
     std::vector<char> buffer(4096);
@@ -94,7 +98,7 @@ QString LinuxPaths::userDataDirectory() {
 }
 
 QString LinuxPaths::runtimeDirectory() {
-    const QString configured = xdgVariable("XDG_RUNTIME_DIR");
+    const QString configured = xdgRuntimeDirectory();
     return configured.isEmpty() ? privateTemporaryFolder() : configured;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/LocalWindowBus.h"
 
+#include "platform/LinuxPaths.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEvent>
@@ -830,7 +832,7 @@ LocalWindowBus::LocalWindowBus(const QString& folder)
     : m_fixedFolder(folder) {}
 
 QString LocalWindowBus::defaultFolder() {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QString runtime = xdgRuntimeDirectory();
     if (!runtime.isEmpty())
         return runtime + QStringLiteral("/kelvo-bus");
     return QStringLiteral("/tmp/kelvo-bus-%1").arg(::getuid());

@@ -16,7 +16,8 @@ public:
     // Uses a fixed folder.
     explicit LocalWindowBus(const QString& folder);
 
-    // $XDG_RUNTIME_DIR/kelvo-bus, or /tmp/kelvo-bus-<uid> when XDG_RUNTIME_DIR is not set.
+    // $XDG_RUNTIME_DIR/kelvo-bus, or /tmp/kelvo-bus-<uid> when XDG_RUNTIME_DIR is unset or
+    // not an absolute path.
     static QString defaultFolder();
     QString folder() const;
 

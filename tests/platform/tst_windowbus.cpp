@@ -187,6 +187,8 @@ class TestWindowBus : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void busFolderFollowsRuntimeFolder_data();
+    void busFolderFollowsRuntimeFolder();
     void messageNumbersAreSharedAcrossProcesses();
     void messageNamesIgnoreLetterCase_data();
     void messageNamesIgnoreLetterCase();
@@ -215,6 +217,33 @@ private Q_SLOTS:
     void activationOfWindowWithoutWidgetIsNotAcknowledged();
     void widgetActivationMovesWindowToFront();
 };
+
+void TestWindowBus::busFolderFollowsRuntimeFolder_data() {
+    QTest::addColumn<QString>("runtime"); // XDG_RUNTIME_DIR; "<tmp>" stands for the test's folder
+    QTest::addColumn<QString>("folder");  // the bus folder; "<tmp>" as above, "<uid>" the user id
+    const QString fallback = QStringLiteral("/tmp/kelvo-bus-<uid>");
+    QTest::newRow("absolute") << QStringLiteral("<tmp>/run") << QStringLiteral("<tmp>/run/kelvo-bus");
+    QTest::newRow("trailing delimiter")
+        << QStringLiteral("<tmp>/run/") << QStringLiteral("<tmp>/run/kelvo-bus");
+    QTest::newRow("unset") << QString() << fallback;
+    // The XDG rules say a relative path is to be ignored: a host started in another folder
+    // would otherwise look for Ravlek on another bus.
+    QTest::newRow("relative, ignored") << QStringLiteral("run") << fallback;
+    QTest::newRow("dot, ignored") << QStringLiteral(".") << fallback;
+}
+
+void TestWindowBus::busFolderFollowsRuntimeFolder() {
+    QFETCH(QString, runtime);
+    QFETCH(QString, folder);
+    TestEnvironment env;
+    const auto expand = [&](QString text) {
+        return text.replace(QStringLiteral("<tmp>"), env.root())
+            .replace(QStringLiteral("<uid>"), QString::number(::getuid()));
+    };
+    env.setVariable("XDG_RUNTIME_DIR", expand(runtime));
+    QCOMPARE(platform::LocalWindowBus::defaultFolder(), expand(folder));
+    QCOMPARE(platform::LocalWindowBus().folder(), expand(folder));
+}
 
 void TestWindowBus::messageNumbersAreSharedAcrossProcesses() {
     TestEnvironment env;
