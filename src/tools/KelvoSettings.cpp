@@ -1,6 +1,7 @@
 #include "tools/KelvoSettings.h"
 
 #include "tools/KelvoEnvironment.h"
+#include "tools/KelvoMessages.h"
 
 #include <cmath>
 
@@ -32,6 +33,23 @@ std::optional<QString> storedText(const RegValue& value) {
     if (value.data.size() > (kMaxText + 1) * 2)
         return std::nullopt;
     return value.text();
+}
+
+// A damaged user hive is moved aside the first time the store meets it, so that settings can
+// be stored again, and the user is told once which file keeps the old ones.
+void keepDamagedUserHiveAside() {
+    const std::optional<platform::DamagedHive> damaged =
+        platform::registry().keepDamagedHiveAside(Hive::CurrentUser);
+    static QString told;
+    if (!damaged || damaged->damage == told)
+        return;
+    told = damaged->damage;
+    const QString fate = damaged->keptAs.isEmpty()
+                             ? QStringLiteral("Filen kunde inte flyttas undan: %1").arg(damaged->error)
+                             : QStringLiteral("Den skadade filen har sparats som\r%1").arg(damaged->keptAs);
+    ErrorMessage(QStringLiteral("Dina inställningar kunde inte läsas:\r%1\r\r%2\r\rProgrammet använder "
+                                "datorns gemensamma inställningar tills du sparar nya.")
+                     .arg(damaged->damage, fate));
 }
 
 QString firstFound(const QString& section, const QString& key) {
@@ -74,6 +92,8 @@ void WriteSetting(const QString& section, const QString& key, const QString& val
 }
 
 bool WriteRegString(Hive hive, const QString& keyPath, const QString& valueName, const QString& value) {
+    if (hive == Hive::CurrentUser)
+        keepDamagedUserHiveAside();
     const RegValue stored = RegValue::ofText(valueName, value);
     // A machine-wide key is created open to every user, so that the next user can update it.
     const platform::RegResult first =
@@ -85,6 +105,8 @@ bool WriteRegString(Hive hive, const QString& keyPath, const QString& valueName,
 }
 
 QString ReadRegString(Hive hive, const QString& keyPath, const QString& valueName) {
+    if (hive == Hive::CurrentUser)
+        keepDamagedUserHiveAside();
     const std::optional<RegValue> value = platform::registry().value(hive, keyPath, valueName);
     const std::optional<QString> text = value ? storedText(*value) : std::nullopt;
     if (!text)
@@ -94,6 +116,8 @@ QString ReadRegString(Hive hive, const QString& keyPath, const QString& valueNam
 }
 
 quint32 ReadRegDWord(Hive hive, const QString& keyPath, const QString& valueName) {
+    if (hive == Hive::CurrentUser)
+        keepDamagedUserHiveAside();
     const std::optional<RegValue> value = platform::registry().value(hive, keyPath, valueName);
     return value ? value->dword() : 0;
 }

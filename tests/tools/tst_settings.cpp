@@ -1,9 +1,11 @@
+#include "ScriptedDialogs.h"
 #include "TestEnvironment.h"
 
 #include "platform/RegFileRegistry.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoSettings.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QtTest>
@@ -289,11 +291,32 @@ private Q_SLOTS:
         QCOMPARE(ReadSetting(u"XRay"_qs, u"Path"_qs), readable ? text : u"machine"_qs);
     }
 
-    void damagedUserHiveReadsAsMissing() {
+    // A damaged user hive is kept aside the first time the store meets it, and the user is told
+    // once, with the kept file's name; the settings fall through to the machine hive meanwhile
+    // and are written afresh.
+    void damagedUserHiveIsKeptAsideAndToldOnce() {
         TestEnvironment env;
         store(Hive::LocalMachine, kSectionKey, u"Preview"_qs, u"1"_qs);
-        env.writeFile(u"config/kelvo/HKEY_CURRENT_USER.reg"_qs, QByteArray("\0\1\2garbage", 10));
+        const QByteArray damaged("\0\1\2garbage", 10);
+        const QString hive = env.writeFile(u"config/kelvo/HKEY_CURRENT_USER.reg"_qs, damaged);
+        ScriptedDialogs dialogs;
+        dialogs.expect(hive + u".corrupt-"_qs);
+
         QCOMPARE(ReadSetting(u"XRay"_qs, u"Preview"_qs), u"1"_qs);
+        QCOMPARE(ReadSetting(u"XRay"_qs, u"Preview"_qs), u"1"_qs);
+        WriteSetting(u"XRay"_qs, u"Format"_qs, u"DCM"_qs);
+        QCOMPARE(ReadSetting(u"XRay"_qs, u"Format"_qs), u"DCM"_qs);
+
+        QCOMPARE(dialogs.shown().size(), 1);
+        const QStringList kept =
+            QDir(QFileInfo(hive).path()).entryList({u"HKEY_CURRENT_USER.reg.corrupt-*"_qs}, QDir::Files);
+        QCOMPARE(kept.size(), 1);
+        QVERIFY2(dialogs.shown().first().text.contains(QFileInfo(hive).path() + u'/' + kept.first()),
+                 qPrintable(dialogs.shown().first().text));
+        QFile keptFile(QFileInfo(hive).path() + u'/' + kept.first());
+        QVERIFY(keptFile.open(QIODevice::ReadOnly));
+        QCOMPARE(keptFile.readAll(), damaged);
+        QCOMPARE(ReadRegString(Hive::CurrentUser, kSectionKey, u"Format"_qs), u"DCM"_qs);
     }
 
     void settingIsTrue_data() {
