@@ -83,12 +83,16 @@ QString hexTag(RegType type) {
     return QStringLiteral("hex(%1):").arg(quint32(type), 0, 16);
 }
 
+// The bytes as two lower-case hex digits each, separated by commas and wrapped after `lead`.
 QString hexData(const QString& lead, const QByteArray& bytes, const QString& lineEnd) {
+    static constexpr char kDigits[] = "0123456789abcdef";
     QString out = lead;
-    out.reserve(lead.size() + bytes.size() * 3 + bytes.size() / 25 * 4);
+    out.reserve(lead.size() + bytes.size() * 3 + bytes.size() / 25 * (lineEnd.size() + 3));
     qsizetype lineLength = lead.size();
     for (qsizetype i = 0; i < bytes.size(); ++i) {
-        out += QStringLiteral("%1").arg(uint(uchar(bytes[i])), 2, 16, QLatin1Char('0'));
+        const uchar byte = uchar(bytes[i]);
+        out += QLatin1Char(kDigits[byte >> 4]);
+        out += QLatin1Char(kDigits[byte & 0xf]);
         if (i + 1 == bytes.size())
             break;
         out += QLatin1Char(',');
