@@ -9,6 +9,8 @@ namespace platform {
 namespace {
 
 QByteArray utf16Bytes(QStringView text) {
+    if (text.isEmpty())
+        return {}; // an empty view may have no data to copy from
     QByteArray bytes(text.size() * 2, Qt::Uninitialized);
     qToLittleEndian<char16_t>(text.utf16(), text.size(), bytes.data());
     return bytes;
