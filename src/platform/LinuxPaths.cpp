@@ -106,6 +106,16 @@ QString LinuxPaths::machineDirectory() {
     return kelvoVariable("KELVO_MACHINE_DIR", QStringLiteral("/etc/kelvo"));
 }
 
+// A folder that every user may write, so it lies outside the machine folder; beside a
+// machine folder given by KELVO_MACHINE_DIR, so that setting that one variable still
+// isolates an installation.
+QString LinuxPaths::openKeysDirectory() {
+    const QString machine = qEnvironmentVariable("KELVO_MACHINE_DIR");
+    return kelvoVariable("KELVO_OPEN_KEYS_DIR", machine.isEmpty()
+                                                    ? QStringLiteral("/var/lib/kelvo/open-keys")
+                                                    : machineDirectory() + QStringLiteral("-open-keys"));
+}
+
 QString LinuxPaths::simulatorDirectory() {
     const QString configured = kelvoVariable("KELVO_SIM_DIR", {});
     if (!configured.isEmpty())

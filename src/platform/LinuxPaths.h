@@ -22,6 +22,7 @@ public:
     QString userDataDirectory() override;
     QString runtimeDirectory() override;
     QString machineDirectory() override;
+    QString openKeysDirectory() override;
     QString simulatorDirectory() override;
     QString windowsDirectory() override;
     QString systemDirectory() override;

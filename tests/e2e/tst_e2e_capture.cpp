@@ -74,6 +74,22 @@ QList<QPair<QString, QString>> informationEntries(const QStringList& lines) {
     return entries;
 }
 
+// The folder and everything below it that users other than the owner may write.
+QStringList writableByOthers(const QString& folder) {
+    QStringList writable;
+    const auto byOthers = QFile::WriteGroup | QFile::WriteOther;
+    if (QFileInfo(folder).permissions() & byOthers)
+        writable.append(folder);
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo entry(it.next());
+        if (!entry.isSymLink() && (entry.permissions() & byOthers))
+            writable.append(entry.filePath());
+    }
+    return writable;
+}
+
 } // namespace
 
 class TestE2eCapture : public QObject {
@@ -238,6 +254,9 @@ void TestE2eCapture::roundTrip() {
     const std::optional<SimDeviceFolder> state = simulatedDevice(device);
     QVERIFY(state);
     QVERIFY(!state->isOpen());
+    // No other user can change what the run left in the machine folder (the machine hive, the
+    // data links), so none can point the workstations at a database of their choosing.
+    QCOMPARE(writableByOthers(qEnvironmentVariable("KELVO_MACHINE_DIR")), QStringList());
 }
 
 void TestE2eCapture::commandLine_data() {

@@ -43,7 +43,7 @@ void setFault(const QString& typeOrAddress, const QString& operation, int code, 
 }
 
 void setNetMode(quint32 mode) {
-    platform::RegValue value{QStringLiteral("NetMode"), platform::RegType::DWord, {}, mode};
+    const auto value = platform::RegValue::ofDWord(QStringLiteral("NetMode"), mode);
     QVERIFY(platform::registry().setValue(platform::Hive::LocalMachine, kDriverKey, value).ok);
 }
 
