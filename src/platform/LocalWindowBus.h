@@ -31,6 +31,9 @@ public:
     bool sendMessageTimeout(WindowHandle window, quint32 msg, qint64 wParam, qint64 lParam, int timeoutMs,
                             qint64* result = nullptr) override;
     bool activate(WindowHandle window, int timeoutMs = 5000) override;
+    quint32 globalAddAtom(const QString& text) override;
+    std::optional<QString> globalGetAtomName(quint32 atom) override;
+    void globalDeleteAtom(quint32 atom) override;
 
 private:
     std::optional<qint64> transact(quint32 kind, WindowHandle window, quint32 msg, qint64 wParam,
