@@ -12,6 +12,7 @@
 #include "settings/USettings.h"
 #include "sound/ReadySound.h"
 #include "sound/WavPlayer.h"
+#include "tools/CEVersionInfo.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoMessages.h"
 #include "tools/KelvoSettings.h"
@@ -38,9 +39,10 @@ constexpr int kClientHeight = 242;
 constexpr int kPanelHeight = 45;
 constexpr int kActivationTimeoutMs = 5000;
 
+// The version comes from the version information of the program's own file.
 QString mainFormCaption() {
     return QStringLiteral("Digora") + QString(19, QLatin1Char(' ')) + QStringLiteral("version: ") +
-           QStringLiteral(RAVLEK_VERSION);
+           TCEVersionInfo().FileVersion;
 }
 
 QString withTrailingDelimiter(const QString& folder) {
