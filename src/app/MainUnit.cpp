@@ -15,6 +15,7 @@
 #include "tools/CEVersionInfo.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoMessages.h"
+#include "tools/KelvoProgress.h"
 #include "tools/KelvoSettings.h"
 #include "tools/MessageBoxes.h"
 
@@ -267,6 +268,8 @@ void TRavlekMainForm::registerOnBus() {
     definition.title = windowTitle();
     definition.widget = this;
     m_registration = platform::windowBus().registerWindow(definition);
+    if (m_registration)
+        SetProgressMainWindow(m_registration->handle());
 }
 
 void TRavlekMainForm::CreateSettingsWindow() {

@@ -3,6 +3,7 @@
 #include "settings/USettings.h"
 #include "sim/SimulatedDsd.h"
 #include "tools/KelvoPowerHandler.h"
+#include "tools/KelvoProgress.h"
 #include "tools/ProgramOptions.h"
 
 #include <QApplication>
@@ -53,6 +54,8 @@ int main(int argc, char* argv[]) {
     applicationWindow.title = kApplicationTitle;
     const std::unique_ptr<platform::WindowRegistration> applicationRegistration =
         platform::windowBus().registerWindow(applicationWindow);
+    if (applicationRegistration)
+        SetProgressApplicationWindow(applicationRegistration->handle());
 
     // The tools library's power handling keeps the database connection across a suspend.
     TfrmKelvoTools kelvoTools(&app);

@@ -66,6 +66,8 @@ void TestProgramOptions::everyProgram() {
     QTest::newRow("ravlek-host") << QStringLiteral("ravlek-host") << QStringLiteral("Usage: ravlek-host ");
     QTest::newRow("ravlek-sim") << QStringLiteral("ravlek-sim") << QStringLiteral("Usage: ravlek-sim ");
     QTest::newRow("ravlek-reg") << QStringLiteral("ravlek-reg") << QStringLiteral("ravlek-reg Operation ");
+    QTest::newRow("kelvo-progress") << QStringLiteral("kelvo-progress")
+                                    << QStringLiteral("Usage: kelvo-progress ");
 }
 
 void TestProgramOptions::everyProgramAnswersHelp() {

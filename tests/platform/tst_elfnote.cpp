@@ -57,6 +57,8 @@ void TestElfNote::ourProgramsCarryTheirVersion_data() {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("description");
     QTest::newRow("ravlek") << QStringLiteral("ravlek") << QStringLiteral("Kelvo Digital X-Ray");
+    QTest::newRow("kelvo-progress") << QStringLiteral("kelvo-progress")
+                                    << QStringLiteral("Kelvo progress display");
     QTest::newRow("ravlek-host") << QStringLiteral("ravlek-host")
                                  << QStringLiteral("Stand-in journal program for Ravlek");
     QTest::newRow("ravlek-sim") << QStringLiteral("ravlek-sim") << QStringLiteral("Simulated Digora devices");
