@@ -7,7 +7,8 @@
 namespace platform {
 
 // The window bus of one Linux user: a folder holding the message-number table, one entry
-// file and one local socket per window (docs/host-protocol.md describes every file and frame).
+// file and one local socket per window, and one file per global atom (docs/host-protocol.md
+// describes every file and frame).
 class LocalWindowBus : public WindowBus {
 public:
     // Uses defaultFolder(), looked up anew at every call, so that a changed XDG_RUNTIME_DIR

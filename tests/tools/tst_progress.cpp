@@ -85,6 +85,7 @@ private Q_SLOTS:
     void messagesGoToTheWindowOfTheVersion_data();
     void messagesGoToTheWindowOfTheVersion();
     void releasesCountActivations();
+    void versionIsReadOnceUnlessForced();
     void nestedStartProgressReturnsAtOnce();
     void onlyIfKnownWaitsForTheProgramToBeFound();
     void environmentSetUpForgetsTheProgram();
@@ -210,6 +211,21 @@ void TestProgress::releasesCountActivations() {
     QCOMPARE(ProgressActivations(), 1);
 }
 
+void TestProgress::versionIsReadOnceUnlessForced() {
+    installVersionedProgram(QStringLiteral("4.1.0.5"));
+    FakeProgressWindow mainForm(kProgressAppMainFormClass);
+    StartProgress(kCaption, kStatus);
+    EndProgress(false);
+    QCOMPARE(ProgressAppVersion(), 4105);
+
+    // A newer program put in place while this one runs is seen only when asked for.
+    installVersionedProgram(QStringLiteral("4.1.0.6"));
+    ReadProgressAppVersion(false);
+    QCOMPARE(ProgressAppVersion(), 4105);
+    ReadProgressAppVersion(true);
+    QCOMPARE(ProgressAppVersion(), 4106);
+}
+
 void TestProgress::nestedStartProgressReturnsAtOnce() {
     installVersionedProgram(QStringLiteral("4.1.0.6"));
     FakeProgressWindow window(kProgressAppMessageWindowClass, [](const Received& message) {
@@ -252,8 +268,10 @@ void TestProgress::environmentSetUpForgetsTheProgram() {
     QFile::remove(program);
     InitApplicationEnvironment({QStringLiteral("tst_progress")});
     QCOMPARE(ProgressAppPath(), QString());
-    // Gone from both places: the program's own window shows the texts.
+    // Gone from both places: the suite's folder is remembered, and the program's own window
+    // shows the texts.
     StartProgress(kCaption, kStatus);
+    QCOMPARE(ProgressAppPath(), program);
     QVERIFY(ProgressWindow());
     QCOMPARE(ProgressWindow()->windowTitle(), kCaption);
     QCOMPARE(ProgressWindow()->Label1->text(), kStatus);
