@@ -12,8 +12,10 @@
 #include "settings/USettings.h"
 #include "sound/ReadySound.h"
 #include "sound/WavPlayer.h"
+#include "tools/CEVersionInfo.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoMessages.h"
+#include "tools/KelvoProgress.h"
 #include "tools/KelvoSettings.h"
 #include "tools/MessageBoxes.h"
 
@@ -38,9 +40,10 @@ constexpr int kClientHeight = 242;
 constexpr int kPanelHeight = 45;
 constexpr int kActivationTimeoutMs = 5000;
 
+// The version comes from the version information of the program's own file.
 QString mainFormCaption() {
     return QStringLiteral("Digora") + QString(19, QLatin1Char(' ')) + QStringLiteral("version: ") +
-           QStringLiteral(RAVLEK_VERSION);
+           TCEVersionInfo().ProductVersion;
 }
 
 QString withTrailingDelimiter(const QString& folder) {
@@ -295,6 +298,8 @@ void TRavlekMainForm::registerOnBus() {
         return msg == secondStart && secondStart != 0 ? answerSecondStart(wParam) : 0;
     };
     m_registration = platform::windowBus().registerWindow(definition);
+    if (m_registration)
+        SetProgressMainWindow(m_registration->handle());
 }
 
 qint64 TRavlekMainForm::answerSecondStart(qint64 requestedPatient) {

@@ -536,11 +536,7 @@ private:
 };
 
 void printUsage(QTextStream& out) {
-    out << QStringLiteral("ravlek-reg Operation [Parameter List]\n\n  Operation  [ QUERY | ADD | DELETE | "
-                          "EXPORT | IMPORT ]\n\n");
-    for (const auto& [name, syntax] : syntaxTable())
-        out << QStringLiteral("  ") << syntax.usage << Qt::endl;
-    out << QStringLiteral("\n  KeyName    [HKCU | HKLM | HKEY_CURRENT_USER | HKEY_LOCAL_MACHINE]\\SubKey\n");
+    out << RegToolUsage();
     out.flush();
 }
 
@@ -549,6 +545,17 @@ bool asksForHelp(const QStringList& arguments) {
 }
 
 } // namespace
+
+QString RegToolUsage() {
+    QString usage =
+        QStringLiteral("ravlek-reg Operation [Parameter List]\n\n  Operation  [ QUERY | ADD | DELETE | "
+                       "EXPORT | IMPORT ]\n\n");
+    for (const auto& [name, syntax] : syntaxTable())
+        usage += QStringLiteral("  ") + syntax.usage + QLatin1Char('\n');
+    usage +=
+        QStringLiteral("\n  KeyName    [HKCU | HKLM | HKEY_CURRENT_USER | HKEY_LOCAL_MACHINE]\\SubKey\n");
+    return usage;
+}
 
 int RunRegTool(const QStringList& arguments, RegToolConsole& console) {
     const QString command = arguments.value(0).toUpper();

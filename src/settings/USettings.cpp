@@ -8,11 +8,11 @@
 #include "tools/KelvoLogin.h"
 #include "tools/KelvoMessages.h"
 #include "tools/KelvoPowerHandler.h"
+#include "tools/KelvoProgress.h"
 #include "tools/KelvoSchema.h"
 #include "tools/KelvoSettings.h"
 #include "tools/MessageBoxes.h"
 #include "tools/Udataproviders.h"
-#include "tools/UfrmProgress.h"
 
 #include <QAbstractProxyModel>
 #include <QAction>
