@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/ImageHandOff.h"
+#include "app/PacsLink.h"
 #include "app/UPreviewPicture.h"
 #include "devices/DeviceList.h"
 #include "devices/TRadioGroup.h"
@@ -113,6 +114,7 @@ TRavlekMainForm::TRavlekMainForm(const QStringList& arguments, QWidget* parent)
     m_devices = new TDeviceListController(std::move(links), this);
 
     FormCreate(arguments);
+    m_pacs = new TPacsLink(m_startup.PatientNr, lblPacsQueue, this);
     m_devices->SetScanner(m_scanner.get());
     m_devices->SetPatientDir(m_startup.PatientDir);
 
@@ -199,6 +201,11 @@ void TRavlekMainForm::createControls() {
     HelpButton->setText(QStringLiteral("?"));
     HelpButton->setToolTip(QStringLiteral("Settings"));
     HelpButton->setGeometry(kClientWidth - 22, 2, 20, 20);
+
+    lblPacsQueue = new QLabel(this);
+    lblPacsQueue->setObjectName(QStringLiteral("lblPacsQueue"));
+    lblPacsQueue->setGeometry(266, 100, 128, 24);
+    lblPacsQueue->hide();
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -369,8 +376,10 @@ void TRavlekMainForm::btnSelectDevicesClick() {
 }
 
 void TRavlekMainForm::HelpButtonClick() {
-    if (m_settings && !m_settings->isVisible())
+    if (m_settings && !m_settings->isVisible()) {
         m_settings->exec();
+        m_pacs->ReloadSettings();
+    }
 }
 
 // ---- Image grab -------------------------------------------------------------------------
@@ -451,7 +460,8 @@ void TRavlekMainForm::handOff() {
         CopyToPatientFolder(m_fileName, CheckBox1->isChecked(), m_startup.OutDir, m_startup.PatientNr);
     if (!copied.success)
         return;
-    const ImageParameters parameters = ReadImageParameters(m_scanner->GetImageParms());
+    const QString parameterText = m_scanner->GetImageParms();
+    const ImageParameters parameters = ReadImageParameters(parameterText);
     ImageContext context;
     context.kV = Label6->text();
     context.mA = Label7->text();
@@ -462,8 +472,9 @@ void TRavlekMainForm::handOff() {
     context.zoomText = m_startup.ZoomText;
     context.workstationName = GetWorkstationName();
     context.stationId = m_devices->gstationID();
-    WriteImageInformation(ImageInformationFileName(copied.newName),
-                          MakeImageInformation(copied.newName, parameters, context));
+    const ImageInformation information = MakeImageInformation(copied.newName, parameters, context);
+    WriteImageInformation(ImageInformationFileName(copied.newName), information);
+    m_pacs->ImageStored(copied.newName, parameterText, parameters, information, *RadioGroup1, *m_devices);
     platform::windowBus().sendMessage(m_startup.HostWindow, m_startup.MsgNewImage, m_startup.PatientNr, 0);
     m_scanner->DiscardImage();
     if (RadioGroup1->ItemIndex() > 0 && OneShotClosesWindow())

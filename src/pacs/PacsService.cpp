@@ -265,10 +265,12 @@ void PacsService::Private::senderLoop() {
             continue;
         }
         const SendRoundResult round = SendOutbox(outbox, current, QDateTime::currentDateTime(), hooks);
-        if (round.sent > 0 || round.refused > 0)
-            announceCount();
-        if (closing)
+        const bool countChanged = round.sent > 0 || round.refused > 0;
+        if (closing) {
+            if (countChanged)
+                announceCount();
             return;
+        }
         if (round.busy) {
             nextRound = Clock::now() + kBusyPause;
         } else if (round.associationFailed) {
@@ -297,6 +299,9 @@ void PacsService::Private::senderLoop() {
             const QDateTime due = EarliestDue(outbox);
             nextRound = due.isValid() ? steadyTimeOf(due) : Clock::now() + kIdle;
         }
+        // Counted after the failure is known, so that whoever shows the count shows it too.
+        if (countChanged)
+            announceCount();
     }
 }
 
