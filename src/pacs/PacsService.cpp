@@ -265,12 +265,6 @@ void PacsService::Private::senderLoop() {
             continue;
         }
         const SendRoundResult round = SendOutbox(outbox, current, QDateTime::currentDateTime(), hooks);
-        const bool countChanged = round.sent > 0 || round.refused > 0;
-        if (closing) {
-            if (countChanged)
-                announceCount();
-            return;
-        }
         if (round.busy) {
             nextRound = Clock::now() + kBusyPause;
         } else if (round.associationFailed) {
@@ -280,12 +274,14 @@ void PacsService::Private::senderLoop() {
             // Told once, not at every try while the PACS stays away.
             if (round.failure != reportedFailure)
                 qCWarning(lcPacs).noquote()
-                    << QStringLiteral("%1 Images waiting in the outbox: %2. The next try "
-                                      "follows in %3 s; the pauses grow to %4 s.")
+                    << QStringLiteral("%1 Images waiting in the outbox: %2. %3")
                            .arg(round.failure)
                            .arg(outbox.Count())
-                           .arg(pause)
-                           .arg(kLongestRoundPause);
+                           .arg(closing ? QStringLiteral("They are sent at the next start.")
+                                        : QStringLiteral("The next try follows in %1 s; the "
+                                                         "pauses grow to %2 s.")
+                                              .arg(pause)
+                                              .arg(kLongestRoundPause));
             reportedFailure = round.failure;
             announceFailure(round.failure);
         } else {
@@ -300,8 +296,10 @@ void PacsService::Private::senderLoop() {
             nextRound = due.isValid() ? steadyTimeOf(due) : Clock::now() + kIdle;
         }
         // Counted after the failure is known, so that whoever shows the count shows it too.
-        if (countChanged)
+        if (round.sent > 0 || round.refused > 0)
             announceCount();
+        if (closing)
+            return;
     }
 }
 

@@ -179,4 +179,16 @@ QList<QJsonObject> OrthancServer::instanceTags() {
     return tags;
 }
 
+QList<QByteArray> OrthancServer::instanceFiles() {
+    QList<QByteArray> files;
+    bool ok = false;
+    const QJsonArray ids = QJsonDocument::fromJson(get(QStringLiteral("/instances"), &ok)).array();
+    for (const QJsonValue& id : ids) {
+        const QByteArray body = get(QStringLiteral("/instances/%1/file").arg(id.toString()), &ok);
+        if (ok)
+            files.append(body);
+    }
+    return files;
+}
+
 } // namespace orthanctest

@@ -46,6 +46,8 @@ public:
     // instance's tags as Orthanc's "simplified-tags" give them.
     int instanceCount();
     QList<QJsonObject> instanceTags();
+    // The stored objects as DICOM files.
+    QList<QByteArray> instanceFiles();
 
 private:
     QByteArray get(const QString& path, bool* ok);
