@@ -17,6 +17,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace pacs {
 
@@ -66,6 +67,7 @@ struct PacsService::Private {
     std::condition_variable writerWake;
     std::condition_variable senderWake;
     std::deque<Request> requests;
+    std::vector<Request> held; // the window's thread's own
     PacsSettings settings;
     bool stopping = false;
     bool writerDone = false;
@@ -80,6 +82,7 @@ struct PacsService::Private {
         : outbox(folder) {}
 
     void startThreads();
+    void releaseHeld();
     void writerLoop();
     void senderLoop();
     QString makeEntry(Request& request);
@@ -100,6 +103,7 @@ PacsService::PacsService(const PacsSettings& settings, const QString& outboxFold
 }
 
 PacsService::~PacsService() {
+    d->releaseHeld();
     {
         const std::lock_guard lock(d->mutex);
         d->stopping = true;
@@ -148,13 +152,25 @@ bool PacsService::ImageStored(const StoredImage& image) {
             << QStringLiteral("Cannot queue %1 for the PACS: %2").arg(image.fileName, file->errorString());
         return false;
     }
-    Request request{image, std::move(file), PacsOutbox::NewEntryId(QDateTime::currentDateTime())};
-    {
-        const std::lock_guard lock(d->mutex);
-        d->requests.push_back(std::move(request));
-    }
-    d->writerWake.notify_one();
+    // Handed to the writer once this thread is back in its event loop: the hand-off around this
+    // call, the host's message included, never shares the processor with making the object.
+    d->held.push_back(Request{image, std::move(file), PacsOutbox::NewEntryId(QDateTime::currentDateTime())});
+    if (d->held.size() == 1)
+        QMetaObject::invokeMethod(
+            this, [this] { d->releaseHeld(); }, Qt::QueuedConnection);
     return true;
+}
+
+void PacsService::Private::releaseHeld() {
+    if (held.empty())
+        return;
+    {
+        const std::lock_guard lock(mutex);
+        for (Request& request : held)
+            requests.push_back(std::move(request));
+    }
+    held.clear();
+    writerWake.notify_one();
 }
 
 // ---- Threads ----------------------------------------------------------------------------

@@ -48,7 +48,9 @@ public:
     PacsSettings Settings() const;
 
     // Queues a stored image when a PACS is configured; false when none is or the file cannot be
-    // opened (then nothing is queued, and the log says why).
+    // opened (then nothing is queued, and the log says why). The file is opened at once, so that
+    // the host may move it as soon as it is told; the object is made once the calling thread is
+    // back in its event loop.
     bool ImageStored(const StoredImage& image);
 
     // The entries in the outbox as last counted, and the last failure of sending (empty after a success).
