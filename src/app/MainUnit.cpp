@@ -474,7 +474,8 @@ void TRavlekMainForm::handOff() {
     context.stationId = m_devices->gstationID();
     const ImageInformation information = MakeImageInformation(copied.newName, parameters, context);
     WriteImageInformation(ImageInformationFileName(copied.newName), information);
-    m_pacs->ImageStored(copied.newName, parameterText, parameters, information, *RadioGroup1, *m_devices);
+    m_pacs->ImageStored(copied.newName, parameterText, parameters, context, information, *RadioGroup1,
+                        *m_devices);
     platform::windowBus().sendMessage(m_startup.HostWindow, m_startup.MsgNewImage, m_startup.PatientNr, 0);
     m_scanner->DiscardImage();
     if (RadioGroup1->ItemIndex() > 0 && OneShotClosesWindow())

@@ -5,7 +5,6 @@
 #include "pacs/PacsOutbox.h"
 #include "pacs/PacsService.h"
 #include "pacs/PacsSettings.h"
-#include "tools/KelvoMessages.h"
 #include "tools/KelvoSettings.h"
 
 #include <QLabel>
@@ -25,8 +24,9 @@ TPacsLink::TPacsLink(qint32 patientNr, QLabel* label, QObject* parent)
 TPacsLink::~TPacsLink() = default;
 
 void TPacsLink::ImageStored(const QString& imageName, const QString& parameterText,
-                            const ImageParameters& parameters, const ImageInformation& information,
-                            const TRadioGroup& devices, const TDeviceListController& deviceList) {
+                            const ImageParameters& parameters, const ImageContext& context,
+                            const ImageInformation& information, const TRadioGroup& devices,
+                            const TDeviceListController& deviceList) {
     if (!m_service->Settings().enabled())
         return;
     const int item = devices.ItemIndex();
@@ -44,7 +44,7 @@ void TPacsLink::ImageStored(const QString& imageName, const QString& parameterTe
     image.resolutionDpi = information.Resolution.trimmed().toDouble();
     image.magnification = double(parameters.magnification);
     image.scannerVersion = information.VersionHardware;
-    image.workstationName = GetWorkstationName();
+    image.workstationName = context.workstationName;
     image.acquired = QDateTime::currentDateTime();
     m_service->ImageStored(image);
 }

@@ -25,8 +25,9 @@ public:
 
     // Hands a stored image to the outbox; costs the window's thread no more than opening the file.
     void ImageStored(const QString& imageName, const QString& parameterText,
-                     const ImageParameters& parameters, const ImageInformation& information,
-                     const TRadioGroup& devices, const TDeviceListController& deviceList);
+                     const ImageParameters& parameters, const ImageContext& context,
+                     const ImageInformation& information, const TRadioGroup& devices,
+                     const TDeviceListController& deviceList);
     // Takes up changed settings (after the settings window).
     void ReloadSettings();
 

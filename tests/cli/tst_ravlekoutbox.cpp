@@ -237,6 +237,32 @@ private Q_SLOTS:
         QCOMPARE(pacs::PacsOutbox().Count(), 2);
     }
 
+    // A sender that died leaves its lock file; the next one takes it over.
+    void lockOfASenderThatDiedIsTakenOver() {
+        if (!orthanctest::requireOrthanc())
+            return;
+        orthanctest::OrthancServer server(m_env->makeFolder(QStringLiteral("pacs")));
+        QCOMPARE(server.start(), QString());
+        queueTwoImages(*m_env);
+        storePacs(server.dicomPort());
+
+        // A "PACS" that takes the connection and never answers keeps the first sender waiting.
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        QProcess stuck;
+        stuck.start(programPath(QStringLiteral("ravlek-outbox")),
+                    {QStringLiteral("send"), QStringLiteral("--port"), QString::number(silent.serverPort())});
+        const QString lock = pacs::PacsOutbox::DefaultFolder() + QStringLiteral("/.send.lock");
+        QTRY_VERIFY(QFileInfo::exists(lock));
+        stuck.kill();
+        QVERIFY(stuck.waitForFinished());
+        QVERIFY(QFileInfo::exists(lock));
+
+        const Run send = outbox({QStringLiteral("send")});
+        QCOMPARE(send.exitCode, 0);
+        QCOMPARE(server.instanceCount(), 2);
+    }
+
 private:
     std::unique_ptr<TestEnvironment> m_env;
 };
