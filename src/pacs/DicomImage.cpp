@@ -4,7 +4,6 @@
 #include <QImage>
 #include <QImageReader>
 #include <QRegularExpression>
-#include <QTimeZone>
 #include <QUuid>
 #include <QtEndian>
 
@@ -25,7 +24,7 @@ namespace {
 constexpr std::array kIntraoralTypes{1, 4, 6};
 constexpr int kHighestKnownType = 8;
 
-QByteArray ascii(const QString& text) {
+QByteArray utf8(const QString& text) {
     return text.toUtf8();
 }
 
@@ -269,19 +268,19 @@ std::unique_ptr<DcmFileFormat> MakeDicomImage(const PixelImage& image, const Ima
         put(DCM_SpecificCharacterSet, "ISO_IR 192");
     put(DCM_SOPClassUID, intraoral ? UID_DigitalIntraOralXRayImageStorageForPresentation
                                    : UID_DigitalXRayImageStorageForPresentation);
-    put(DCM_SOPInstanceUID, ascii(description.sopInstanceUid));
+    put(DCM_SOPInstanceUID, utf8(description.sopInstanceUid));
     put(DCM_InstanceCreationDate, dicomDate(QDateTime::currentDateTime()));
     put(DCM_InstanceCreationTime, dicomTime(QDateTime::currentDateTime()));
     put(DCM_TimezoneOffsetFromUTC, timezoneOffset(acquired));
 
     // Patient: the journal program's patient number; name, birth date and sex are not known here.
     put(DCM_PatientName, {});
-    put(DCM_PatientID, ascii(description.patientId));
+    put(DCM_PatientID, utf8(description.patientId));
     put(DCM_PatientBirthDate, {});
     put(DCM_PatientSex, {});
 
     // General Study
-    put(DCM_StudyInstanceUID, ascii(description.studyInstanceUid));
+    put(DCM_StudyInstanceUID, utf8(description.studyInstanceUid));
     put(DCM_StudyDate, dicomDate(studied));
     put(DCM_StudyTime, dicomTime(studied));
     put(DCM_ReferringPhysicianName, {});
@@ -290,23 +289,23 @@ std::unique_ptr<DcmFileFormat> MakeDicomImage(const PixelImage& image, const Ima
     put(DCM_AccessionNumber, {});
 
     // General Series, DX Series, Intra-oral Series
-    put(DCM_Modality, ascii(ModalityOf(description.category)));
-    put(DCM_SeriesInstanceUID, ascii(description.seriesInstanceUid));
+    put(DCM_Modality, utf8(ModalityOf(description.category)));
+    put(DCM_SeriesInstanceUID, utf8(description.seriesInstanceUid));
     put(DCM_SeriesNumber, QByteArray::number(description.seriesNumber));
     put(DCM_SeriesDate, dicomDate(acquired));
     put(DCM_SeriesTime, dicomTime(acquired));
     put(DCM_PresentationIntentType, "FOR PRESENTATION");
 
     // General Equipment
-    put(DCM_Manufacturer, ascii(description.manufacturer));
+    put(DCM_Manufacturer, utf8(description.manufacturer));
     if (!description.modelName.isEmpty())
-        put(DCM_ManufacturerModelName, ascii(description.modelName));
+        put(DCM_ManufacturerModelName, utf8(description.modelName));
     if (!description.deviceSerialNumber.isEmpty())
-        put(DCM_DeviceSerialNumber, ascii(description.deviceSerialNumber));
+        put(DCM_DeviceSerialNumber, utf8(description.deviceSerialNumber));
     if (!description.softwareVersions.isEmpty())
-        put(DCM_SoftwareVersions, ascii(description.softwareVersions));
+        put(DCM_SoftwareVersions, utf8(description.softwareVersions));
     if (!description.stationName.isEmpty())
-        put(DCM_StationName, ascii(description.stationName.left(16)));
+        put(DCM_StationName, utf8(description.stationName.left(16)));
 
     // General Image, DX Image
     put(DCM_InstanceNumber, QByteArray::number(description.instanceNumber));
@@ -391,7 +390,7 @@ std::unique_ptr<DcmFileFormat> ReadDeviceDicom(const QByteArray& bytes, const QS
         return nullptr;
     }
     if (PatientIdOf(*file).trimmed().isEmpty()) {
-        file->getDataset()->putAndInsertString(DCM_PatientID, ascii(patientId).constData());
+        file->getDataset()->putAndInsertString(DCM_PatientID, utf8(patientId).constData());
         *changed = true;
     }
     error->clear();

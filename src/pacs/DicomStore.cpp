@@ -233,11 +233,6 @@ DicomStoreAssociation::Open(const PacsSettings& settings, const QList<ObjectKind
     return std::unique_ptr<DicomStoreAssociation>(new DicomStoreAssociation(std::move(p)));
 }
 
-bool DicomStoreAssociation::Accepts(const QString& sopClassUid) const {
-    return ASC_findAcceptedPresentationContextID(d->connection->association,
-                                                 sopClassUid.toLatin1().constData()) != 0;
-}
-
 DicomStoreAssociation::StoreOutcome DicomStoreAssociation::Store(DcmFileFormat& object) {
     StoreOutcome outcome;
     if (d->connection->lost) {

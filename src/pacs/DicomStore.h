@@ -56,9 +56,6 @@ public:
     };
     StoreOutcome Store(DcmFileFormat& object);
 
-    // Whether a kind was accepted.
-    bool Accepts(const QString& sopClassUid) const;
-
 private:
     struct Private;
     explicit DicomStoreAssociation(std::unique_ptr<Private> d);
