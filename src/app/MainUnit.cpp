@@ -79,7 +79,22 @@ bool ForceForegroundWindow(platform::WindowHandle target) {
     return platform::windowBus().activate(target, kActivationTimeoutMs);
 }
 
-bool ActivatePreviousInstance() {
+bool SamePatientStart(qint64 requested, qint32 running) {
+    return requested == 0 || requested == running;
+}
+
+QString OtherPatientWarning(qint64 requested, qint32 running) {
+    const QString started = requested < 0
+                                ? QStringLiteral("Ravlek was started with an invalid patient number")
+                                : QStringLiteral("Ravlek was started for patient %1").arg(requested);
+    return started + QStringLiteral(", but it is already open for patient %1!\r\rImages taken in this window "
+                                    "are stored for patient %1. Close it before you take images for "
+                                    "another patient.")
+                         .arg(running);
+}
+
+bool ActivatePreviousInstance(const QStringList& arguments, int* exitCode) {
+    *exitCode = 0;
     platform::WindowBus& bus = platform::windowBus();
     const platform::WindowHandle application = bus.findWindow(kApplicationWindowClass, kApplicationTitle);
     if (application == 0)
@@ -87,7 +102,16 @@ bool ActivatePreviousInstance() {
     for (const platform::WindowInfo& window : bus.enumWindows()) {
         if (window.handle != application &&
             window.className.left(127).compare(kMainFormClass, Qt::CaseInsensitive) == 0) {
-            ForceForegroundWindow(window.handle);
+            const CommandLineValues values = ParseCommandLine(arguments);
+            const qint64 requested = values.patientNumberInvalid ? -1 : values.PatientNr;
+            qint64 running = 0;
+            // A copy that cannot say which patient it serves may serve another one.
+            if (bus.sendMessageTimeout(window.handle, bus.registerWindowMessage(kSecondStartMessage),
+                                       requested, 0, kActivationTimeoutMs, &running) &&
+                SamePatientStart(requested, qint32(running)))
+                ForceForegroundWindow(window.handle);
+            else
+                *exitCode = kOtherPatientExitCode;
             return true;
         }
     }
@@ -145,10 +169,11 @@ void TRavlekMainForm::createControls() {
     Panel1 = new QWidget(this);
     Panel1->setGeometry(0, kClientHeight - kPanelHeight, kClientWidth, kPanelHeight);
     Label1 = new QLabel(QStringLiteral("Label1"), Panel1);
-    Label1->setGeometry(8, 2, 300, 16);
+    Label1->setGeometry(8, 2, 166, 16);
+    // The patient the images go to, beside the destination, so that a window left open for
+    // another patient shows.
     Label2 = new QLabel(QStringLiteral("Label2"), Panel1);
-    Label2->setGeometry(8, 2, 150, 16);
-    Label2->hide();
+    Label2->setGeometry(178, 2, 138, 16);
     BitBtn1 = new QPushButton(QStringLiteral("&Close"), Panel1);
     BitBtn1->setGeometry(318, 10, 75, 25);
     CheckBox1 = new QCheckBox(QStringLiteral("After copying file, delete source file"), Panel1);
@@ -253,6 +278,7 @@ void TRavlekMainForm::FormCreate(const QStringList& arguments) {
         QDir().mkpath(m_startup.PatientDir);
     }
     Label1->setText(QStringLiteral("Outdir: ") + m_startup.OutDir);
+    Label1->setToolTip(m_startup.OutDir);
     createScanner();
 }
 
@@ -267,11 +293,31 @@ void TRavlekMainForm::createScanner() {
 }
 
 void TRavlekMainForm::registerOnBus() {
+    const quint32 secondStart = platform::windowBus().registerWindowMessage(kSecondStartMessage);
     platform::WindowDefinition definition;
     definition.className = kMainFormClass;
     definition.title = windowTitle();
     definition.widget = this;
+    definition.handler = [this, secondStart](quint32 msg, qint64 wParam, qint64) {
+        return msg == secondStart && secondStart != 0 ? answerSecondStart(wParam) : 0;
+    };
     m_registration = platform::windowBus().registerWindow(definition);
+}
+
+qint64 TRavlekMainForm::answerSecondStart(qint64 requestedPatient) {
+    if (!SamePatientStart(requestedPatient, m_startup.PatientNr)) {
+        // Shown from the event loop: the second start gets its answer at once and ends.
+        QMetaObject::invokeMethod(
+            this,
+            [this, requestedPatient] {
+                if (m_closed)
+                    return;
+                ForceForegroundWindow(m_registration ? m_registration->handle() : 0);
+                WarningBox(OtherPatientWarning(requestedPatient, m_startup.PatientNr));
+            },
+            Qt::QueuedConnection);
+    }
+    return m_startup.PatientNr;
 }
 
 void TRavlekMainForm::CreateSettingsWindow() {
@@ -456,10 +502,21 @@ void TRavlekMainForm::ScannerEndOfImage(QObject* /*Sender*/, int scanStatus) {
 }
 
 void TRavlekMainForm::handOff() {
-    const HandOffResult copied =
-        CopyToPatientFolder(m_fileName, CheckBox1->isChecked(), m_startup.OutDir, m_startup.PatientNr);
-    if (!copied.success)
+    const HandOffResult stored = HandOffImage(
+        m_fileName, CheckBox1->isChecked(), m_startup.OutDir, m_startup.PatientNr,
+        [this](const QString& newName) { return describeImage(newName); },
+        [this] {
+            platform::windowBus().sendMessage(m_startup.HostWindow, m_startup.MsgNewImage,
+                                              m_startup.PatientNr, 0);
+        });
+    if (!stored.success)
         return;
+    m_scanner->DiscardImage();
+    if (RadioGroup1->ItemIndex() > 0 && OneShotClosesWindow())
+        close();
+}
+
+ImageInformation TRavlekMainForm::describeImage(const QString& newName) {
     const QString parameterText = m_scanner->GetImageParms();
     const ImageParameters parameters = ReadImageParameters(parameterText);
     ImageContext context;
@@ -472,12 +529,8 @@ void TRavlekMainForm::handOff() {
     context.zoomText = m_startup.ZoomText;
     context.workstationName = GetWorkstationName();
     context.stationId = m_devices->gstationID();
-    const ImageInformation information = MakeImageInformation(copied.newName, parameters, context);
-    WriteImageInformation(ImageInformationFileName(copied.newName), information);
-    m_pacs->ImageStored(copied.newName, parameterText, parameters, context, information, *RadioGroup1,
-                        *m_devices);
-    platform::windowBus().sendMessage(m_startup.HostWindow, m_startup.MsgNewImage, m_startup.PatientNr, 0);
-    m_scanner->DiscardImage();
-    if (RadioGroup1->ItemIndex() > 0 && OneShotClosesWindow())
-        close();
+    const ImageInformation information = MakeImageInformation(newName, parameters, context);
+    // The PACS is handed the stored image with the same description, before the host is told of it.
+    m_pacs->ImageStored(newName, parameterText, parameters, context, information, *RadioGroup1, *m_devices);
+    return information;
 }

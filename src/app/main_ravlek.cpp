@@ -1,4 +1,6 @@
+#include "app/CommandLine.h"
 #include "app/MainUnit.h"
+#include "app/SessionEnd.h"
 #include "platform/WindowBus.h"
 #include "settings/USettings.h"
 #include "sim/SimulatedDsd.h"
@@ -7,9 +9,10 @@
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
-    // A copy already running is brought to the front; this start ends without a window.
-    if (ActivatePreviousInstance())
-        return 0;
+    // A copy already running is brought to the front, or, when it serves another patient,
+    // warns its user; either way this start ends without a window.
+    if (int exitCode = 0; ActivatePreviousInstance(CommandLineArguments(argc, argv), &exitCode))
+        return exitCode;
 
     QApplication app(argc, argv);
     // The title goes to the bus entry below, not to Qt's display name, which window
@@ -28,6 +31,8 @@ int main(int argc, char* argv[]) {
 
     TRavlekMainForm mainForm;
     mainForm.CreateSettingsWindow();
+    // A logout, a shutdown or `kill` closes the window the way its Close button does.
+    const std::unique_ptr<platform::TerminationWatch> termination = CloseOnTerminationRequest(mainForm);
     mainForm.show();
     return QApplication::exec();
 }
