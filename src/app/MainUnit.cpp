@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/ImageHandOff.h"
+#include "app/PacsLink.h"
 #include "app/UPreviewPicture.h"
 #include "devices/DeviceList.h"
 #include "devices/TRadioGroup.h"
@@ -140,6 +141,7 @@ TRavlekMainForm::TRavlekMainForm(const QStringList& arguments, QWidget* parent)
     m_devices = new TDeviceListController(std::move(links), this);
 
     FormCreate(arguments);
+    m_pacs = new TPacsLink(m_startup.PatientNr, lblPacsQueue, this);
     m_devices->SetScanner(m_scanner.get());
     m_devices->SetPatientDir(m_startup.PatientDir);
 
@@ -227,6 +229,11 @@ void TRavlekMainForm::createControls() {
     HelpButton->setText(QStringLiteral("?"));
     HelpButton->setToolTip(QStringLiteral("Settings"));
     HelpButton->setGeometry(kClientWidth - 22, 2, 20, 20);
+
+    lblPacsQueue = new QLabel(this);
+    lblPacsQueue->setObjectName(QStringLiteral("lblPacsQueue"));
+    lblPacsQueue->setGeometry(266, 100, 128, 24);
+    lblPacsQueue->hide();
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -420,8 +427,10 @@ void TRavlekMainForm::btnSelectDevicesClick() {
 }
 
 void TRavlekMainForm::HelpButtonClick() {
-    if (m_settings && !m_settings->isVisible())
+    if (m_settings && !m_settings->isVisible()) {
         m_settings->exec();
+        m_pacs->ReloadSettings();
+    }
 }
 
 // ---- Image grab -------------------------------------------------------------------------
@@ -513,7 +522,8 @@ void TRavlekMainForm::handOff() {
 }
 
 ImageInformation TRavlekMainForm::describeImage(const QString& newName) {
-    const ImageParameters parameters = ReadImageParameters(m_scanner->GetImageParms());
+    const QString parameterText = m_scanner->GetImageParms();
+    const ImageParameters parameters = ReadImageParameters(parameterText);
     ImageContext context;
     context.kV = Label6->text();
     context.mA = Label7->text();
@@ -524,5 +534,8 @@ ImageInformation TRavlekMainForm::describeImage(const QString& newName) {
     context.zoomText = m_startup.ZoomText;
     context.workstationName = GetWorkstationName();
     context.stationId = m_devices->gstationID();
-    return MakeImageInformation(newName, parameters, context);
+    const ImageInformation information = MakeImageInformation(newName, parameters, context);
+    // The PACS is handed the stored image with the same description, before the host is told of it.
+    m_pacs->ImageStored(newName, parameterText, parameters, context, information, *RadioGroup1, *m_devices);
+    return information;
 }

@@ -20,6 +20,7 @@ class QPushButton;
 class QToolButton;
 class TDeviceListController;
 class TDsd;
+class TPacsLink;
 class TRadioGroup;
 class TWavPlayer;
 class TfrmSettings;
@@ -86,6 +87,7 @@ public:
     QString FileName() const { return m_fileName; }
     TDsd* Scanner() const { return m_scanner.get(); }
     TDeviceListController* Devices() const { return m_devices; }
+    TPacsLink* Pacs() const { return m_pacs; }
 
     // Arms the open device for the next image in the format chosen in the settings window.
     void ScanImage();
@@ -117,6 +119,7 @@ public:
     TWavPlayer* WavPlayer1;
     // The help button inside the window, for window managers that show none in the title bar.
     QToolButton* HelpButton;
+    QLabel* lblPacsQueue; // how many images wait for the PACS
 
 protected:
     bool event(QEvent* event) override;
@@ -149,6 +152,7 @@ private:
     bool m_buildingList = false;
     bool m_closed = false;
     TDeviceListController* m_devices;
+    TPacsLink* m_pacs = nullptr;
     std::unique_ptr<TDsd> m_scanner;
     std::unique_ptr<TfrmSettings> m_settings;
     std::unique_ptr<platform::WindowRegistration> m_registration;

@@ -232,10 +232,7 @@ FileResult replaceWithFile(const QString& temporaryPath, const QString& finalNam
         if (!file.valid() || ::fsync(file.get()) != 0)
             return {errno};
     }
-    if (::rename(from.constData(), nativePath(finalName).constData()) != 0)
-        return {errno};
-    syncFolder(QFileInfo(finalName).absolutePath());
-    return {};
+    return renameSynced(temporaryPath, finalName);
 }
 
 int removeStaleFiles(const QString& folder, const QString& namePrefix, std::chrono::seconds minimumAge) {
@@ -268,6 +265,41 @@ int removeStaleFiles(const QString& folder, const QString& namePrefix, std::chro
 FileResult removeFile(const QString& path) {
     if (::unlink(nativePath(path).constData()) != 0)
         return {errno};
+    return {};
+}
+
+FileResult writeSyncedFile(const QString& path, QByteArrayView content) {
+    const QByteArray native = nativePath(path);
+    Descriptor out(openRetrying(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!out.valid())
+        return {errno};
+    int error = 0;
+    for (qsizetype written = 0; written < content.size() && error == 0;) {
+        const ssize_t put = ::write(out.get(), content.data() + written, size_t(content.size() - written));
+        if (put >= 0)
+            written += put;
+        else if (errno != EINTR)
+            error = errno;
+    }
+    if (error == 0 && ::fsync(out.get()) != 0)
+        error = errno;
+    const int closeError = out.close();
+    if (error == 0)
+        error = closeError;
+    if (error != 0) {
+        ::unlink(native.constData());
+        return {error};
+    }
+    return {};
+}
+
+FileResult renameSynced(const QString& from, const QString& to) {
+    // A folder's own entries must be on the disk before the folder appears under its name.
+    if (QFileInfo(from).isDir())
+        syncFolder(from);
+    if (::rename(nativePath(from).constData(), nativePath(to).constData()) != 0)
+        return {errno};
+    syncFolder(QFileInfo(to).absolutePath());
     return {};
 }
 

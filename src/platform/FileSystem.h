@@ -67,4 +67,12 @@ int removeStaleFiles(const QString& folder, const QString& namePrefix, std::chro
 // Removes a file; the result is for callers that care.
 FileResult removeFile(const QString& path);
 
+// Writes `content` into the new file `path` (never an existing one: EEXIST) and flushes it to
+// the disk. On failure nothing is left behind.
+FileResult writeSyncedFile(const QString& path, QByteArrayView content);
+
+// Renames a file or folder (a file of the new name is replaced) and makes the change survive a
+// crash: either the old or the new state is found afterwards, a renamed folder with its entries.
+FileResult renameSynced(const QString& from, const QString& to);
+
 } // namespace platform

@@ -97,6 +97,11 @@ QString LinuxPaths::userDataDirectory() {
     return configured.isEmpty() ? homeDirectory() + QStringLiteral("/.local/share") : configured;
 }
 
+QString LinuxPaths::userStateDirectory() {
+    const QString configured = xdgVariable("XDG_STATE_HOME");
+    return configured.isEmpty() ? homeDirectory() + QStringLiteral("/.local/state") : configured;
+}
+
 QString LinuxPaths::runtimeDirectory() {
     const QString configured = xdgRuntimeDirectory();
     return configured.isEmpty() ? privateTemporaryFolder() : configured;

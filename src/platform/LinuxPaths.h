@@ -20,6 +20,7 @@ public:
     QString executableDirectory() override;
     QString userConfigDirectory() override;
     QString userDataDirectory() override;
+    QString userStateDirectory() override;
     QString runtimeDirectory() override;
     QString machineDirectory() override;
     QString openKeysDirectory() override;

@@ -31,6 +31,7 @@ public:
     virtual QString executableDirectory() = 0;
     virtual QString userConfigDirectory() = 0; // XDG_CONFIG_HOME
     virtual QString userDataDirectory() = 0;   // XDG_DATA_HOME
+    virtual QString userStateDirectory() = 0;  // XDG_STATE_HOME
     virtual QString runtimeDirectory() = 0;    // XDG_RUNTIME_DIR, or a private folder in /tmp
     virtual QString machineDirectory() = 0;    // KELVO_MACHINE_DIR, default /etc/kelvo
     // The machine hive's keys open to every user: KELVO_OPEN_KEYS_DIR, by default beside

@@ -68,6 +68,8 @@ void TestProgramOptions::everyProgram() {
     QTest::newRow("ravlek-reg") << QStringLiteral("ravlek-reg") << QStringLiteral("ravlek-reg Operation ");
     QTest::newRow("kelvo-progress") << QStringLiteral("kelvo-progress")
                                     << QStringLiteral("Usage: kelvo-progress ");
+    QTest::newRow("ravlek-outbox") << QStringLiteral("ravlek-outbox")
+                                   << QStringLiteral("Usage: ravlek-outbox ");
 }
 
 void TestProgramOptions::everyProgramAnswersHelp() {
