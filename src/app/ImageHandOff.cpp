@@ -1,11 +1,13 @@
 #include "app/ImageHandOff.h"
 
 #include "platform/FileSystem.h"
+#include "platform/Logging.h"
 #include "platform/ProfileFile.h"
 #include "tools/KelvoSettings.h"
 #include "tools/MessageBoxes.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
@@ -397,13 +399,28 @@ HandOffResult HandOffImage(const QString& source, bool deleteSource, const QStri
         if (hooks.stepReached)
             hooks.stepReached(step);
     };
+    QElapsedTimer clock;
+    clock.start();
     const HandOffResult copied = CopyToPatientFolder(source, deleteSource, outDir, patientNr, hooks);
-    if (!copied.success)
+    if (!copied.success) {
+        qCWarning(lcHandOff).noquote() << QStringLiteral("Could not store %1 for patient %2 in %3 (%4 ms)")
+                                              .arg(source)
+                                              .arg(patientNr)
+                                              .arg(outDir)
+                                              .arg(clock.elapsed());
         return copied;
+    }
+    const qint64 size = QFileInfo(copied.newName).size();
     reach("before-information");
-    WriteImageInformation(ImageInformationFileName(copied.newName), describe(copied.newName),
-                          hooks.stepReached);
+    const QString informationFile = ImageInformationFileName(copied.newName);
+    if (!WriteImageInformation(informationFile, describe(copied.newName), hooks.stepReached))
+        qCWarning(lcHandOff).noquote()
+            << QStringLiteral("Could not write the information file ") + informationFile;
     reach("after-information");
+    qCInfo(lcHandOff).noquote() << QStringLiteral("Stored %1 as %2: %3 bytes in %4 ms")
+                                       .arg(source, copied.newName)
+                                       .arg(size)
+                                       .arg(clock.elapsed());
     reach("before-host-message");
     tellHost();
     return copied;

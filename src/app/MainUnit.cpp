@@ -6,6 +6,7 @@
 #include "app/UPreviewPicture.h"
 #include "devices/DeviceList.h"
 #include "devices/TRadioGroup.h"
+#include "platform/Logging.h"
 #include "platform/Paths.h"
 #include "scanner/DSDLib_TLB.h"
 #include "scanner/ScannerStatus.h"
@@ -401,7 +402,7 @@ void TRavlekMainForm::FormClose() {
     }
     m_registration.reset();
     ForceForegroundWindow(m_startup.HostWindow);
-    platform::windowBus().sendMessage(m_startup.HostWindow, m_startup.MsgTransferred, m_startup.PatientNr, 0);
+    tellHost(m_startup.MsgTransferred);
 }
 
 void TRavlekMainForm::CheckBox1Click() {
@@ -510,15 +511,31 @@ void TRavlekMainForm::handOff() {
     const HandOffResult stored = HandOffImage(
         m_fileName, CheckBox1->isChecked(), m_startup.OutDir, m_startup.PatientNr,
         [this](const QString& newName) { return describeImage(newName); },
-        [this] {
-            platform::windowBus().sendMessage(m_startup.HostWindow, m_startup.MsgNewImage,
-                                              m_startup.PatientNr, 0);
-        });
+        [this] { tellHost(m_startup.MsgNewImage); });
     if (!stored.success)
         return;
     m_scanner->DiscardImage();
     if (RadioGroup1->ItemIndex() > 0 && OneShotClosesWindow())
         close();
+}
+
+void TRavlekMainForm::tellHost(quint32 message) {
+    platform::WindowBus& bus = platform::windowBus();
+    const platform::WindowHandle host = m_startup.HostWindow;
+    const QString sent =
+        QStringLiteral("%1 (wParam %2, lParam 0)").arg(bus.messageName(message)).arg(m_startup.PatientNr);
+    const bool hostThere = host != 0 && bus.isWindow(host);
+    const qint64 answer = bus.sendMessage(host, message, m_startup.PatientNr, 0);
+    if (hostThere)
+        qCInfo(lcBus).noquote() << QStringLiteral("Sent %1 to the host window %2, which answered %3")
+                                       .arg(sent)
+                                       .arg(host)
+                                       .arg(answer);
+    else if (host == 0)
+        qCInfo(lcBus).noquote() << QStringLiteral("No host window to send %1 to").arg(sent);
+    else
+        qCWarning(lcBus).noquote()
+            << QStringLiteral("Could not send %1: the host window %2 is gone").arg(sent).arg(host);
 }
 
 ImageInformation TRavlekMainForm::describeImage(const QString& newName) {

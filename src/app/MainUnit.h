@@ -142,6 +142,8 @@ private:
     // The scanner code of a failed arming step, none when the scan is armed.
     std::optional<int> armScan();
     void handOff();
+    // Sends the host window one of its two messages, with the patient number, and logs it.
+    void tellHost(quint32 message);
     // The information file's values for the image just stored under `newName`.
     ImageInformation describeImage(const QString& newName);
 

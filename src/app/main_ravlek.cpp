@@ -2,6 +2,7 @@
 #include "app/MainUnit.h"
 #include "app/SessionEnd.h"
 #include "app/SettingsJob.h"
+#include "platform/Logging.h"
 #include "platform/WindowBus.h"
 #include "settings/USettings.h"
 #include "sim/SimulatedDsd.h"
@@ -45,12 +46,15 @@ int main(int argc, char* argv[]) {
             argc, argv,
             {.program = QStringLiteral("ravlek"), .usage = kUsage, .ownOptions = {kSettingsSwitch}}))
         return *exitCode;
+    platform::LogHandlerScope log(QStringLiteral("ravlek"), CommandLineArguments(argc, argv));
     const bool settingsJob = HasSettingsSwitch(argc, argv);
     // A copy already running is brought to the front, or, when it serves another patient,
     // warns its user; either way this start ends without a window.
     if (int exitCode = 0;
-        !settingsJob && ActivatePreviousInstance(CommandLineArguments(argc, argv), &exitCode))
-        return exitCode;
+        !settingsJob && ActivatePreviousInstance(CommandLineArguments(argc, argv), &exitCode)) {
+        qCInfo(lcApp) << "A copy of ravlek is running already; this start hands over to it";
+        return log.endsWith(exitCode);
+    }
 
     QApplication app(argc, argv);
     // The title goes to the bus entry below, not to Qt's display name, which window
@@ -66,7 +70,7 @@ int main(int argc, char* argv[]) {
     // The tools library's power handling keeps the database connection across a suspend.
     TfrmKelvoTools kelvoTools(&app);
     if (settingsJob)
-        return RunSettingsJob();
+        return log.endsWith(RunSettingsJob());
 
     // The application's own window identity, by which a later start finds this copy.
     platform::WindowDefinition applicationWindow;
@@ -84,5 +88,5 @@ int main(int argc, char* argv[]) {
     // A logout, a shutdown or `kill` closes the window the way its Close button does.
     const std::unique_ptr<platform::TerminationWatch> termination = CloseOnTerminationRequest(mainForm);
     mainForm.show();
-    return QApplication::exec();
+    return log.endsWith(QApplication::exec());
 }

@@ -1,6 +1,7 @@
 // kelvo-progress: the suite's progress program (docs/host-protocol.md, "The progress program").
 
 #include "cli/ProgressApp.h"
+#include "platform/Logging.h"
 #include "tools/CEVersionInfo.h"
 #include "tools/KelvoProgress.h"
 #include "tools/ProgramOptions.h"
@@ -38,18 +39,22 @@ int main(int argc, char* argv[]) {
         return *exitCode;
 
     QApplication app(argc, argv);
+    platform::LogHandlerScope log(QStringLiteral("kelvo-progress"), app.arguments().mid(1));
     const qint32 version = ProgressAppVersionOf(TCEVersionInfo().FileVersion);
     // Another copy already serves this desktop: the clients find that one.
-    if (platform::windowBus().findWindow(ProgressAppWindowClass(version), QString()) != 0)
-        return 0;
+    if (platform::windowBus().findWindow(ProgressAppWindowClass(version), QString()) != 0) {
+        qCInfo(lcApp) << "Another kelvo-progress serves this desktop already";
+        return log.endsWith(0);
+    }
 
     TProgressApp progress(ParseProgressAppArguments(app.arguments().mid(1)), version);
     QString error;
     if (!progress.Register(&error)) {
         QTextStream(stderr) << "kelvo-progress: " << error << Qt::endl;
-        return 1;
+        qCCritical(lcApp).noquote() << error;
+        return log.endsWith(1);
     }
     // exit(), not quit(): quit() would first ask the windows to close, and this one never does.
     QObject::connect(&progress, &TProgressApp::clientsGone, &app, [] { QCoreApplication::exit(0); });
-    return QApplication::exec();
+    return log.endsWith(QApplication::exec());
 }

@@ -2,6 +2,7 @@
 // (see docs/pacs.md).
 
 #include "cli/OutboxTool.h"
+#include "platform/Logging.h"
 #include "tools/ProgramOptions.h"
 
 #include <QCoreApplication>
@@ -15,7 +16,8 @@ int main(int argc, char* argv[]) {
         return *exitCode;
 
     QCoreApplication app(argc, argv);
+    platform::LogHandlerScope log(QStringLiteral("ravlek-outbox"), app.arguments().mid(1));
     QTextStream out(stdout);
     QTextStream err(stderr);
-    return RunOutboxTool(app.arguments().mid(1), out, err);
+    return log.endsWith(RunOutboxTool(app.arguments().mid(1), out, err));
 }

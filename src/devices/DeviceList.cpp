@@ -1,6 +1,7 @@
 #include "devices/DeviceList.h"
 
 #include "devices/TRadioGroup.h"
+#include "platform/Logging.h"
 #include "scanner/DSDLib_TLB.h"
 #include "scanner/ScannerStatus.h"
 #include "settings/USettings.h"
@@ -20,6 +21,11 @@ constexpr int kNetworkDeviceType = 4;
 constexpr int kStatusInterval = 1000;
 constexpr int kRetryInterval = 5000;
 constexpr int kRefreshInterval = 5000;
+
+// A device as the log names it: the station name, and the label of a registered device.
+QString deviceName(const QString& stationName, const QString& label = {}) {
+    return label.isEmpty() ? stationName : stationName + QStringLiteral(" - ") + label;
+}
 
 } // namespace
 
@@ -98,7 +104,11 @@ TDeviceListController::TDeviceListController(TDeviceListLinks links, QObject* pa
     connect(m_timer3, &QTimer::timeout, this, &TDeviceListController::Timer3Timer);
 }
 
-TDeviceListController::~TDeviceListController() = default;
+TDeviceListController::~TDeviceListController() {
+    // The control closes its device as it goes, with the main window.
+    if (m_scannerConnected)
+        qCInfo(lcDevice).noquote() << QStringLiteral("Closed ") + m_openDevice;
+}
 
 void TDeviceListController::StopTimers() {
     m_timer1->stop();
@@ -127,11 +137,15 @@ std::optional<int> TDeviceListController::probe(int type, int* failure) {
     const int options = type == kSingleDeviceType ? 0 : 1;
     const int opened = m_scanner->OpenScanner(type, options, m_patientDir);
     if (opened != ScannerCode::Ok) {
+        qCDebug(lcDevice).noquote()
+            << QStringLiteral("Looked at type %1: %2").arg(type).arg(StatusWordText(opened));
         *failure = opened;
         return std::nullopt;
     }
     const int status = m_scanner->GetScannerStatus();
     m_scanner->CloseScanner();
+    qCDebug(lcDevice).noquote()
+        << QStringLiteral("Looked at type %1: %2").arg(type).arg(StatusWordText(status));
     return status;
 }
 
@@ -258,17 +272,20 @@ void TDeviceListController::RadioGroup1Click(QObject* Sender) {
     const int index = list.ItemIndex();
     WriteSetting(kXRaySection, QStringLiteral("Imagetype"), QString::number(index));
     StopTimers();
+    // A retry's outcome is logged when it differs from the attempt before; a choice's always.
+    if (Sender != m_timer2)
+        m_lastConnectOutcome.clear();
     if (Sender == &list)
         RemoveOwnLocks();
     if (index <= 0) {
-        m_scanner->CloseScanner();
+        closeScanner();
         m_scannerConnected = false;
         UpdateDeviceList(false);
         m_timer3->start();
         m_links.btnDeviceSettings->setEnabled(false);
         return;
     }
-    m_scanner->CloseScanner();
+    closeScanner();
     if (m_scannerConnected) {
         m_scannerConnected = false;
         UpdateDeviceList(false);
@@ -285,6 +302,7 @@ void TDeviceListController::connectSingleDevice(int index) {
     TRadioGroup& list = *m_links.RadioGroup1;
     const QString stationName = StationNameOfType(kSingleDeviceType);
     const int opened = m_scanner->OpenScanner(kSingleDeviceType, 0, m_patientDir);
+    logOpened(deviceName(stationName), opened);
     if (opened != ScannerCode::Ok) {
         m_timer2->start();
         list.SetItemText(index, SingleDeviceItemText(stationName, opened));
@@ -314,10 +332,14 @@ void TDeviceListController::connectRegisterDevice(int index, int type) {
         claim.OpenResult = open(claim.Information);
 
     if (claim.HeldByAnother) {
+        logConnectOutcome(QtInfoMsg, QStringLiteral("%1 is held by %2; queued, trying again every %3 s")
+                                         .arg(deviceName(stationName, label), claim.Information.Holders)
+                                         .arg(kRetryInterval / 1000));
         m_timer2->start();
         list.SetItemText(index, HeldDeviceItemText(stationName, label, claim.Information.Holders));
         return;
     }
+    logOpened(deviceName(stationName, label), claim.OpenResult);
     if (claim.OpenResult != ScannerCode::Ok) {
         m_timer2->start();
         const TDeviceInformation after = deviceInformation(stationName, label);
@@ -341,6 +363,34 @@ void TDeviceListController::playReadySound() {
     } catch (...) {
         // The sound is a courtesy; the device is open whether it plays or not.
     }
+}
+
+void TDeviceListController::closeScanner() {
+    m_scanner->CloseScanner();
+    if (m_scannerConnected)
+        qCInfo(lcDevice).noquote() << QStringLiteral("Closed ") + m_openDevice;
+}
+
+void TDeviceListController::logConnectOutcome(QtMsgType type, const QString& text) {
+    if (text == m_lastConnectOutcome)
+        return;
+    m_lastConnectOutcome = text;
+    if (type == QtWarningMsg)
+        qCWarning(lcDevice).noquote() << text;
+    else
+        qCInfo(lcDevice).noquote() << text;
+}
+
+void TDeviceListController::logOpened(const QString& device, int openResult) {
+    if (openResult == ScannerCode::Ok) {
+        m_openDevice = device;
+        logConnectOutcome(QtInfoMsg, QStringLiteral("Opened ") + device);
+        return;
+    }
+    logConnectOutcome(QtWarningMsg, QStringLiteral("Could not open %1: %2 (%3); trying again every %4 s")
+                                        .arg(device, StatusWordText(openResult))
+                                        .arg(openResult)
+                                        .arg(kRetryInterval / 1000));
 }
 
 void TDeviceListController::RemoveOwnLocks() {

@@ -111,6 +111,13 @@ private:
     void connectSingleDevice(int index);
     void connectRegisterDevice(int index, int type);
     void playReadySound();
+    // Closes the control's device; the log tells of the one this workstation had chosen.
+    void closeScanner();
+    // Logs the outcome of connecting to the chosen device: opened, held by another
+    // workstation, or not opened. A retry that ends as the attempt before it did adds nothing,
+    // so that a device held for an hour does not fill the log.
+    void logConnectOutcome(QtMsgType type, const QString& text);
+    void logOpened(const QString& device, int openResult);
     // Runs a timer's work unless an earlier run of any list work still waits in a message box.
     void runTimerHandler(const std::function<void()>& handler);
 
@@ -118,6 +125,8 @@ private:
     TDsd* m_scanner = nullptr;
     QString m_patientDir;
     bool m_scannerConnected = false;
+    QString m_openDevice; // the device that ScannerConnected refers to, as the log names it
+    QString m_lastConnectOutcome;
     QString m_gstationID;
     QStringList m_scannerLabels;
     QTimer* m_timer1;

@@ -2,9 +2,9 @@
 
 #include "pacs/DicomImage.h"
 #include "pacs/DicomStore.h"
-#include "pacs/PacsLog.h"
 #include "pacs/PacsOutbox.h"
 #include "pacs/PacsSender.h"
+#include "platform/Logging.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,14 +1,19 @@
 #include "platform/CanberraSoundSystem.h"
 
+#include "platform/Logging.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryFile>
 
+#include <alsa/asoundlib.h>
 #include <canberra.h>
 
 #include <array>
 #include <atomic>
+#include <cstdarg>
+#include <cstdio>
 #include <set>
 
 namespace platform {
@@ -49,10 +54,28 @@ bool soundNotUsable(int error) {
     return error == CA_ERROR_NOTFOUND || error == CA_ERROR_CORRUPT || error == CA_ERROR_NOTSUPPORTED;
 }
 
+// ALSA writes its complaints to the standard error stream: on a computer without a sound
+// device, several lines each time a sound is to play, though a sound that cannot play is no
+// fault here. They go to the log's detail instead (category ravlek.sound, debug).
+__attribute__((format(printf, 5, 6))) void alsaComplaint(const char* file, int line, const char* function,
+                                                         int error, const char* format, ...) {
+    if (!lcSound().isDebugEnabled())
+        return;
+    std::array<char, 512> text{};
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(text.data(), text.size(), format, arguments);
+    va_end(arguments);
+    qCDebug(lcSound, "ALSA %s:%d (%s): %s%s%s", file, line, function, text.data(), error != 0 ? ": " : "",
+            error != 0 ? snd_strerror(error) : "");
+}
+
 // The process's one libcanberra context; null when libcanberra cannot be used at all.
 // Never destroyed (see the class comment).
 ca_context* sharedContext() {
     static ca_context* const context = [] {
+        // Before libcanberra's ALSA output can first complain.
+        snd_lib_error_set_handler(&alsaComplaint);
         ca_context* created = nullptr;
         if (ca_context_create(&created) != CA_SUCCESS)
             return static_cast<ca_context*>(nullptr);

@@ -1,5 +1,7 @@
 #include "platform/QtDialogService.h"
 
+#include "platform/Logging.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
@@ -60,6 +62,56 @@ DialogButton dialogButtonOf(QMessageBox::StandardButton button) {
 bool widgetsAvailable() {
     return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
 }
+
+const char* buttonName(DialogButton button) {
+    switch (button) {
+    case DialogButton::Ok:
+        return "OK";
+    case DialogButton::Yes:
+        return "Yes";
+    case DialogButton::No:
+        return "No";
+    case DialogButton::Cancel:
+        return "Cancel";
+    case DialogButton::None:
+        break;
+    }
+    return "nothing (closed)";
+}
+
+// Every box of the program passes here once, whichever service shows it: its text goes to the
+// log as the user reads it, before it shows, and so does the answer to a box that asks.
+class LoggedDialogService final : public DialogService {
+public:
+    explicit LoggedDialogService(std::unique_ptr<DialogService> shown)
+        : m_shown(std::move(shown)) {}
+
+    DialogButton show(const DialogRequest& request) override {
+        const QString title = request.title.isEmpty() ? StandardDialogTitle(request.kind) : request.title;
+        const QString line = QLatin1Char('[') + title + QStringLiteral("] ") + DisplayText(request.text);
+        switch (request.kind) {
+        case DialogKind::Warning:
+            qCWarning(lcDialog).noquote() << line;
+            break;
+        case DialogKind::Error:
+            qCCritical(lcDialog).noquote() << line;
+            break;
+        case DialogKind::Information:
+        case DialogKind::Question:
+        case DialogKind::Confirmation:
+            qCInfo(lcDialog).noquote() << line;
+            break;
+        }
+        const DialogButton answer = m_shown->show(request);
+        if (request.buttons.size() > 1)
+            qCInfo(lcDialog).noquote() << QLatin1Char('[') + title + QStringLiteral("] answered ") +
+                                              QLatin1String(buttonName(answer));
+        return answer;
+    }
+
+private:
+    std::unique_ptr<DialogService> m_shown;
+};
 
 } // namespace
 
@@ -122,8 +174,8 @@ DialogButton UnattendedDialogService::show(const DialogRequest& request) {
 
 std::unique_ptr<DialogService> DialogService::makeDefault() {
     if (qEnvironmentVariableIntValue("KELVO_UNATTENDED") != 0)
-        return std::make_unique<UnattendedDialogService>();
-    return std::make_unique<QtDialogService>();
+        return std::make_unique<LoggedDialogService>(std::make_unique<UnattendedDialogService>());
+    return std::make_unique<LoggedDialogService>(std::make_unique<QtDialogService>());
 }
 
 } // namespace platform

@@ -17,6 +17,9 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QThread>
 
 #include <array>
@@ -211,6 +214,40 @@ inline std::optional<SimDeviceFolder> simulatedDevice(const QString& typeOrAddre
     return SimDeviceFolder(catalogue.deviceFolder(*device));
 }
 
+// The embedded default's database ($XDG_DATA_HOME/kelvo/ravlek.sqlite), opened by the test
+// itself to put a register row in place before ravlek starts.
+class EmbeddedDatabase {
+public:
+    EmbeddedDatabase() {
+        const QString file = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/kelvo/ravlek.sqlite");
+        QDir().mkpath(QFileInfo(file).absolutePath());
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        db.setDatabaseName(file);
+        db.open();
+    }
+    ~EmbeddedDatabase() {
+        QSqlDatabase::database(m_name).close();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    // Runs one statement; empty when it succeeded, else the engine's text.
+    QString exec(const QString& sql, const QVariantList& values = {}) {
+        QSqlQuery query(QSqlDatabase::database(m_name));
+        query.prepare(sql);
+        for (const QVariant& value : values)
+            query.addBindValue(value);
+        return query.exec() ? QString() : query.lastError().text();
+    }
+    int count(const QString& table) {
+        QSqlQuery query(QSqlDatabase::database(m_name));
+        return query.exec(QStringLiteral("SELECT COUNT(*) FROM ") + table) && query.next()
+                   ? query.value(0).toInt()
+                   : -1;
+    }
+
+private:
+    const QString m_name = QStringLiteral("e2e-embedded");
+};
+
 // The lines of an information file: its section line, then "key=value" lines.
 inline QStringList fileLines(const QString& path) {
     QFile file(path);
@@ -218,6 +255,12 @@ inline QStringList fileLines(const QString& path) {
         return {};
     return QString::fromUtf8(file.readAll())
         .split(QRegularExpression(QStringLiteral("\r?\n")), Qt::SkipEmptyParts);
+}
+
+// The lines of the installation's log file ($XDG_STATE_HOME/kelvo/ravlek.log), where the
+// programs of a test's installation log (TestEnvironment keeps them from the journal).
+inline QStringList programLogLines() {
+    return fileLines(qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/kelvo/ravlek.log"));
 }
 
 inline QByteArray fileContent(const QString& path) {

@@ -9,9 +9,6 @@
 #include "tools/KelvoSettings.h"
 
 #include <QDirIterator>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -31,40 +28,6 @@ const QStringList kInformationKeys{QStringLiteral("SourceFile"),
                                    QStringLiteral("Zoom"),
                                    QStringLiteral("VersionDriver"),
                                    QStringLiteral("StationName")};
-
-// The embedded default's database ($XDG_DATA_HOME/kelvo/ravlek.sqlite), opened by the test
-// itself to put a register row in place before ravlek starts.
-class EmbeddedDatabase {
-public:
-    EmbeddedDatabase() {
-        const QString file = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/kelvo/ravlek.sqlite");
-        QDir().mkpath(QFileInfo(file).absolutePath());
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
-        db.setDatabaseName(file);
-        db.open();
-    }
-    ~EmbeddedDatabase() {
-        QSqlDatabase::database(m_name).close();
-        QSqlDatabase::removeDatabase(m_name);
-    }
-    // Runs one statement; empty when it succeeded, else the engine's text.
-    QString exec(const QString& sql, const QVariantList& values = {}) {
-        QSqlQuery query(QSqlDatabase::database(m_name));
-        query.prepare(sql);
-        for (const QVariant& value : values)
-            query.addBindValue(value);
-        return query.exec() ? QString() : query.lastError().text();
-    }
-    int count(const QString& table) {
-        QSqlQuery query(QSqlDatabase::database(m_name));
-        return query.exec(QStringLiteral("SELECT COUNT(*) FROM ") + table) && query.next()
-                   ? query.value(0).toInt()
-                   : -1;
-    }
-
-private:
-    const QString m_name = QStringLiteral("e2e-embedded");
-};
 
 // "key=value" lines of an information file as (key, value) pairs, after its section line.
 QList<QPair<QString, QString>> informationEntries(const QStringList& lines) {

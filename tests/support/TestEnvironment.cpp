@@ -18,6 +18,8 @@ TestEnvironment::TestEnvironment(const QString& computerName) {
     setVariable("KELVO_MACHINE_DIR", makeFolder(QStringLiteral("machine")));
     setVariable("KELVO_SIM_DIR", makeFolder(QStringLiteral("sim")));
     setVariable("KELVO_COMPUTERNAME", computerName);
+    // The log goes to the state folder's file, never to the journal of the machine.
+    setVariable("KELVO_JOURNAL_SOCKET", path(QStringLiteral("no-journal")));
     QDir::setCurrent(makeFolder(QStringLiteral("cwd")));
 }
 

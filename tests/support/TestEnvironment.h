@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 
 // An isolated installation for one test: every per-user and machine-wide location
-// (hives, data-link folder, bus, simulated devices) points into a fresh temporary
+// (hives, data-link folder, bus, simulated devices, the log) points into a fresh temporary
 // folder, which is also the current directory, until the object is destroyed.
 class TestEnvironment {
 public:

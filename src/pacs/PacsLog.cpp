@@ -1,3 +1,0 @@
-#include "pacs/PacsLog.h"
-
-Q_LOGGING_CATEGORY(lcPacs, "ravlek.pacs")

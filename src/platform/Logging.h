@@ -1,0 +1,61 @@
+#pragma once
+
+// The log for a practice's support (docs/logging.md): every part writes to one of the logging
+// categories below with qCInfo, qCWarning, ... (qCDebug for detail, which is off unless
+// QT_LOGGING_RULES turns it on), and each program's main() sends what is written to the log
+// sink (platform/LogSink.h) through a LogHandlerScope.
+
+#include <QLoggingCategory>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+Q_DECLARE_LOGGING_CATEGORY(lcApp)     // "ravlek.app": start and end of a program
+Q_DECLARE_LOGGING_CATEGORY(lcDialog)  // "ravlek.dialog": every message box, and its answer
+Q_DECLARE_LOGGING_CATEGORY(lcHandOff) // "ravlek.handoff": each image stored for a patient
+Q_DECLARE_LOGGING_CATEGORY(lcBus)     // "ravlek.bus": the messages sent to the journal program
+Q_DECLARE_LOGGING_CATEGORY(lcDevice)  // "ravlek.device": opening and closing the devices
+Q_DECLARE_LOGGING_CATEGORY(lcPacs)    // "ravlek.pacs": what was queued for, sent to and refused by the PACS
+Q_DECLARE_LOGGING_CATEGORY(lcSound)   // "ravlek.sound": the sound output's own complaints
+
+namespace platform {
+
+// While it lives, every Qt message of the process (ours and Qt's own) goes to the log sink,
+// with the secrets of connection strings masked (MaskSecrets). A record the sink cannot take
+// goes to the standard error stream instead. Records are copied to the standard error
+// stream too when it is a terminal, or when QT_FORCE_STDERR_LOGGING is 1. Construct one at
+// the start of main(), after the options that need no log (--help, --version), and before
+// anything whose end is worth logging; it logs the program's start, and its end when it goes.
+class LogHandlerScope {
+public:
+    // `arguments`: the command line after the program's name.
+    LogHandlerScope(const QString& program, const QStringList& arguments);
+    ~LogHandlerScope();
+    LogHandlerScope(const LogHandlerScope&) = delete;
+    LogHandlerScope& operator=(const LogHandlerScope&) = delete;
+
+    // Notes the exit code the program ends with, for the end's log line, and returns it.
+    int endsWith(int exitCode) {
+        m_exitCode = exitCode;
+        return exitCode;
+    }
+
+private:
+    QString m_program;
+    std::optional<int> m_exitCode;
+};
+
+// `text` with the values of login keys masked as "****": "Password", "Pwd", "User ID",
+// "UID", "User", "User Name" and "Username" in "key=value" form (letter case and blanks around
+// "=" as they come; values quoted with " or ', in braces, or running to the next ";"), the
+// login of a URL ("scheme://user:password@"), and each text registered with
+// RegisterLogSecret wherever it stands as a word of its own.
+QString MaskSecrets(const QString& text);
+
+// Makes MaskSecrets mask `secret` wherever it appears, for example the login read from the
+// practice database, which an error text might quote. Texts shorter than four characters are
+// left to the "key=value" rule, as masking them everywhere would mask ordinary words.
+void RegisterLogSecret(const QString& secret);
+
+} // namespace platform
