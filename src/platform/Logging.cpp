@@ -41,7 +41,7 @@ const QRegularExpression& loginValuePattern() {
     // Longer key names first, so that "User ID" is not taken for "User".
     static const QRegularExpression pattern(
         QStringLiteral(R"((?<![\w])(password|pwd|user\s*id|uid|user\s*name|user)(\s*=\s*))"
-                       R"(("(?:[^"]|"")*"|'(?:[^']|'')*'|\{[^}]*\}|[^;\r\n]+))"),
+                       R"(("(?:[^"]|"")*"|'(?:[^']|'')*'|\{(?:[^}]|\}\})*\}|[^;\r\n]+))"),
         QRegularExpression::CaseInsensitiveOption);
     return pattern;
 }

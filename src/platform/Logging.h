@@ -48,8 +48,8 @@ private:
 
 // `text` with the values of login keys masked as "****": "Password", "Pwd", "User ID",
 // "UID", "User", "User Name" and "Username" in "key=value" form (letter case and blanks around
-// "=" as they come; values quoted with " or ', in braces, or running to the next ";"), the
-// login of a URL ("scheme://user:password@"), and each text registered with
+// "=" as they come; values quoted with " or ', in braces, or running to the next ";" or line
+// break), the login of a URL ("scheme://user:password@"), and each text registered with
 // RegisterLogSecret wherever it stands as a word of its own.
 QString MaskSecrets(const QString& text);
 
