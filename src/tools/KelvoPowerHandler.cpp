@@ -1,5 +1,6 @@
 #include "tools/KelvoPowerHandler.h"
 
+#include "platform/Logging.h"
 #include "platform/PowerEvents.h"
 #include "tools/KelvoDatabase.h"
 #include "tools/KelvoMessages.h"
@@ -15,17 +16,6 @@ namespace {
 QList<QPointer<TADOConnection>>& registeredConnections() {
     static QList<QPointer<TADOConnection>> connections;
     return connections;
-}
-
-// The connection string for the failure report, with the password left out: the report
-// is shown to the user, and the stored login is kept encrypted precisely to stay unseen.
-QString withoutPassword(const QString& connectionString) {
-    QStringList parts = connectionString.split(QLatin1Char(';'));
-    for (QString& part : parts) {
-        if (part.trimmed().startsWith(QStringLiteral("Password="), Qt::CaseInsensitive))
-            part = part.left(part.indexOf(QLatin1Char('=')) + 1) + QStringLiteral("***");
-    }
-    return parts.join(QLatin1Char(';'));
 }
 
 QString ownerName(const TADOConnection& connection) {
@@ -92,10 +82,12 @@ void HandleResume(const QList<TADOConnection*>& connections, const TResumeOption
                 reconnect(*connection);
             } catch (const std::exception&) {
                 success = false;
+                // The connection string with its login masked: the report is shown to the
+                // user, and the stored login is kept encrypted precisely to stay unseen.
                 report += QStringLiteral("Det gick inte att återansluta") + QLatin1Char(' ') +
                           ownerName(*connection) + QLatin1Char('.') + connection->objectName() +
                           QLatin1Char('!') + QLatin1Char('\r') + QStringLiteral("ConnectionString = ") +
-                          withoutPassword(connection->ConnectionString()) + QStringLiteral("\r\r");
+                          platform::MaskSecrets(connection->ConnectionString()) + QStringLiteral("\r\r");
             }
         }
     }

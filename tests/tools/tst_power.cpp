@@ -172,7 +172,7 @@ void TestPower::failedReconnect() {
         QVERIFY2(
             report.endsWith(QStringLiteral("\r\rDet gick inte att återansluta frmSettings.ADOConnection2!\r"
                                            "ConnectionString = Provider=SQLite;Data Source=") +
-                            folder + QStringLiteral("/kelvo.db;User ID=bo;Password=***\r\r")),
+                            folder + QStringLiteral("/kelvo.db;User ID=****;Password=****\r\r")),
             qPrintable(report));
     } else {
         QVERIFY(!resume.exitCode);
