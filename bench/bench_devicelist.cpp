@@ -5,9 +5,12 @@
 // of 20 refreshes (goal: under 100 ms), and the same passes split into the lock look-ups and
 // the driver's probes, to show which part the time goes to. Needs RAVLEK_TEST_PG_*.
 
+#include "database/DataLinkFile.h"
+#include "database/KelvoDatabase.h"
 #include "devices/DeviceList.h"
 #include "devices/TRadioGroup.h"
-#include "platform/QtDialogService.h"
+#include "platform/DialogService.h"
+#include "settings/ProgramDatabaseLinks.h"
 #include "settings/USelectDevices.h"
 #include "settings/USettings.h"
 #include "sim/SimulatedDsd.h"
@@ -15,8 +18,6 @@
 #include "support/BenchFigures.h"
 #include "support/PostgresTestDatabase.h"
 #include "support/TestEnvironment.h"
-#include "tools/DataLinkFile.h"
-#include "tools/KelvoDatabase.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoSettings.h"
 
@@ -110,7 +111,7 @@ int heldItems(const TRadioGroup& list) {
 }
 
 // Builds the list as at start, selects "(Idle)" and times the refreshes.
-std::vector<double> measureRefreshes(TfrmSettings& window, TSimulatedDsd& scanner, int expectedHeld) {
+std::vector<double> measureRefreshes(TXrayDatabase& database, TSimulatedDsd& scanner, int expectedHeld) {
     TRadioGroup list;
     QPushButton deviceSettings;
     TWavPlayer player{nullptr};
@@ -118,9 +119,7 @@ std::vector<double> measureRefreshes(TfrmSettings& window, TSimulatedDsd& scanne
     links.RadioGroup1 = &list;
     links.btnDeviceSettings = &deviceSettings;
     links.WavPlayer1 = &player;
-    links.Queries = [&window] {
-        return TLockQueries{window.Database1, window.QXRAYDEV, window.QCONNECTEDDEV, window.QXRAYDEVICES};
-    };
+    links.Database = &database;
     links.ScanImage = [] {};
     links.FirstActivationMarker = [] { return 1; };
     TDeviceListController controller(std::move(links));
@@ -163,8 +162,8 @@ struct Parts {
     std::vector<double> probes;
 };
 
-Parts measureParts(TfrmSettings& window, TSimulatedDsd& scanner) {
-    TDeviceLocks locks({window.Database1, window.QXRAYDEV, window.QCONNECTEDDEV, window.QXRAYDEVICES});
+Parts measureParts(TXrayDatabase& database, TSimulatedDsd& scanner) {
+    TDeviceLocks& locks = database.Locks();
     const QList<Device> devices = registerDevices();
     Parts parts;
     for (int run = 0; run < kWarmUps + kRefreshes; ++run) {
@@ -232,7 +231,9 @@ int main(int argc, char** argv) {
         WriteDataLinkFile(
             environment.path(QStringLiteral("machine/Common Files/System/Ole DB/Data Links/Bench.udl")),
             practice);
-        TfrmSettings window({});
+        InitApplicationEnvironment({QStringLiteral("bench_devicelist")});
+        TXrayDatabase layer(Environment(), ProgramDatabaseLinks());
+        TfrmSettings window(layer);
         QStringList chosen;
         for (int type = kFirstType; type <= kLastType; ++type) {
             WriteSetting(QStringLiteral("DigoraDevices"), QString::number(type), DefaultDeviceName(type));
@@ -248,9 +249,9 @@ int main(int argc, char** argv) {
         }
         held = fillRegister(practice);
         TSimulatedDsd scanner;
-        times = measureRefreshes(window, scanner, held);
-        parts = measureParts(window, scanner);
-        window.Database1->Close();
+        times = measureRefreshes(layer, scanner, held);
+        parts = measureParts(layer, scanner);
+        layer.Database1->Close();
     }
     pgtest::dropScratchDatabase(database);
 

@@ -5,11 +5,11 @@
 // device and the release. Prints its figures; goal: median look-up < 2 ms. Needs
 // RAVLEK_TEST_PG_*.
 
-#include "devices/DeviceLocks.h"
+#include "database/KelvoDatabase.h"
+#include "database/KelvoSchema.h"
+#include "database/XrayDatabase.h"
 #include "support/BenchFigures.h"
 #include "support/PostgresTestDatabase.h"
-#include "tools/KelvoDatabase.h"
-#include "tools/KelvoSchema.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -39,34 +39,18 @@ QString label(int d) {
     return QStringLiteral("OPTIME-%1").arg(d);
 }
 
-// The connection and the queries with the settings window's texts.
+// One workstation: the program's database layer, its queries and lock protocol, with its
+// connection open and the transaction open that the program always keeps.
 struct Workstation {
     explicit Workstation(const QString& connectionString) {
-        Database1.SetConnectionString(connectionString);
-        Database1.Open();
-        for (TADOQuery* query : {&QXRAYDEV, &QCONNECTEDDEV, &QXRAYDEVICES})
-            query->SetConnection(&Database1);
-        QXRAYDEV.SetLockType(TADOLockType::ltReadOnly);
-        QXRAYDEV.SetSQL({QStringLiteral("SELECT * FROM XRAYWORKSTATIONS"),
-                         QStringLiteral("WHERE COMPUTERNAME =:computername"),
-                         QStringLiteral("AND XRAYSTATION =:xraystation"),
-                         QStringLiteral("AND XRAYSTATIONID =:xraystationid")});
-        QCONNECTEDDEV.SetSQL({QStringLiteral("SELECT * FROM XRAYDEVICELOCKLIST"),
-                              QStringLiteral("WHERE XRAYSTATION =:xrayname"),
-                              QStringLiteral("AND XRAYSTATIONID =:xrayid"),
-                              QStringLiteral("ORDER BY LOCKNUMBER")});
-        QXRAYDEVICES.SetLockType(TADOLockType::ltReadOnly);
-        QXRAYDEVICES.SetSQL({QStringLiteral("SELECT * FROM XRAYWORKSTATIONS"),
-                             QStringLiteral("WHERE COMPUTERNAME =:computername"),
-                             QStringLiteral("AND XRAYSTATION =:xraystation")});
-        Database1.BeginTrans();
+        database.Database1->SetConnectionString(connectionString);
+        database.Database1->Open();
+        database.Database1->BeginTrans();
     }
 
-    TADOConnection Database1;
-    TADOQuery QXRAYDEV;
-    TADOQuery QCONNECTEDDEV;
-    TADOQuery QXRAYDEVICES;
-    TDeviceLocks locks{{&Database1, &QXRAYDEV, &QCONNECTEDDEV, &QXRAYDEVICES}};
+    TDataLinkState dataLink;
+    TXrayDatabase database{dataLink};
+    TDeviceLocks& locks = database.Locks();
 };
 
 void fill(TADOConnection& db, int computers, int devices) {

@@ -26,7 +26,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QScreen>
 #include <QToolButton>
 
@@ -93,21 +92,16 @@ bool ActivatePreviousInstance() {
     return false;
 }
 
-TRavlekMainForm::TRavlekMainForm(const QStringList& arguments, QWidget* parent)
+TRavlekMainForm::TRavlekMainForm(TXrayDatabase* database, const QStringList& arguments, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint)
-    , m_arguments(arguments) {
+    , m_database(database) {
     createControls();
     TDeviceListLinks links;
     links.RadioGroup1 = RadioGroup1;
     links.btnDeviceSettings = btnDeviceSettings;
     links.WavPlayer1 = WavPlayer1;
-    links.Queries = [this] {
-        if (!m_settings)
-            return TLockQueries{};
-        return TLockQueries{m_settings->Database1, m_settings->QXRAYDEV, m_settings->QCONNECTEDDEV,
-                            m_settings->QXRAYDEVICES};
-    };
+    links.Database = database;
     links.ScanImage = [this] { ScanImage(); };
     links.FirstActivationMarker = [this] { return m_tag; };
     m_devices = new TDeviceListController(std::move(links), this);
@@ -268,13 +262,14 @@ void TRavlekMainForm::registerOnBus() {
 }
 
 void TRavlekMainForm::CreateSettingsWindow() {
+    if (!m_database)
+        return;
     TSettingsLinks links;
     links.ScanImage = [this] { ScanImage(); };
     links.SetGrabEnabled = [this](bool enabled) { btnGrabImage->setEnabled(enabled); };
     links.SetPreviewEnabled = [this](bool enabled) { CheckBox2->setEnabled(enabled); };
-    links.ProgramDir = m_startup.ProgramDir;
-    links.Arguments = m_arguments;
-    m_settings = std::make_unique<TfrmSettings>(std::move(links), this);
+    links.DeviceListUpdating = [this] { return m_devices->Updating(); };
+    m_settings = std::make_unique<TfrmSettings>(*m_database, std::move(links), this);
     m_settings->hide();
 }
 
@@ -336,11 +331,9 @@ void TRavlekMainForm::FormClose() {
     m_devices->StopTimers();
     m_devices->ClearScannerLabels();
     m_devices->RemoveOwnLocks();
-    if (m_settings) {
-        if (m_settings->Database1)
-            m_settings->Database1->Close();
-        m_settings.reset();
-    }
+    if (m_database)
+        m_database->Database1->Close();
+    m_settings.reset();
     m_registration.reset();
     ForceForegroundWindow(m_startup.HostWindow);
     platform::windowBus().sendMessage(m_startup.HostWindow, m_startup.MsgTransferred, m_startup.PatientNr, 0);
@@ -394,25 +387,12 @@ void TRavlekMainForm::ScanImage() {
 }
 
 std::optional<int> TRavlekMainForm::armScan() {
-    ImageDepth depth = ImageDepth::Bits8;
-    ImageFileType fileType = ImageFileType::DIB;
-    if (m_settings) {
-        if (m_settings->RadioButton1->isChecked())
-            depth = ImageDepth::Bits8;
-        else if (m_settings->RadioButton2->isChecked())
-            depth = ImageDepth::Bits16;
-        if (m_settings->RadioButton3->isChecked())
-            fileType = ImageFileType::DIB;
-        else if (m_settings->RadioButton5->isChecked())
-            fileType = ImageFileType::RAW;
-        else if (m_settings->RadioButton4->isChecked())
-            fileType = ImageFileType::DCM;
-    }
-    m_fileName = WorkingFileName(m_startup.OutDir, fileType);
+    const TImageFormat format = m_settings ? m_settings->ImageFormat() : TImageFormat();
+    m_fileName = WorkingFileName(m_startup.OutDir, format.FileType);
     // No earlier image may be taken for the next one.
     if (QFileInfo::exists(m_fileName))
         QFile::remove(m_fileName);
-    int result = codeOf(m_scanner->SetImageFormat(ImageFormatValue(depth, fileType)));
+    int result = codeOf(m_scanner->SetImageFormat(ImageFormatValue(format.Depth, format.FileType)));
     if (result == ScannerCode::Ok)
         result = codeOf(m_scanner->SetImageStore(m_fileName));
     if (result != ScannerCode::Ok)

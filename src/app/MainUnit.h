@@ -21,6 +21,7 @@ class TDeviceListController;
 class TDsd;
 class TRadioGroup;
 class TWavPlayer;
+class TXrayDatabase;
 class TfrmSettings;
 
 // The names under which a running copy of the program is found on the window bus.
@@ -52,8 +53,10 @@ struct TStartupValues {
 class TRavlekMainForm : public QWidget {
     Q_OBJECT
 public:
-    // `arguments` is the command line with the program itself first.
-    explicit TRavlekMainForm(const QStringList& arguments = QCoreApplication::arguments(),
+    // Works on `database` (the program's one, which must outlive the window; none for a
+    // window without a database). `arguments` is the command line with the program itself first.
+    explicit TRavlekMainForm(TXrayDatabase* database,
+                             const QStringList& arguments = QCoreApplication::arguments(),
                              QWidget* parent = nullptr);
     ~TRavlekMainForm() override;
 
@@ -120,8 +123,8 @@ private:
     std::optional<int> armScan();
     void handOff();
 
+    TXrayDatabase* m_database;
     TStartupValues m_startup;
-    QStringList m_arguments;
     QString m_fileName;
     int m_tag = 0;
     bool m_buildingList = false;

@@ -1,7 +1,10 @@
 #include "app/MainUnit.h"
+#include "database/XrayDatabase.h"
+#include "platform/QtDialogService.h"
 #include "platform/WindowBus.h"
-#include "settings/USettings.h"
+#include "settings/ProgramDatabaseLinks.h"
 #include "sim/SimulatedDsd.h"
+#include "tools/KelvoEnvironment.h"
 #include "tools/KelvoPowerHandler.h"
 
 #include <QApplication>
@@ -12,6 +15,7 @@ int main(int argc, char* argv[]) {
         return 0;
 
     QApplication app(argc, argv);
+    platform::UseWidgetDialogs();
     // The title goes to the bus entry below, not to Qt's display name, which window
     // managers would append to the main window's own caption.
 
@@ -22,11 +26,15 @@ int main(int argc, char* argv[]) {
     const std::unique_ptr<platform::WindowRegistration> applicationRegistration =
         platform::windowBus().registerWindow(applicationWindow);
 
+    // The program's one database, used by every window and the device list; the
+    // environment set up by the main window's creation tells it which data-link file to use.
+    TXrayDatabase database(Environment(), ProgramDatabaseLinks());
     // The tools library's power handling keeps the database connection across a suspend.
     TfrmKelvoTools kelvoTools(&app);
+    RegisterPowerConnection(database.Database1);
     RegisterSimulatedDriver();
 
-    TRavlekMainForm mainForm;
+    TRavlekMainForm mainForm(&database);
     mainForm.CreateSettingsWindow();
     mainForm.show();
     return QApplication::exec();

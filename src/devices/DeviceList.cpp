@@ -3,7 +3,6 @@
 #include "devices/TRadioGroup.h"
 #include "scanner/DSDLib_TLB.h"
 #include "scanner/ScannerStatus.h"
-#include "settings/USettings.h"
 #include "sound/WavPlayer.h"
 #include "tools/KelvoMessages.h"
 #include "tools/KelvoSettings.h"
@@ -106,18 +105,13 @@ void TDeviceListController::StopTimers() {
     m_timer3->stop();
 }
 
-std::optional<TDeviceLocks> TDeviceListController::locks() const {
-    if (!m_links.Queries)
-        return std::nullopt;
-    const TLockQueries queries = m_links.Queries();
-    if (!queries.Database1 || !queries.QXRAYDEV || !queries.QCONNECTEDDEV || !queries.QXRAYDEVICES)
-        return std::nullopt;
-    return TDeviceLocks(queries);
+TDeviceLocks* TDeviceListController::locks() const {
+    return m_links.Database ? &m_links.Database->Locks() : nullptr;
 }
 
 TDeviceInformation TDeviceListController::deviceInformation(const QString& stationName,
                                                             const QString& label) {
-    std::optional<TDeviceLocks> lockList = locks();
+    TDeviceLocks* lockList = locks();
     if (!lockList)
         return {};
     return lockList->GetDeviceInformation(GetWorkstationName(), stationName, label);
@@ -144,13 +138,13 @@ void TDeviceListController::addDevice(const QString& text, int type, const QStri
 void TDeviceListController::UpdateDeviceList(bool Rebuild) {
     const BusyScope busy(*this);
     TRadioGroup& list = *m_links.RadioGroup1;
-    gUpdating = true;
+    m_updating = true;
     if (Rebuild) {
         list.Clear();
         list.AddItem(QStringLiteral("(Idle)"), 0);
         m_scannerLabels.clear();
     }
-    // Without a scanner control the list stays inert: gUpdating is not lowered again.
+    // Without a scanner control the list stays inert: the busy flag is not lowered again.
     if (!m_scanner)
         return;
     m_scanner->CloseScanner();
@@ -177,7 +171,7 @@ void TDeviceListController::UpdateDeviceList(bool Rebuild) {
             }
         }
     }
-    gUpdating = false;
+    m_updating = false;
     selectAfterUpdate(Rebuild);
 }
 
@@ -190,7 +184,7 @@ void TDeviceListController::rebuildType(int type) {
         addDevice(SingleDeviceItemText(stationName, status.value_or(failure)), type, QString());
         return;
     }
-    std::optional<TDeviceLocks> lockList = locks();
+    TDeviceLocks* lockList = locks();
     if (!lockList)
         return;
     const QList<TRegisterRow> rows = lockList->RegisteredDevices(GetWorkstationName(), stationName);
@@ -250,8 +244,8 @@ void TDeviceListController::selectAfterUpdate(bool Rebuild) {
 }
 
 void TDeviceListController::RadioGroup1Click(QObject* Sender) {
-    // Without a scanner control the list does nothing, whoever lowered gUpdating.
-    if (gUpdating || !m_scanner)
+    // Without a scanner control the list does nothing.
+    if (m_updating || !m_scanner)
         return;
     const BusyScope busy(*this);
     TRadioGroup& list = *m_links.RadioGroup1;
@@ -308,7 +302,7 @@ void TDeviceListController::connectRegisterDevice(int index, int type) {
         return int(m_scanner->OpenScanner(type, 1, m_patientDir));
     };
     TDeviceLocks::TClaim claim;
-    if (std::optional<TDeviceLocks> lockList = locks())
+    if (TDeviceLocks* lockList = locks())
         claim = lockList->ClaimDevice(GetWorkstationName(), stationName, label, open);
     else
         claim.OpenResult = open(claim.Information);
@@ -344,7 +338,7 @@ void TDeviceListController::playReadySound() {
 }
 
 void TDeviceListController::RemoveOwnLocks() {
-    if (std::optional<TDeviceLocks> lockList = locks())
+    if (TDeviceLocks* lockList = locks())
         lockList->RemoveOwnLocks(GetWorkstationName());
 }
 

@@ -5,7 +5,7 @@
 // list current. The main window forwards its events here; the logic needs no window of
 // its own, so tests drive it with a bare radio group.
 
-#include "devices/DeviceLocks.h"
+#include "database/XrayDatabase.h"
 
 #include <QObject>
 #include <QString>
@@ -52,8 +52,8 @@ struct TDeviceListLinks {
     TRadioGroup* RadioGroup1 = nullptr;
     QWidget* btnDeviceSettings = nullptr;
     TWavPlayer* WavPlayer1 = nullptr;
-    // The settings window's data module; its members are null when there is none.
-    std::function<TLockQueries()> Queries;
+    // The practice database; none when the program has none.
+    TXrayDatabase* Database = nullptr;
     // Arms the opened device for the next image.
     std::function<void()> ScanImage;
     // The main window's first-activation marker: 0 until the list was first built, then 1.
@@ -73,6 +73,10 @@ public:
     void SetPatientDir(const QString& patientDir) { m_patientDir = patientDir; }
 
     bool ScannerConnected() const { return m_scannerConnected; }
+    // Raised while the list is being changed: the list's click (and the settings window's
+    // format buttons) ignore their events meanwhile. Without a scanner control it stays
+    // raised after the first build, which leaves the list inert.
+    bool Updating() const { return m_updating; }
     // STATIONID of the last register row a rebuild found free to probe.
     QString gstationID() const { return m_gstationID; }
     // The device labels: entry i - 1 belongs to item i (the type-8 item has an empty one).
@@ -99,7 +103,8 @@ public:
 private:
     class BusyScope;
 
-    std::optional<TDeviceLocks> locks() const;
+    // The lock protocol of the database, or none.
+    TDeviceLocks* locks() const;
     TDeviceInformation deviceInformation(const QString& stationName, const QString& label);
     // Opens the device, reads its status and closes it again; the status on success,
     // otherwise the failure code in `failure`.
@@ -118,6 +123,7 @@ private:
     TDsd* m_scanner = nullptr;
     QString m_patientDir;
     bool m_scannerConnected = false;
+    bool m_updating = false;
     QString m_gstationID;
     QStringList m_scannerLabels;
     QTimer* m_timer1;

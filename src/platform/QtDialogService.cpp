@@ -5,8 +5,6 @@
 #include <QPointer>
 #include <QPushButton>
 
-#include <cstdio>
-
 namespace platform {
 
 namespace {
@@ -63,35 +61,10 @@ bool widgetsAvailable() {
 
 } // namespace
 
-QString StandardDialogTitle(DialogKind kind) {
-    switch (kind) {
-    case DialogKind::Information:
-        return QStringLiteral("Information");
-    case DialogKind::Warning:
-        return QStringLiteral("Warning");
-    case DialogKind::Error:
-        return QStringLiteral("Error");
-    case DialogKind::Question:
-        return QStringLiteral("Question");
-    case DialogKind::Confirmation:
-        break;
-    }
-    return QStringLiteral("Confirm");
-}
-
-QString DisplayText(const QString& text) {
-    QString shown = text;
-    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return shown;
-}
-
 DialogButton QtDialogService::show(const DialogRequest& request) {
+    if (!widgetsAvailable())
+        return ShowWithoutWindows(request);
     const QString title = request.title.isEmpty() ? StandardDialogTitle(request.kind) : request.title;
-    if (!widgetsAvailable()) {
-        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(DisplayText(request.text)));
-        return DialogButton::None;
-    }
     QMessageBox::StandardButtons buttons;
     for (const DialogButton button : request.buttons)
         buttons |= standardButtonOf(button);
@@ -110,20 +83,8 @@ DialogButton QtDialogService::show(const DialogRequest& request) {
     return chosen;
 }
 
-DialogButton UnattendedDialogService::show(const DialogRequest& request) {
-    const QString title = request.title.isEmpty() ? StandardDialogTitle(request.kind) : request.title;
-    QString text = request.text;
-    text.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
-    text.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
-    std::fprintf(stderr, "[%s] %s\n", qPrintable(title), qPrintable(text));
-    std::fflush(stderr);
-    return request.defaultButton;
-}
-
-std::unique_ptr<DialogService> DialogService::makeDefault() {
-    if (qEnvironmentVariableIntValue("KELVO_UNATTENDED") != 0)
-        return std::make_unique<UnattendedDialogService>();
-    return std::make_unique<QtDialogService>();
+void UseWidgetDialogs() {
+    InstallInteractiveDialogs(std::make_unique<QtDialogService>());
 }
 
 } // namespace platform

@@ -1,23 +1,18 @@
 #include "settings/USettings.h"
 
-#include "platform/DialogService.h"
-#include "platform/Paths.h"
-#include "settings/EmbeddedDefault.h"
+#include "database/EmbeddedDefault.h"
+#include "database/KelvoLogin.h"
 #include "settings/UXrayWorkstation.h"
+#include "settings/Udataproviders.h"
 #include "tools/KelvoEnvironment.h"
-#include "tools/KelvoLogin.h"
 #include "tools/KelvoMessages.h"
-#include "tools/KelvoPowerHandler.h"
-#include "tools/KelvoSchema.h"
 #include "tools/KelvoSettings.h"
 #include "tools/MessageBoxes.h"
-#include "tools/Udataproviders.h"
 #include "tools/UfrmProgress.h"
 
 #include <QAbstractProxyModel>
 #include <QAction>
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QEvent>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -33,8 +28,6 @@
 
 #include <exception>
 
-bool gUpdating = false;
-
 namespace {
 
 const QString kXRay = QStringLiteral("XRay");
@@ -42,15 +35,9 @@ const QString kFileTypeBits = QStringLiteral("FileTypeBits");
 const QString kFileTypeExt = QStringLiteral("FileTypeExt");
 const QString kPlaySound = QStringLiteral("PlaySoundWhenScannerIsReady");
 const QString kTotoOneShot = QStringLiteral("TotoOneShot");
-const QString kWorkstations = QStringLiteral("XRAYWORKSTATIONS");
-const QString kLockList = QStringLiteral("XRAYDEVICELOCKLIST");
 
 QString trueText(bool value) {
     return value ? QStringLiteral("-1") : QStringLiteral("0");
-}
-
-bool fileExists(const QString& path) {
-    return !path.isEmpty() && QFileInfo(path).isFile();
 }
 
 template <typename Handler> void unguarded(Handler handler) {
@@ -154,94 +141,27 @@ private:
     QList<TGridColumn> m_columns;
 };
 
-TADOQuery* makeQuery(QObject* owner, TADOConnection* connection, const QString& name, TADOLockType lockType,
-                     const QStringList& lines = {}) {
-    auto* query = new TADOQuery(owner);
-    query->setObjectName(name);
-    query->SetConnection(connection);
-    query->SetLockType(lockType);
-    if (!lines.isEmpty())
-        query->SetSQL(lines);
-    return query;
-}
-
-void declareSize(TADOQuery* query, const QString& parameter, int size) {
-    query->Parameters().ParamByName(parameter).Size = size;
-}
-
-// A LIKE pattern that finds `text` anywhere, its wildcard characters taken literally
-// ("!" is the escape character; SQL Server also reads "[" as the start of a set).
-QString containsPattern(const QString& text, DataLinkEngine engine) {
-    QString escaped;
-    for (const QChar c : text) {
-        if (c == QLatin1Char('!') || c == QLatin1Char('%') || c == QLatin1Char('_') ||
-            (c == QLatin1Char('[') && engine == DataLinkEngine::SqlServer))
-            escaped.append(QLatin1Char('!'));
-        escaped.append(c);
-    }
-    return QLatin1Char('%') + escaped + QLatin1Char('%');
-}
-
 } // namespace
 
 // ---------------------------------------------------------------------------------------
 
-// ---------------------------------------------------------------------------------------
-
-TfrmSettings::TfrmSettings(TSettingsLinks links, QWidget* parent)
+TfrmSettings::TfrmSettings(TXrayDatabase& database, TSettingsLinks links, QWidget* parent)
     : QDialog(parent)
+    , DataSource1(new TDataSetModel(database.QXRAYWORKSTATIONS, this))
+    , m_database(database)
     , m_links(std::move(links)) {
     setObjectName(QStringLiteral("frmSettings"));
     setWindowTitle(QStringLiteral("Settings"));
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(461, 352);
-    createDataModule();
     createControls();
     connectHandlers();
     FormCreate();
 }
 
 TfrmSettings::~TfrmSettings() {
-    // Closed while this window is whole: closing tells the grid and the buttons.
-    Database1->Close();
-    QXRAYWORKSTATIONS->disconnect(this);
-}
-
-void TfrmSettings::createDataModule() {
-    Database1 = new TADOConnection(this);
-    Database1->SetName(QStringLiteral("Database1"));
-    // Suspend and resume close and reopen it with the program's other connections.
-    RegisterPowerConnection(Database1);
-
-    const QString selectWorkstations = QStringLiteral("SELECT * FROM XRAYWORKSTATIONS");
-    QXRAYWORKSTATIONS =
-        makeQuery(this, Database1, QStringLiteral("QXRAYWORKSTATIONS"), TADOLockType::ltOptimistic,
-                  {selectWorkstations, QStringLiteral("ORDER BY STATIONID")});
-    // Its text is the engine's CREATE TABLE, set when the connection's engine is known.
-    QCREATEXRAYWORKSTATIONS =
-        makeQuery(this, Database1, QStringLiteral("QCREATEXRAYWORKSTATIONS"), TADOLockType::ltReadOnly);
-    QOVRIGT = makeQuery(this, Database1, QStringLiteral("QOVRIGT"), TADOLockType::ltReadOnly);
-    QXRAYDEV = makeQuery(this, Database1, QStringLiteral("QXRAYDEV"), TADOLockType::ltReadOnly,
-                         {selectWorkstations, QStringLiteral("WHERE COMPUTERNAME =:computername"),
-                          QStringLiteral("AND XRAYSTATION =:xraystation"),
-                          QStringLiteral("AND XRAYSTATIONID =:xraystationid")});
-    declareSize(QXRAYDEV, QStringLiteral("computername"), 50);
-    declareSize(QXRAYDEV, QStringLiteral("xraystation"), 30);
-    declareSize(QXRAYDEV, QStringLiteral("xraystationid"), 20);
-    QCONNECTEDDEV = makeQuery(
-        this, Database1, QStringLiteral("QCONNECTEDDEV"), TADOLockType::ltOptimistic,
-        {QStringLiteral("SELECT * FROM XRAYDEVICELOCKLIST"), QStringLiteral("WHERE XRAYSTATION =:xrayname"),
-         QStringLiteral("AND XRAYSTATIONID =:xrayid"), QStringLiteral("ORDER BY LOCKNUMBER")});
-    declareSize(QCONNECTEDDEV, QStringLiteral("xrayname"), 50);
-    QCREATEXRAYDEVICELOCKLIST =
-        makeQuery(this, Database1, QStringLiteral("QCREATEXRAYDEVICELOCKLIST"), TADOLockType::ltReadOnly);
-    QXRAYDEVICES = makeQuery(this, Database1, QStringLiteral("QXRAYDEVICES"), TADOLockType::ltReadOnly,
-                             {selectWorkstations, QStringLiteral("WHERE COMPUTERNAME =:computername"),
-                              QStringLiteral("AND XRAYSTATION =:xraystation")});
-    declareSize(QXRAYDEVICES, QStringLiteral("computername"), 50);
-    declareSize(QXRAYDEVICES, QStringLiteral("xraystation"), 30);
-
-    DataSource1 = new TDataSetModel(QXRAYWORKSTATIONS, this);
+    // The register query outlives the window; its changes must no longer reach the grid.
+    m_database.QXRAYWORKSTATIONS->disconnect(this);
 }
 
 void TfrmSettings::createControls() {
@@ -372,11 +292,12 @@ void TfrmSettings::connectHandlers() {
                 (this->*handler)();
         });
     }
-    connect(QXRAYWORKSTATIONS, &TCustomADODataSet::DataChanged, this, [this] {
+    connect(m_database.QXRAYWORKSTATIONS, &TCustomADODataSet::DataChanged, this, [this] {
         DataSource1StateChange();
         showCurrentRecord();
     });
-    connect(QXRAYWORKSTATIONS, &TCustomADODataSet::RecordMoved, this, &TfrmSettings::showCurrentRecord);
+    connect(m_database.QXRAYWORKSTATIONS, &TCustomADODataSet::RecordMoved, this,
+            &TfrmSettings::showCurrentRecord);
     connect(wwDBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { selectRecord(current.row()); });
     connect(wwDBGrid1, &QWidget::customContextMenuRequested, this, &TfrmSettings::showGridMenu);
@@ -388,53 +309,20 @@ void TfrmSettings::connectHandlers() {
 
 // ---------------------------------------------------------------------------------------
 
+// The environment, and with it the data-link file, was set up once at the program's start.
 void TfrmSettings::FormCreate() {
-    const QStringList arguments =
-        m_links.Arguments.isEmpty() ? QCoreApplication::arguments() : m_links.Arguments;
-    InitApplicationEnvironment(arguments);
     // The login's cipher is keyed by the login itself (KelvoLogin), so there is none to make here.
     Panel3->raise();
-    EnsureEmbeddedDataLink(Environment().DataLinksPath);
-    findDataLinkFile();
+    const TDataLinkState& dataLink = m_database.DataLink();
+    EnsureEmbeddedDataLink(dataLink.DataLinksPath);
+    if (QFileInfo(dataLink.DataProviderFile).isFile())
+        lblDataProvider->setText(FileNamePart(dataLink.DataProviderFile));
 
-    gUpdating = true;
+    m_loadingChoices = true;
     CheckBox1->setChecked(SettingIsTrue(ReadSetting(kXRay, kPlaySound), true));
     CheckBox2->setChecked(SettingIsTrue(ReadSetting(kXRay, kTotoOneShot), true));
     restoreFormatChoices();
-    gUpdating = false;
-}
-
-// The data-link file at creation: the stored default, overridden by a data-link argument
-// that names a file as given, in the program's folder or in the data-link folder.
-void TfrmSettings::findDataLinkFile() {
-    TApplicationEnvironment& env = Environment();
-    env.ConnectionString.clear();
-    const QString setting =
-        ReadSetting(QStringLiteral("DataProvider"), QStringLiteral("DefaultDataProvider"));
-    env.DataProviderFile = fileExists(setting) ? setting : env.DataLinksPath + setting;
-
-    const QStringList arguments =
-        m_links.Arguments.isEmpty() ? QCoreApplication::arguments() : m_links.Arguments;
-    const QString programDir = m_links.ProgramDir.isEmpty()
-                                   ? platform::paths().executableDirectory() + QLatin1Char('/')
-                                   : m_links.ProgramDir;
-    for (const QString& argument : arguments.mid(1)) {
-        if (!argument.toUpper().contains(QStringLiteral(".UDL")))
-            continue;
-        for (const QString& candidate : {argument, programDir + argument, env.DataLinksPath + argument}) {
-            if (fileExists(candidate)) {
-                env.DataProviderFile = candidate;
-                break;
-            }
-        }
-    }
-
-    if (fileExists(env.DataProviderFile)) {
-        env.ConnectionString =
-            QStringLiteral("Provider=") +
-            ReadIniString(env.DataProviderFile, QStringLiteral("oledb"), QStringLiteral("Provider"));
-        lblDataProvider->setText(FileNamePart(env.DataProviderFile));
-    }
+    m_loadingChoices = false;
 }
 
 void TfrmSettings::restoreFormatChoices() {
@@ -457,15 +345,7 @@ void TfrmSettings::restoreFormatChoices() {
 // ---------------------------------------------------------------------------------------
 
 bool TfrmSettings::TableExists(const QString& tableName) {
-    try {
-        QOVRIGT->Close();
-        QOVRIGT->SetSQL({QStringLiteral("SELECT * FROM ") + tableName + QStringLiteral(" WHERE 1 = 0")});
-        QOVRIGT->Open();
-        QOVRIGT->Close();
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
+    return m_database.TableExists(tableName);
 }
 
 bool TfrmSettings::ConnectToDatabase() {
@@ -473,40 +353,19 @@ bool TfrmSettings::ConnectToDatabase() {
                   QStringLiteral("Ansluter till databasen, vänta..."));
     Panel3->show();
     Panel3->raise();
-    if (!BuildConnectionString(QString(), QString())) {
+    if (!m_database.BuildConnectionString()) {
         EndProgress(false);
         return false;
     }
-    TApplicationEnvironment& env = Environment();
-    lblDataProvider->setText(FileNamePart(env.DataProviderFile));
+    lblDataProvider->setText(FileNamePart(m_database.DataLink().DataProviderFile));
 
     bool connected = false;
     try {
-        Database1->Close();
-        Database1->SetConnectionString(env.ConnectionString);
-        Database1->Open();
-        const DataLinkEngine engine = Database1->Engine();
-        if (!TableExists(kWorkstations)) {
-            Database1->BeginTrans();
-            QCREATEXRAYWORKSTATIONS->SetSQL(CreateXrayWorkstationsSql(engine));
-            QCREATEXRAYWORKSTATIONS->ExecSQL();
-            Database1->CommitTrans();
-        }
-        if (!TableExists(kLockList)) {
-            Database1->BeginTrans();
-            QCREATEXRAYDEVICELOCKLIST->SetSQL(CreateXrayDeviceLockListSql(engine));
-            QCREATEXRAYDEVICELOCKLIST->ExecSQL();
-            Database1->CommitTrans();
-        }
-        Database1->BeginTrans();
-        QXRAYWORKSTATIONS->Open();
+        m_database.Connect();
         Panel3->hide();
         BitBtn1->setEnabled(false);
         connected = true;
     } catch (const std::exception& failure) {
-        // A half-made connection would be used by the main window's look-ups behind the
-        // cover; without a connection they fail plainly instead.
-        Database1->Close();
         EndProgress(false);
         const TDBConnection& record = DBConnection();
         InformationMessage(QStringLiteral("Det gick inte att ansluta till databasen ") + record.ServerName +
@@ -531,10 +390,12 @@ void TfrmSettings::BitBtn2Click() {
 }
 
 void TfrmSettings::BitBtn3Click() {
-    TApplicationEnvironment& env = Environment();
-    env.DataProviderFile = env.DataLinksPath + ChooseDataProvider(QStringLiteral("DefaultDataProvider"));
-    lblDataProvider->setText(FileNamePart(env.DataProviderFile));
-    Database1->Close();
+    TDataLinkState& dataLink = m_database.DataLink();
+    dataLink.DataProviderFile =
+        dataLink.DataLinksPath +
+        ChooseDataProvider(QStringLiteral("DefaultDataProvider"), FileNamePart(dataLink.DataProviderFile));
+    lblDataProvider->setText(FileNamePart(dataLink.DataProviderFile));
+    m_database.Database1->Close();
     BitBtn1->setEnabled(true);
     Panel3->show();
     Panel3->raise();
@@ -543,12 +404,12 @@ void TfrmSettings::BitBtn3Click() {
 }
 
 void TfrmSettings::BitBtn42Click() {
-    editWorkstation([this] { QXRAYWORKSTATIONS->Append(); });
+    editWorkstation([this] { m_database.QXRAYWORKSTATIONS->Append(); });
 }
 
 // An empty register has no row to edit; Edit() starts a new one there.
 void TfrmSettings::BitBtn44Click() {
-    editWorkstation([this] { QXRAYWORKSTATIONS->Edit(); });
+    editWorkstation([this] { m_database.QXRAYWORKSTATIONS->Edit(); });
 }
 
 void TfrmSettings::wwDBGrid1DblClick() {
@@ -556,7 +417,7 @@ void TfrmSettings::wwDBGrid1DblClick() {
 }
 
 void TfrmSettings::editWorkstation(const std::function<void()>& startRow) {
-    TfrmEditXrayWorkstation editor(QXRAYWORKSTATIONS, Database1, this);
+    TfrmEditXrayWorkstation editor(m_database, this);
     unguarded([&] {
         startRow();
         editor.exec();
@@ -574,42 +435,18 @@ bool TfrmSettings::eventFilter(QObject* watched, QEvent* event) {
 void TfrmSettings::BitBtn89Click() {
     if (!QuestionBox(QStringLiteral("Delete selected Xraystation/Workstation?")))
         return;
-    unguarded([this] {
-        QXRAYWORKSTATIONS->Delete();
-        if (Database1->InTransaction())
-            Database1->CommitTrans();
-        QXRAYWORKSTATIONS->Close();
-        Database1->BeginTrans();
-        QXRAYWORKSTATIONS->Open();
-    });
+    unguarded([this] { m_database.DeleteRegisterRow(); });
 }
 
-// The search text is bound as a value, so quotes in it are plain characters and "%" and
-// "_" match only themselves.
 void TfrmSettings::Edit1Change() {
-    unguarded([this] {
-        QXRAYWORKSTATIONS->Close();
-        QXRAYWORKSTATIONS->SQL()->Clear();
-        const QString search = Edit1->text();
-        if (search > QStringLiteral(" ")) {
-            QXRAYWORKSTATIONS->SQL()->Add(
-                QStringLiteral("SELECT * FROM XRAYWORKSTATIONS WHERE UPPER(XRAYSTATION) LIKE UPPER(:search) "
-                               "ESCAPE '!' OR UPPER(XRAYSTATIONID) LIKE UPPER(:search) ESCAPE '!' "
-                               "ORDER BY STATIONID"));
-            QXRAYWORKSTATIONS->Parameters().ParamByName(QStringLiteral("search")).Value = containsPattern(
-                search, Database1->Connected() ? Database1->Engine() : DataLinkEngine::SqlServer);
-        } else {
-            QXRAYWORKSTATIONS->SQL()->Add(
-                QStringLiteral("SELECT * FROM XRAYWORKSTATIONS ORDER BY STATIONID"));
-        }
-        QXRAYWORKSTATIONS->Open();
-    });
+    unguarded([this] { m_database.SearchRegister(Edit1->text()); });
 }
 
 void TfrmSettings::DataSource1StateChange() {
-    if (!QXRAYWORKSTATIONS->Active())
+    const TADOQuery& workstations = *m_database.QXRAYWORKSTATIONS;
+    if (!workstations.Active())
         return;
-    const bool hasRows = !QXRAYWORKSTATIONS->IsEmpty();
+    const bool hasRows = !workstations.IsEmpty();
     BitBtn44->setEnabled(hasRows);
     BitBtn89->setEnabled(hasRows);
 }
@@ -618,8 +455,8 @@ void TfrmSettings::Removealllocksonselecteddevice1Click() {
     QString station;
     QString device;
     try {
-        station = QXRAYWORKSTATIONS->FieldByName(QStringLiteral("XRAYSTATION")).AsString();
-        device = QXRAYWORKSTATIONS->FieldByName(QStringLiteral("XRAYSTATIONID")).AsString();
+        station = m_database.QXRAYWORKSTATIONS->FieldByName(QStringLiteral("XRAYSTATION")).AsString();
+        device = m_database.QXRAYWORKSTATIONS->FieldByName(QStringLiteral("XRAYSTATIONID")).AsString();
     } catch (const std::exception& failure) {
         ShowUnhandledFailure(failure);
         return;
@@ -628,22 +465,7 @@ void TfrmSettings::Removealllocksonselecteddevice1Click() {
                                     "Remove all current locks on ") +
                      station + QStringLiteral(" - ") + device + QStringLiteral("?")))
         return;
-    try {
-        if (!Database1->InTransaction())
-            Database1->BeginTrans();
-        Database1->Execute(QStringLiteral("DELETE FROM XRAYDEVICELOCKLIST WHERE XRAYSTATION = :station "
-                                          "AND XRAYSTATIONID = :device"),
-                           {{QStringLiteral("station"), station}, {QStringLiteral("device"), device}});
-        // Committed at once: the next read-only look-up would otherwise roll the removal
-        // back, after the user has been told that the device is unlocked.
-        Database1->CommitTrans();
-        Database1->BeginTrans();
-        WarningBox(QStringLiteral("Device unlocked. Press OK to Confirm."));
-    } catch (const std::exception& failure) {
-        InformationMessage(
-            QStringLiteral("An error occurred while resetting DeviceLock-information in database!\r\r") +
-            FailureText(failure));
-    }
+    RemoveDeviceLocksAndTell(m_database, station, device);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -654,21 +476,21 @@ void TfrmSettings::scanImage() {
 }
 
 void TfrmSettings::RadioButton1Click() {
-    if (gUpdating)
+    if (updating())
         return;
     WriteSetting(kXRay, kFileTypeBits, QStringLiteral("8"));
     scanImage();
 }
 
 void TfrmSettings::RadioButton2Click() {
-    if (gUpdating)
+    if (updating())
         return;
     WriteSetting(kXRay, kFileTypeBits, QStringLiteral("16"));
     scanImage();
 }
 
 void TfrmSettings::RadioButton3Click() {
-    if (gUpdating)
+    if (updating())
         return;
     WriteSetting(kXRay, kFileTypeExt, QStringLiteral("DIB"));
     scanImage();
@@ -676,7 +498,7 @@ void TfrmSettings::RadioButton3Click() {
 }
 
 void TfrmSettings::RadioButton4Click() {
-    if (gUpdating)
+    if (updating())
         return;
     WriteSetting(kXRay, kFileTypeExt, QStringLiteral("DCM"));
     scanImage();
@@ -684,11 +506,26 @@ void TfrmSettings::RadioButton4Click() {
 }
 
 void TfrmSettings::RadioButton5Click() {
-    if (gUpdating)
+    if (updating())
         return;
     WriteSetting(kXRay, kFileTypeExt, QStringLiteral("RAW"));
     scanImage();
     formatDependentStates();
+}
+
+bool TfrmSettings::updating() const {
+    return m_loadingChoices || (m_links.DeviceListUpdating && m_links.DeviceListUpdating());
+}
+
+TImageFormat TfrmSettings::ImageFormat() const {
+    TImageFormat format;
+    if (RadioButton2->isChecked())
+        format.Depth = ImageDepth::Bits16;
+    if (RadioButton5->isChecked())
+        format.FileType = ImageFileType::RAW;
+    else if (RadioButton4->isChecked())
+        format.FileType = ImageFileType::DCM;
+    return format;
 }
 
 // Only RAW and DICOM carry more than 8 bits; only a DIB can be previewed.
@@ -715,22 +552,23 @@ void TfrmSettings::showCurrentRecord() {
     for (int i = 0; i < columns->columns().size(); ++i)
         wwDBGrid1->setColumnWidth(
             i, fontMetrics().averageCharWidth() * columns->columns().at(i).widthInCharacters + 8);
-    const int row = QXRAYWORKSTATIONS->RecNo() - 1;
+    const int row = m_database.QXRAYWORKSTATIONS->RecNo() - 1;
     if (row < 0 || row == wwDBGrid1->currentIndex().row())
         return;
     wwDBGrid1->setCurrentIndex(columns->index(row, 0));
 }
 
 void TfrmSettings::selectRecord(int row) {
-    if (row < 0 || !QXRAYWORKSTATIONS->Active() || QXRAYWORKSTATIONS->State() != TDataSetState::dsBrowse ||
-        row + 1 == QXRAYWORKSTATIONS->RecNo())
+    TADOQuery& workstations = *m_database.QXRAYWORKSTATIONS;
+    if (row < 0 || !workstations.Active() || workstations.State() != TDataSetState::dsBrowse ||
+        row + 1 == workstations.RecNo())
         return;
-    QXRAYWORKSTATIONS->SetRecNo(row + 1);
+    workstations.SetRecNo(row + 1);
 }
 
 void TfrmSettings::showGridMenu(const QPoint& position) {
     // The entry acts on the current row; an empty or closed register has none.
-    if (QXRAYWORKSTATIONS->RecNo() == 0)
+    if (m_database.QXRAYWORKSTATIONS->RecNo() == 0)
         return;
     PopupMenu1->exec(wwDBGrid1->viewport()->mapToGlobal(position));
 }

@@ -1,9 +1,11 @@
 #pragma once
 
-// The settings window, which doubles as the program's data module: it owns the only
-// database connection and every query on the station register and the lock list.
+// The settings window: the output format, the sound and one-shot choices, the database
+// connection and the station register. The database itself is the program's one
+// TXrayDatabase, which the window is given and calls.
 
-#include "tools/KelvoDatabase.h"
+#include "database/XrayDatabase.h"
+#include "scanner/ImageFormat.h"
 
 #include <QDialog>
 #include <QStringList>
@@ -21,29 +23,31 @@ class QRadioButton;
 class QTableView;
 class QWidget;
 
-// Raised while the device list is being changed and while this window loads its choices;
-// the image-type list and the format buttons ignore their events meanwhile.
-extern bool gUpdating;
-
 // What the settings window needs of the main window.
 struct TSettingsLinks {
     std::function<void()> ScanImage;             // re-arm the open device
     std::function<void(bool)> SetGrabEnabled;    // the main window's grab button
     std::function<void(bool)> SetPreviewEnabled; // the main window's "Preview image"
-    QString ProgramDir;                          // folder of the executable, with a trailing "/"
-    // The command line, the program itself first; empty: the process's own.
-    QStringList Arguments;
+    // Whether the device list is being changed: the format buttons ignore their events
+    // meanwhile, as they do while this window loads its choices.
+    std::function<bool()> DeviceListUpdating;
 };
 
 class TfrmSettings : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmSettings(TSettingsLinks links, QWidget* parent = nullptr);
+    // Works on `database`, which must outlive the window.
+    explicit TfrmSettings(TXrayDatabase& database, TSettingsLinks links = {}, QWidget* parent = nullptr);
     ~TfrmSettings() override;
+
+    TXrayDatabase& Database() const { return m_database; }
 
     // Connects to the practice database, creates missing tables and opens the register.
     bool ConnectToDatabase();
     bool TableExists(const QString& tableName);
+
+    // The output format chosen here, which the main window arms every scan with.
+    TImageFormat ImageFormat() const;
 
     // Handlers, named after their controls; the controls call them, and so may tests.
     void BitBtn1Click();  // "Connect"
@@ -64,19 +68,10 @@ public:
     void Removealllocksonselecteddevice1Click();
     void wwDBGrid1DblClick();
 
-    // The data module. Owned by this window.
-    TADOConnection* Database1 = nullptr;
-    TADOQuery* QXRAYWORKSTATIONS = nullptr;
-    TADOQuery* QCREATEXRAYWORKSTATIONS = nullptr;
-    TADOQuery* QOVRIGT = nullptr;
-    TADOQuery* QXRAYDEV = nullptr;
-    TADOQuery* QCONNECTEDDEV = nullptr;
-    TADOQuery* QCREATEXRAYDEVICELOCKLIST = nullptr;
-    TADOQuery* QXRAYDEVICES = nullptr;
-    // Links QXRAYWORKSTATIONS to the register grid.
+    // Links the database's register query (QXRAYWORKSTATIONS) to the grid.
     TDataSetModel* DataSource1 = nullptr;
 
-    // The format, sound and one-shot choices, read by the main window at every arming.
+    // The format, sound and one-shot choices.
     QRadioButton* RadioButton1 = nullptr; // "8 bits"
     QRadioButton* RadioButton2 = nullptr; // "16 bits"
     QRadioButton* RadioButton3 = nullptr; // "DIB"
@@ -108,14 +103,15 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void createDataModule();
     void createControls();
     void createRegisterGroup();
     void createFormatGroups();
     void connectHandlers();
     void FormCreate();
-    void findDataLinkFile();
     void restoreFormatChoices();
+    // The format buttons ignore their events while this window loads its choices and while
+    // the device list is being changed.
+    bool updating() const;
     void formatDependentStates();
     void scanImage();
     // Keeps the grid's current row and the register query's current record together.
@@ -125,5 +121,7 @@ private:
     // Shows the workstation editor on the row `startRow` has put into the edit or insert state.
     void editWorkstation(const std::function<void()>& startRow);
 
+    TXrayDatabase& m_database;
     TSettingsLinks m_links;
+    bool m_loadingChoices = false;
 };

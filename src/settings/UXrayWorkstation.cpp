@@ -1,7 +1,6 @@
 #include "settings/UXrayWorkstation.h"
 
-#include "settings/USettings.h"
-#include "tools/KelvoDatabase.h"
+#include "database/XrayDatabase.h"
 #include "tools/KelvoMessages.h"
 #include "tools/MessageBoxes.h"
 
@@ -22,6 +21,8 @@ const QString kXrayStationId = QStringLiteral("XRAYSTATIONID");
 const QString kComputerName = QStringLiteral("COMPUTERNAME");
 const QString kStationId = QStringLiteral("STATIONID");
 const QString kIpAdress = QStringLiteral("IPADRESS");
+const QString kLockResetFailure =
+    QStringLiteral("An error occurred while resetting DeviceLock-information in database!\r\r");
 
 // Two columns of fields, each a caption above its edit box; the left one is wider, for
 // "Get computername" beside its caption and for "Remove all locks on this device".
@@ -36,10 +37,8 @@ int rowTop(int row) {
 
 } // namespace
 
-TfrmEditXrayWorkstation::TfrmEditXrayWorkstation(TADOQuery* workstations, TADOConnection* database,
-                                                 QWidget* parent)
+TfrmEditXrayWorkstation::TfrmEditXrayWorkstation(TXrayDatabase& database, QWidget* parent)
     : QDialog(parent)
-    , m_workstations(workstations)
     , m_database(database) {
     setObjectName(QStringLiteral("frmEditXrayWorkstation"));
     setWindowTitle(QStringLiteral("Add/edit Xraystation and workstation"));
@@ -116,14 +115,14 @@ void TfrmEditXrayWorkstation::bind(QLineEdit* edit, const QString& fieldName) {
 }
 
 bool TfrmEditXrayWorkstation::rowIsBeingChanged() const {
-    return m_workstations->State() == TDataSetState::dsEdit ||
-           m_workstations->State() == TDataSetState::dsInsert;
+    const TDataSetState state = m_database.QXRAYWORKSTATIONS->State();
+    return state == TDataSetState::dsEdit || state == TDataSetState::dsInsert;
 }
 
 void TfrmEditXrayWorkstation::storeField(const QString& fieldName, const QString& text) {
     if (!rowIsBeingChanged())
         return;
-    if (TField* field = m_workstations->FindField(fieldName))
+    if (TField* field = m_database.QXRAYWORKSTATIONS->FindField(fieldName))
         field->SetValue(text.isEmpty() ? QVariant() : QVariant(text));
 }
 
@@ -132,7 +131,7 @@ void TfrmEditXrayWorkstation::loadFields() {
     const bool editable = rowIsBeingChanged();
     for (const TBoundEdit& bound : std::as_const(m_bound)) {
         const QSignalBlocker quiet(bound.edit);
-        const TField* field = m_workstations->FindField(bound.fieldName);
+        const TField* field = m_database.QXRAYWORKSTATIONS->FindField(bound.fieldName);
         bound.edit->setText(field ? field->AsString() : QString());
         bound.edit->setReadOnly(!editable);
     }
@@ -161,15 +160,9 @@ void TfrmEditXrayWorkstation::keyPressEvent(QKeyEvent* event) {
 void TfrmEditXrayWorkstation::BitBtn1Click() {
     if (rowIsBeingChanged()) {
         try {
-            m_workstations->Post();
-            if (m_database->InTransaction())
-                m_database->CommitTrans();
-            m_database->BeginTrans();
-            // Opened afresh so that the grid shows the register as stored, in its order.
-            m_workstations->Close();
-            m_workstations->Open();
+            m_database.SaveRegisterRow();
         } catch (const std::exception& failure) {
-            m_workstations->Cancel();
+            m_database.QXRAYWORKSTATIONS->Cancel();
             InformationMessage(QStringLiteral("An error occurred while saving!\r\r") + FailureText(failure));
         }
     }
@@ -178,7 +171,7 @@ void TfrmEditXrayWorkstation::BitBtn1Click() {
 
 void TfrmEditXrayWorkstation::BitBtn2Click() {
     if (rowIsBeingChanged())
-        m_workstations->Cancel();
+        m_database.QXRAYWORKSTATIONS->Cancel();
     reject();
 }
 
@@ -187,28 +180,29 @@ void TfrmEditXrayWorkstation::BitBtn4Click() {
     wwDBEdit1->setText(GetWorkstationName());
 }
 
-// The names are taken as they stand in the row now, typed but unsaved changes included,
-// and bound as values. The removal is committed at once: left in the open transaction, the
-// main window's next read-only look-up would undo it after the user was told the device is
-// unlocked.
+// The names are taken as they stand in the row now, typed but unsaved changes included.
 void TfrmEditXrayWorkstation::BitBtn3Click() {
     if (!QuestionBox(QStringLiteral("Warning! This will make the device open for all "
                                     "connections!\r\rRemove all current locks?")))
         return;
+    QString station;
+    QString device;
     try {
-        const QString station = m_workstations->FieldByName(kXrayStation).AsString();
-        const QString device = m_workstations->FieldByName(kXrayStationId).AsString();
-        if (!m_database->InTransaction())
-            m_database->BeginTrans();
-        m_database->Execute(QStringLiteral("DELETE FROM XRAYDEVICELOCKLIST WHERE XRAYSTATION = :station "
-                                           "AND XRAYSTATIONID = :device"),
-                            {{QStringLiteral("station"), station}, {QStringLiteral("device"), device}});
-        m_database->CommitTrans();
-        m_database->BeginTrans();
+        station = m_database.QXRAYWORKSTATIONS->FieldByName(kXrayStation).AsString();
+        device = m_database.QXRAYWORKSTATIONS->FieldByName(kXrayStationId).AsString();
+    } catch (const std::exception& failure) {
+        InformationMessage(kLockResetFailure + FailureText(failure));
+        return;
+    }
+    RemoveDeviceLocksAndTell(m_database, station, device);
+}
+
+void RemoveDeviceLocksAndTell(TXrayDatabase& database, const QString& stationName,
+                              const QString& deviceLabel) {
+    try {
+        database.RemoveDeviceLocks(stationName, deviceLabel);
         WarningBox(QStringLiteral("Device unlocked. Press OK to Confirm."));
     } catch (const std::exception& failure) {
-        InformationMessage(
-            QStringLiteral("An error occurred while resetting DeviceLock-information in database!\r\r") +
-            FailureText(failure));
+        InformationMessage(kLockResetFailure + FailureText(failure));
     }
 }

@@ -12,15 +12,14 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QShowEvent;
-class TADOConnection;
-class TADOQuery;
+class TXrayDatabase;
 
 class TfrmEditXrayWorkstation : public QDialog {
     Q_OBJECT
 public:
-    // Works on the current row of `workstations`, which the caller puts into the edit or
-    // insert state before showing the dialog; `database` is the register's connection.
-    TfrmEditXrayWorkstation(TADOQuery* workstations, TADOConnection* database, QWidget* parent = nullptr);
+    // Works on the current row of the database's register (QXRAYWORKSTATIONS), which the
+    // caller puts into the edit or insert state before showing the dialog.
+    explicit TfrmEditXrayWorkstation(TXrayDatabase& database, QWidget* parent = nullptr);
 
     // Handlers, named after their controls; the controls call them, and so may tests.
     void BitBtn1Click(); // "OK"
@@ -66,7 +65,11 @@ private:
     void loadFields();
     void storeField(const QString& fieldName, const QString& text);
 
-    TADOQuery* m_workstations;
-    TADOConnection* m_database;
+    TXrayDatabase& m_database;
     QList<TBoundEdit> m_bound;
 };
+
+// Removes every lock of a device (the settings window's and the editor's "Remove all locks")
+// and tells the user that the device is unlocked, or what went wrong.
+void RemoveDeviceLocksAndTell(TXrayDatabase& database, const QString& stationName,
+                              const QString& deviceLabel);

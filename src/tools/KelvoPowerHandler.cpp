@@ -1,7 +1,7 @@
 #include "tools/KelvoPowerHandler.h"
 
+#include "database/KelvoDatabase.h"
 #include "platform/PowerEvents.h"
-#include "tools/KelvoDatabase.h"
 #include "tools/KelvoMessages.h"
 
 #include <QPointer>

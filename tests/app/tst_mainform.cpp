@@ -5,6 +5,7 @@
 #include "devices/TRadioGroup.h"
 #include "platform/ProfileFile.h"
 #include "platform/WindowBus.h"
+#include "settings/ProgramDatabaseLinks.h"
 #include "settings/USelectDevices.h"
 #include "settings/USettings.h"
 #include "sim/SimCatalogue.h"
@@ -145,6 +146,7 @@ private:
     std::unique_ptr<TestEnvironment> m_env;
     std::unique_ptr<ScriptedDialogs> m_dialogs;
     std::unique_ptr<TestHost> m_host;
+    std::unique_ptr<TXrayDatabase> m_database;
 };
 
 void TestMainForm::initTestCase() {
@@ -156,8 +158,8 @@ void TestMainForm::init() {
     m_env->makeFolder(QStringLiteral("xray"));
     m_dialogs = std::make_unique<ScriptedDialogs>();
     m_host = std::make_unique<TestHost>();
-    gUpdating = false;
     InitApplicationEnvironment({QStringLiteral("ravlek")});
+    m_database = std::make_unique<TXrayDatabase>(Environment(), ProgramDatabaseLinks());
     for (int type = 1; type <= 8; ++type)
         WriteSetting(QStringLiteral("DigoraDevices"), QString::number(type), DefaultDeviceName(type));
     WriteSetting(QStringLiteral("DigoraDevices"), QStringLiteral("ConnectTo"), u"¤8¤"_qs);
@@ -166,13 +168,15 @@ void TestMainForm::init() {
 }
 
 void TestMainForm::cleanup() {
+    m_database.reset();
     m_host.reset();
     m_dialogs.reset();
     m_env.reset();
 }
 
 std::unique_ptr<TRavlekMainForm> TestMainForm::startForm(const QStringList& arguments, bool show) {
-    auto form = std::make_unique<TRavlekMainForm>(QStringList{QStringLiteral("ravlek")} + arguments);
+    auto form = std::make_unique<TRavlekMainForm>(m_database.get(),
+                                                  QStringList{QStringLiteral("ravlek")} + arguments);
     form->CreateSettingsWindow();
     if (show) {
         form->show();
@@ -329,7 +333,6 @@ void TestMainForm::scannerCreationFailure() {
     QCOMPARE(form->RadioGroup1->Count(), 1);
     QCOMPARE(form->RadioGroup1->ItemIndex(), -1);
     QCOMPARE(form->Tag(), 1);
-    gUpdating = false;
 }
 
 void TestMainForm::scanImageFormats_data() {

@@ -172,8 +172,7 @@ void TestRadioGroupClick::readySoundFollowsSetting() {
     LoadReadySound(f.player);
     f.setConnectTo(u"¤1¤"_qs);
     f.addStation(kThisComputer, 1, QStringLiteral("D1"), QStringLiteral("WS1"));
-    // The settings window stores its own choice at creation; the test's value replaces it
-    // (a blank value reads as a missing one).
+    // A blank value reads as a missing one.
     WriteSetting(QStringLiteral("XRay"), QStringLiteral("PlaySoundWhenScannerIsReady"),
                  stored.isEmpty() ? QStringLiteral(" ") : stored);
     QCOMPARE(ReadSetting(QStringLiteral("XRay"), QStringLiteral("PlaySoundWhenScannerIsReady")),

@@ -4,9 +4,9 @@
 // closed, and at no moment do both hold it.
 
 #include "E2eInstallation.h"
+#include "database/DataLinkFile.h"
+#include "database/KelvoSchema.h"
 #include "support/PostgresTestDatabase.h"
-#include "tools/DataLinkFile.h"
-#include "tools/KelvoSchema.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>

@@ -78,6 +78,7 @@ private Q_SLOTS:
     void restoredChoices();
     void formatClicks_data();
     void formatClicks();
+    void formatButtonsWaitWhileTheDeviceListChanges();
     void soundBoxes_data();
     void soundBoxes();
     void search_data();
@@ -97,7 +98,7 @@ private:
 void TestSettingsWindow::layoutAndCaptions() {
     Installation installation;
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
 
     QCOMPARE(window.windowTitle(), QStringLiteral("Settings"));
     QCOMPARE(window.size(), QSize(461, 352));
@@ -138,9 +139,9 @@ void TestSettingsWindow::layoutAndCaptions() {
     window.show();
     window.BitBtn2->click();
     QVERIFY(window.isHidden());
-    QVERIFY(window.Database1);
-    QCOMPARE(window.Database1->Name(), QStringLiteral("Database1"));
-    QCOMPARE(window.Database1->parent()->objectName(), QStringLiteral("frmSettings"));
+    QVERIFY(window.Database().Database1);
+    QCOMPARE(window.Database().Database1->Name(), QStringLiteral("Database1"));
+    QCOMPARE(window.Database().Database1->parent()->objectName(), QStringLiteral("frmSettings"));
 }
 
 void TestSettingsWindow::restoredChoices_data() {
@@ -173,7 +174,7 @@ void TestSettingsWindow::restoredChoices() {
     ScriptedDialogs dialogs;
     MainWindowStandIn main;
 
-    TfrmSettings window(main.links());
+    TfrmSettings window(installation.database, main.links());
 
     QCOMPARE(checkedOf({window.RadioButton3, window.RadioButton4, window.RadioButton5}), type);
     QCOMPARE(checkedOf({window.RadioButton1, window.RadioButton2}), depth);
@@ -184,7 +185,6 @@ void TestSettingsWindow::restoredChoices() {
     QCOMPARE(xraySetting(QStringLiteral("FileTypeExt")), storedType.isNull() ? kMissingSetting : storedType);
     QCOMPARE(xraySetting(QStringLiteral("FileTypeBits")),
              storedDepth.isNull() ? kMissingSetting : storedDepth);
-    QVERIFY(!gUpdating);
 }
 
 void TestSettingsWindow::formatClicks_data() {
@@ -236,7 +236,7 @@ void TestSettingsWindow::formatClicks() {
     storeOrLeave(QStringLiteral("FileTypeBits"), storedDepth);
     ScriptedDialogs dialogs;
     MainWindowStandIn main;
-    TfrmSettings window(main.links());
+    TfrmSettings window(installation.database, main.links());
     window.show();
 
     for (const QString& caption : clicks)
@@ -248,6 +248,38 @@ void TestSettingsWindow::formatClicks() {
     QCOMPARE(window.RadioButton2->isEnabled(), sixteenEnabled);
     QCOMPARE(checkedOf({window.RadioButton1, window.RadioButton2}), checkedDepth);
     QCOMPARE(main.preview, preview);
+    // The main window arms its scans with the format the buttons show.
+    const TImageFormat format = window.ImageFormat();
+    QCOMPARE(format.Depth,
+             checkedDepth == QStringLiteral("16 bits") ? ImageDepth::Bits16 : ImageDepth::Bits8);
+    const QString checkedType = checkedOf({window.RadioButton3, window.RadioButton4, window.RadioButton5});
+    QCOMPARE(format.FileType, checkedType == QStringLiteral("RAW")   ? ImageFileType::RAW
+                              : checkedType == QStringLiteral("DCM") ? ImageFileType::DCM
+                                                                     : ImageFileType::DIB);
+}
+
+// While the device list is being changed, a format click is ignored: nothing is stored or
+// armed, and the dependent states stay.
+void TestSettingsWindow::formatButtonsWaitWhileTheDeviceListChanges() {
+    Installation installation;
+    ScriptedDialogs dialogs;
+    MainWindowStandIn main;
+    bool listUpdating = true;
+    TSettingsLinks links = main.links();
+    links.DeviceListUpdating = [&listUpdating] { return listUpdating; };
+    TfrmSettings window(installation.database, links);
+    window.show();
+
+    formatButton(window, QStringLiteral("RAW"))->click();
+    QCOMPARE(xraySetting(QStringLiteral("FileTypeExt")), kMissingSetting);
+    QCOMPARE(main.scans, 0);
+    QVERIFY(!window.RadioButton2->isEnabled());
+
+    listUpdating = false;
+    formatButton(window, QStringLiteral("DCM"))->click();
+    QCOMPARE(xraySetting(QStringLiteral("FileTypeExt")), QStringLiteral("DCM"));
+    QCOMPARE(main.scans, 1);
+    QVERIFY(window.RadioButton2->isEnabled());
 }
 
 void TestSettingsWindow::soundBoxes_data() {
@@ -279,7 +311,7 @@ void TestSettingsWindow::soundBoxes() {
     storeOrLeave(QStringLiteral("PlaySoundWhenScannerIsReady"), storedSound);
     storeOrLeave(QStringLiteral("TotoOneShot"), storedOneShot);
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
 
     QCOMPARE(window.CheckBox1->isChecked(), sound);
     QCOMPARE(window.CheckBox2->isChecked(), oneShot);
@@ -340,7 +372,7 @@ void TestSettingsWindow::search() {
     insertStation(*other, QStringLiteral("PC5"), QStringLiteral("Sopix"), QStringLiteral("SX1"),
                   QStringLiteral("E station"));
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
 
     window.Edit1->setText(QStringLiteral("no such station"));
@@ -348,7 +380,7 @@ void TestSettingsWindow::search() {
     window.Edit1->setText(text);
 
     QCOMPARE(gridColumn(window, QStringLiteral("Workstationname")), computers);
-    QVERIFY(window.QXRAYWORKSTATIONS->Active());
+    QVERIFY(window.Database().QXRAYWORKSTATIONS->Active());
 }
 
 void TestSettingsWindow::editAndDeleteFollowRows() {
@@ -358,7 +390,7 @@ void TestSettingsWindow::editAndDeleteFollowRows() {
     installation.writeDataLink(QStringLiteral("Practice.udl"),
                                installation.connectionString(currentEngine(), m_pg));
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
     QVERIFY(!window.BitBtn44->isEnabled());
     QVERIFY(!window.BitBtn89->isEnabled());
@@ -386,7 +418,7 @@ void TestSettingsWindow::editAndDeleteFollowRows() {
     QCOMPARE(scalar(*other, QStringLiteral("SELECT STATIONID FROM XRAYWORKSTATIONS")).toString(),
              QStringLiteral("Room 1"));
     QCOMPARE(scalar(*other, QStringLiteral("SELECT COUNT(*) FROM XRAYWORKSTATIONS")).toInt(), 1);
-    QVERIFY(window.Database1->InTransaction());
+    QVERIFY(window.Database().Database1->InTransaction());
     QVERIFY(window.BitBtn89->isEnabled());
 
     dialogs.expect(QStringLiteral("Delete selected"), DialogButton::Yes);
@@ -430,7 +462,7 @@ void TestSettingsWindow::removeAllLocks() {
     insertLock(*other, QStringLiteral("PC2"), station, device, 2);
     insertLock(*other, QStringLiteral("PC2"), station, QStringLiteral("OPT9"), 1);
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
 
     dialogs.expectExactly(DialogKind::Question,
@@ -449,8 +481,8 @@ void TestSettingsWindow::removeAllLocks() {
         scalar(*other, QStringLiteral("SELECT COUNT(*) FROM XRAYDEVICELOCKLIST WHERE XRAYSTATIONID = 'OPT9'"))
             .toInt(),
         1);
-    QVERIFY(window.Database1->InTransaction());
-    window.Database1->RollbackTrans();
+    QVERIFY(window.Database().Database1->InTransaction());
+    window.Database().Database1->RollbackTrans();
     QCOMPARE(scalar(*other, QStringLiteral("SELECT COUNT(*) FROM XRAYDEVICELOCKLIST")).toInt(), locksLeft);
 }
 
@@ -464,13 +496,13 @@ void TestSettingsWindow::gridRowIsTheCurrentRecord() {
     insertStation(*other, QStringLiteral("PC2"), QStringLiteral("Sopix"), QStringLiteral("S1"),
                   QStringLiteral("Room 2"));
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
     QCOMPARE(window.wwDBGrid1->currentIndex().row(), 0);
 
     window.wwDBGrid1->selectRow(1);
-    QCOMPARE(window.QXRAYWORKSTATIONS->RecNo(), 2);
-    window.QXRAYWORKSTATIONS->First();
+    QCOMPARE(window.Database().QXRAYWORKSTATIONS->RecNo(), 2);
+    window.Database().QXRAYWORKSTATIONS->First();
     QCOMPARE(window.wwDBGrid1->currentIndex().row(), 0);
     QCOMPARE(window.wwDBGrid1->horizontalHeader()->defaultAlignment(), Qt::AlignLeft | Qt::AlignVCenter);
 }

@@ -163,9 +163,7 @@ private:
 
 void TestWorkstationEditor::layout() {
     Installation installation;
-    TADOConnection database;
-    TADOQuery workstations;
-    TfrmEditXrayWorkstation editor(&workstations, &database);
+    TfrmEditXrayWorkstation editor(installation.database);
 
     QCOMPARE(editor.windowTitle(), QStringLiteral("Add/edit Xraystation and workstation"));
     QCOMPARE(editor.size(), QSize(452, 239));
@@ -237,13 +235,13 @@ void TestWorkstationEditor::addStation() {
                   QStringLiteral("Room 3"));
     const QStringList before = storedStations(*other);
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
     if (refused)
         dialogs.expect(kSaveFailed);
 
     EditorScript script([&](TfrmEditXrayWorkstation& editor) {
-        QCOMPARE(window.QXRAYWORKSTATIONS->State(), TDataSetState::dsInsert);
+        QCOMPARE(window.Database().QXRAYWORKSTATIONS->State(), TDataSetState::dsInsert);
         QCOMPARE(editor.wwDBEdit2->text(), QString());
         fill(editor, {QStringLiteral("Digora OPTIME"), uniqueName, QStringLiteral("PC1"),
                       QStringLiteral("Room 2"), QStringLiteral("10.0.0.7")});
@@ -255,8 +253,8 @@ void TestWorkstationEditor::addStation() {
     QCOMPARE(script.result(), int(QDialog::Accepted));
     QVERIFY(dialogs.allAnswered());
     QVERIFY(!QApplication::activeModalWidget());
-    QCOMPARE(window.QXRAYWORKSTATIONS->State(), TDataSetState::dsBrowse);
-    QVERIFY(window.Database1->InTransaction());
+    QCOMPARE(window.Database().QXRAYWORKSTATIONS->State(), TDataSetState::dsBrowse);
+    QVERIFY(window.Database().Database1->InTransaction());
     if (refused) {
         const platform::DialogRequest& message = dialogs.shown().last();
         QCOMPARE(message.kind, DialogKind::Information);
@@ -267,7 +265,8 @@ void TestWorkstationEditor::addStation() {
         QCOMPARE(gridColumn(window, QStringLiteral("XraystationID")),
                  (QStringList{QStringLiteral("OPT1"), QStringLiteral("S1")}));
         // The transaction was left open and still works.
-        QCOMPARE(scalar(*window.Database1, QStringLiteral("SELECT COUNT(*) FROM XRAYWORKSTATIONS")).toInt(),
+        QCOMPARE(scalar(*window.Database().Database1, QStringLiteral("SELECT COUNT(*) FROM XRAYWORKSTATIONS"))
+                     .toInt(),
                  2);
         return;
     }
@@ -289,7 +288,7 @@ void TestWorkstationEditor::getComputerName() {
     installation.env.setVariable("KELVO_COMPUTERNAME", QStringLiteral("XRAYROOM4"));
     auto other = preparePractice(installation);
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
 
     EditorScript script([](TfrmEditXrayWorkstation& editor) {
@@ -304,13 +303,14 @@ void TestWorkstationEditor::getComputerName() {
     QVERIFY(script.ran());
     QCOMPARE(storedStations(*other), QStringList{QStringLiteral("XRAYROOM4/Digora Toto/TOTO1/Room 4/NULL")});
     // The main window's look-up of this computer's row for the device.
-    window.QXRAYDEV->Parameters().ParamByName(QStringLiteral("computername")).Value = GetWorkstationName();
-    window.QXRAYDEV->Parameters().ParamByName(QStringLiteral("xraystation")).Value =
+    window.Database().QXRAYDEV->Parameters().ParamByName(QStringLiteral("computername")).Value =
+        GetWorkstationName();
+    window.Database().QXRAYDEV->Parameters().ParamByName(QStringLiteral("xraystation")).Value =
         QStringLiteral("Digora Toto");
-    window.QXRAYDEV->Parameters().ParamByName(QStringLiteral("xraystationid")).Value =
+    window.Database().QXRAYDEV->Parameters().ParamByName(QStringLiteral("xraystationid")).Value =
         QStringLiteral("TOTO1");
-    window.QXRAYDEV->Open();
-    QCOMPARE(window.QXRAYDEV->RecordCount(), 1);
+    window.Database().QXRAYDEV->Open();
+    QCOMPARE(window.Database().QXRAYDEV->RecordCount(), 1);
 }
 
 void TestWorkstationEditor::removeLocks_data() {
@@ -346,7 +346,7 @@ void TestWorkstationEditor::removeLocks() {
     insertLock(*other, QStringLiteral("PC1"), typed, device, 1);
     insertLock(*other, QStringLiteral("PC2"), typed, device, 2);
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
     if (lockTableGone)
         other->Execute(QStringLiteral("DROP TABLE XRAYDEVICELOCKLIST"));
@@ -371,7 +371,7 @@ void TestWorkstationEditor::removeLocks() {
     QVERIFY(dialogs.allAnswered());
     QCOMPARE(dialogs.shown().first().title, QStringLiteral("Fråga"));
     QCOMPARE(storedStations(*other), QStringList{QStringLiteral("PC1/Digora/D1/Room 1/NULL")});
-    QVERIFY(window.Database1->InTransaction());
+    QVERIFY(window.Database().Database1->InTransaction());
     if (lockTableGone) {
         const QString message = dialogs.shown().last().text;
         QVERIFY2(message.size() > kUnlockFailed.size(), qPrintable(message));
@@ -381,7 +381,7 @@ void TestWorkstationEditor::removeLocks() {
              answer == DialogButton::Yes ? QStringLiteral("Information") : QStringLiteral("Fråga"));
     // A later rollback of the window's transaction, as the main window's look-ups do,
     // keeps what the user was told.
-    window.Database1->RollbackTrans();
+    window.Database().Database1->RollbackTrans();
     QCOMPARE(lockCount(*other, typed, device), newNameLocks);
     QCOMPARE(lockCount(*other, stored, device), 1);
 }
@@ -417,7 +417,7 @@ void TestWorkstationEditor::closeWithoutSaving() {
                   QStringLiteral("Room 1"));
     const QStringList before = storedStations(*other);
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
 
     EditorScript script([&](TfrmEditXrayWorkstation& editor) {
@@ -434,14 +434,14 @@ void TestWorkstationEditor::closeWithoutSaving() {
 
     QVERIFY(script.ran());
     QCOMPARE(script.result(), int(QDialog::Rejected));
-    QCOMPARE(window.QXRAYWORKSTATIONS->State(), stateAfter);
+    QCOMPARE(window.Database().QXRAYWORKSTATIONS->State(), stateAfter);
     if (stateAfter == TDataSetState::dsBrowse)
-        QCOMPARE(window.QXRAYWORKSTATIONS->FieldByName(QStringLiteral("XRAYSTATION")).AsString(),
+        QCOMPARE(window.Database().QXRAYWORKSTATIONS->FieldByName(QStringLiteral("XRAYSTATION")).AsString(),
                  QStringLiteral("Digora"));
     else
-        window.QXRAYWORKSTATIONS->Cancel();
+        window.Database().QXRAYWORKSTATIONS->Cancel();
     QCOMPARE(gridColumn(window, QStringLiteral("Xraystation")), QStringList{QStringLiteral("Digora")});
-    window.Database1->CommitTrans();
+    window.Database().Database1->CommitTrans();
     QCOMPARE(storedStations(*other), before);
 }
 
@@ -470,7 +470,7 @@ void TestWorkstationEditor::doubleClickOnGrid() {
                       QStringLiteral("Room 2"));
     }
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -479,7 +479,7 @@ void TestWorkstationEditor::doubleClickOnGrid() {
     TDataSetState state = TDataSetState::dsInactive;
     QString shownStation;
     EditorScript script([&](TfrmEditXrayWorkstation& editor) {
-        state = window.QXRAYWORKSTATIONS->State();
+        state = window.Database().QXRAYWORKSTATIONS->State();
         shownStation = editor.wwDBEdit2->text();
         if (emptyRegister)
             fill(editor, {QStringLiteral("Cranex D"), QStringLiteral("CD1"), QStringLiteral("PC5"),

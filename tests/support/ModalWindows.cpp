@@ -1,6 +1,6 @@
 #include "ModalWindows.h"
 
-#include "tools/Udataproviders.h"
+#include "settings/Udataproviders.h"
 
 #include <QListWidget>
 #include <QPushButton>

@@ -1,8 +1,8 @@
+#include "database/KelvoDatabase.h"
 #include "platform/LogindPowerEvents.h"
 #include "platform/PowerEvents.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestEnvironment.h"
-#include "tools/KelvoDatabase.h"
 #include "tools/KelvoPowerHandler.h"
 
 #include <QDBusConnection>

@@ -3,7 +3,7 @@
 // The maker's own query component for ADO connections: TKelvoAdoQuery, with a reading
 // path for variant columns that answers whether a value is there.
 
-#include "tools/KelvoDatabase.h"
+#include "database/KelvoDatabase.h"
 
 // The data-set base of the maker's components.
 class TKelvoCustomADODataSet : public TCustomADODataSet {

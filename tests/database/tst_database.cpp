@@ -1,9 +1,9 @@
 // The data-access layer, one contract run against SQLite and PostgreSQL.
 
+#include "database/KelvoComponents.h"
+#include "database/KelvoDatabase.h"
+#include "database/KelvoSchema.h"
 #include "support/PostgresTestDatabase.h"
-#include "tools/KelvoComponents.h"
-#include "tools/KelvoDatabase.h"
-#include "tools/KelvoSchema.h"
 
 #include <QCoreApplication>
 #include <QSqlDatabase>

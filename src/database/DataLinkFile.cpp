@@ -1,11 +1,15 @@
-#include "tools/DataLinkFile.h"
+#include "database/DataLinkFile.h"
 
-#include "tools/KelvoCipher.h"
+#include "database/KelvoCipher.h"
+#include "platform/ProfileFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
+
+#include <algorithm>
 
 namespace {
 
@@ -16,6 +20,7 @@ const QString kUserKey = QStringLiteral("User ID");
 const QString kCatalogKey = QStringLiteral("Initial Catalog");
 const QString kSourceKey = QStringLiteral("Data Source");
 const QString kIntegratedKey = QStringLiteral("Integrated Security");
+constexpr int kIniStringLength = 254;
 
 bool sameKey(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
@@ -64,6 +69,21 @@ QString decodeFileText(const QByteArray& bytes) {
     if (bytes.startsWith("\xEF\xBB\xBF"))
         return QString::fromUtf8(bytes.mid(3));
     return FromAnsiCodePage(bytes);
+}
+
+bool fileExists(const QString& path) {
+    return !path.isEmpty() && QFileInfo(path).isFile();
+}
+
+// A data-link argument names the file itself (relative names from the current directory),
+// a file in the program's folder or one in the data-link folder, tried in that order.
+QString resolveDataLinkArgument(const QString& argument, const QString& programDir,
+                                const QString& dataLinksPath) {
+    for (const QString& candidate : {argument, programDir + argument, dataLinksPath + argument}) {
+        if (fileExists(candidate))
+            return candidate;
+    }
+    return {};
 }
 
 } // namespace
@@ -177,4 +197,33 @@ bool WriteDataLinkFile(const QString& fileName, const QString& connectionString,
     if (!written && error)
         *error = file.errorString();
     return written;
+}
+
+QString DataLinkConnectionString(const QString& fileName) {
+    return kProviderKey + QLatin1Char('=') +
+           platform::profileFile().readString(fileName, QStringLiteral("oledb"), kProviderKey, QString(),
+                                              kIniStringLength);
+}
+
+void SelectDataLinkAtStart(TDataLinkState& state, const QString& storedDefault, const QStringList& arguments,
+                           const QString& programDir) {
+    state.DataProviderFile = fileExists(storedDefault) ? storedDefault : state.DataLinksPath + storedDefault;
+    for (const QString& argument : arguments.mid(1)) {
+        if (!argument.toUpper().contains(QStringLiteral(".UDL")))
+            continue;
+        const QString file = resolveDataLinkArgument(argument, programDir, state.DataLinksPath);
+        if (!file.isEmpty())
+            state.DataProviderFile = file;
+    }
+    // An unreadable or binary file leaves the connection string empty, so that the login
+    // looks for a usable file instead of trying a connection string without a provider.
+    state.ConnectionString = platform::profileFile().isReadable(state.DataProviderFile)
+                                 ? DataLinkConnectionString(state.DataProviderFile)
+                                 : QString();
+}
+
+QString FileNamePart(const QString& path) {
+    const qsizetype delimiter =
+        std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+    return path.mid(delimiter + 1);
 }

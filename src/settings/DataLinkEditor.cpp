@@ -1,6 +1,6 @@
-#include "tools/DataLinkEditor.h"
+#include "settings/DataLinkEditor.h"
 
-#include "tools/KelvoDatabase.h"
+#include "database/KelvoDatabase.h"
 #include "tools/KelvoMessages.h"
 
 #include <QComboBox>

@@ -1,4 +1,4 @@
-#include "tools/KelvoDatabase.h"
+#include "database/KelvoDatabase.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 // engine gets the same columns, types, null rules and primary-key names; only SQL Server
 // is told to cluster the key.
 
-#include "tools/DataLinkFile.h"
+#include "database/DataLinkFile.h"
 
 #include <QList>
 #include <QString>

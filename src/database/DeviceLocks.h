@@ -4,7 +4,8 @@
 // queueing for a held device, taking a free one and leaving every queue. Window-free, so
 // that tests drive it directly against SQLite and PostgreSQL.
 
-#include "tools/KelvoDatabase.h"
+#include "database/DatabaseLinks.h"
+#include "database/KelvoDatabase.h"
 
 #include <QList>
 #include <QString>
@@ -29,7 +30,7 @@ struct TRegisterRow {
     QString IpAddress;
 };
 
-// The queries and the connection of the settings window's data module.
+// The connection and the queries the lock protocol runs (TXrayDatabase's).
 struct TLockQueries {
     TADOConnection* Database1 = nullptr;
     TADOQuery* QXRAYDEV = nullptr;
@@ -39,7 +40,8 @@ struct TLockQueries {
 
 class TDeviceLocks {
 public:
-    explicit TDeviceLocks(TLockQueries queries);
+    // Messages go through `links`, which must outlive this object.
+    TDeviceLocks(TLockQueries queries, const TDatabaseLinks& links);
 
     // The register rows of one computer and station, in the database's order.
     // Throws EDatabaseError.
@@ -92,7 +94,10 @@ private:
                                    const QString& deviceLabel,
                                    const std::function<int(const TDeviceInformation&)>& open);
 
+    void showFailure(const QString& leadIn, const QString& failure);
+
     TLockQueries m_q;
+    const TDatabaseLinks& m_links;
 };
 
 // The number under which workstations of this program serialise their claims of one device

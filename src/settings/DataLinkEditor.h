@@ -3,7 +3,7 @@
 // The data-link editor: edits one data-link (".udl") file, the database engine, the server
 // (or the database file for SQLite), the database and the login, and tests the connection.
 
-#include "tools/DataLinkFile.h"
+#include "database/DataLinkFile.h"
 
 #include <QDialog>
 

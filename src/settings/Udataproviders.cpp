@@ -1,7 +1,8 @@
-#include "tools/Udataproviders.h"
+#include "settings/Udataproviders.h"
 
+#include "database/DataLinkFile.h"
 #include "platform/FileSystem.h"
-#include "tools/DataLinkEditor.h"
+#include "settings/DataLinkEditor.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoMessages.h"
 #include "tools/KelvoSettings.h"
@@ -71,12 +72,6 @@ bool isDataLinkName(const QString& name) {
 }
 
 } // namespace
-
-QString FileNamePart(const QString& path) {
-    const qsizetype delimiter =
-        std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
-    return path.mid(delimiter + 1);
-}
 
 TfrmDataProviders::TfrmDataProviders(QWidget* parent)
     : QDialog(parent) {
@@ -229,7 +224,11 @@ void TfrmDataProviders::openEditor(const QString& name) {
 }
 
 QString ChooseDataProvider(const QString& settingKey) {
-    QString result = FileNamePart(Environment().DataProviderFile);
+    return ChooseDataProvider(settingKey, FileNamePart(Environment().DataProviderFile));
+}
+
+QString ChooseDataProvider(const QString& settingKey, const QString& currentName) {
+    QString result = currentName;
     TfrmDataProviders chooser;
     chooser.IniTextPosision = settingKey;
     if (chooser.exec() == QDialog::Accepted)

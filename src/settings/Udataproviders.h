@@ -3,6 +3,8 @@
 // The data-provider chooser: lists the data-link files of the data-link folder, lets the
 // user add, edit, delete and choose one, and marks the stored default in green.
 
+#include "database/DataLinkFile.h"
+
 #include <QDialog>
 
 class QGroupBox;
@@ -55,6 +57,5 @@ private:
 // Shows the chooser for the setting `settingKey` and returns the chosen file name without
 // folder; the current data-link file's name when the user cancels.
 QString ChooseDataProvider(const QString& settingKey);
-
-// The file name part of a path written with "/" or "\".
-QString FileNamePart(const QString& path);
+// The same, with `currentName` answered when the user cancels.
+QString ChooseDataProvider(const QString& settingKey, const QString& currentName);

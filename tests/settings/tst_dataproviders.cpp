@@ -1,10 +1,10 @@
+#include "settings/DataLinkEditor.h"
+#include "settings/Udataproviders.h"
 #include "support/ModalWindows.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestEnvironment.h"
-#include "tools/DataLinkEditor.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoSettings.h"
-#include "tools/Udataproviders.h"
 
 #include <QApplication>
 #include <QInputDialog>

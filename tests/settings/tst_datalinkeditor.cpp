@@ -1,7 +1,7 @@
+#include "database/DataLinkFile.h"
+#include "settings/DataLinkEditor.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestEnvironment.h"
-#include "tools/DataLinkEditor.h"
-#include "tools/DataLinkFile.h"
 
 #include <QComboBox>
 #include <QLineEdit>

@@ -1,4 +1,4 @@
-#include "tools/KelvoSchema.h"
+#include "database/KelvoSchema.h"
 
 TTableDefinition XrayWorkstationsTable() {
     return {QStringLiteral("XRAYWORKSTATIONS"),

@@ -1,4 +1,4 @@
-#include "tools/KelvoComponents.h"
+#include "database/KelvoComponents.h"
 
 TKelvoCustomADODataSet::TKelvoCustomADODataSet(QObject* owner)
     : TCustomADODataSet(owner) {}

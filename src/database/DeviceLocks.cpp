@@ -1,6 +1,4 @@
-#include "devices/DeviceLocks.h"
-
-#include "tools/KelvoMessages.h"
+#include "database/DeviceLocks.h"
 
 #include <QCryptographicHash>
 #include <QtEndian>
@@ -26,7 +24,7 @@ template <typename Work> std::optional<QString> failureOf(Work&& work) {
     } catch (const EDatabaseError& error) {
         return error.Message();
     } catch (const std::exception& error) {
-        return QString::fromLocal8Bit(error.what());
+        return FailureText(error);
     }
 }
 
@@ -139,8 +137,13 @@ qint64 DeviceClaimKey(const QString& stationName, const QString& deviceLabel) {
     return qFromBigEndian<qint64>(digest.constData());
 }
 
-TDeviceLocks::TDeviceLocks(TLockQueries queries)
-    : m_q(queries) {}
+TDeviceLocks::TDeviceLocks(TLockQueries queries, const TDatabaseLinks& links)
+    : m_q(queries)
+    , m_links(links) {}
+
+void TDeviceLocks::showFailure(const QString& leadIn, const QString& failure) {
+    DatabaseMessage(m_links, platform::DialogKind::Information, leadIn + failure);
+}
 
 QList<TRegisterRow> TDeviceLocks::RegisteredDevices(const QString& computerName, const QString& stationName) {
     TADOQuery& query = *m_q.QXRAYDEVICES;
@@ -217,7 +220,7 @@ TDeviceInformation TDeviceLocks::GetDeviceInformation(const QString& computerNam
         m_q.Database1->BeginTrans();
     });
     if (failure)
-        InformationMessage(kLookupFailure + *failure);
+        showFailure(kLookupFailure, *failure);
     return information;
 }
 
@@ -295,7 +298,7 @@ void TDeviceLocks::writeLockUnit(const std::function<void()>& write) {
         m_q.Database1->BeginTrans();
     });
     if (failure)
-        InformationMessage(kLookupFailure + *failure);
+        showFailure(kLookupFailure, *failure);
 }
 
 void TDeviceLocks::RemoveOwnLocks(const QString& computerName) {
@@ -308,7 +311,7 @@ void TDeviceLocks::RemoveOwnLocks(const QString& computerName) {
         m_q.Database1->BeginTrans();
     });
     if (failure)
-        InformationMessage(kResetFailure + *failure);
+        showFailure(kResetFailure, *failure);
 }
 
 TDeviceLocks::TClaim TDeviceLocks::ClaimDevice(const QString& computerName, const QString& stationName,
@@ -324,7 +327,7 @@ TDeviceLocks::TClaim TDeviceLocks::ClaimDevice(const QString& computerName, cons
     if (lookupFailure) {
         // Released before the message: other workstations must not wait for the user.
         transaction.release();
-        InformationMessage(kLookupFailure + *lookupFailure);
+        showFailure(kLookupFailure, *lookupFailure);
         return claimWithoutSerialising(claim, computerName, stationName, deviceLabel, open);
     }
 
@@ -347,7 +350,7 @@ TDeviceLocks::TClaim TDeviceLocks::ClaimDevice(const QString& computerName, cons
     });
     if (writeFailure) {
         transaction.release();
-        InformationMessage(kLookupFailure + *writeFailure);
+        showFailure(kLookupFailure, *writeFailure);
     }
     return claim;
 }

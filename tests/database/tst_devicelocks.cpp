@@ -1,11 +1,12 @@
-// The workstation lock protocol, one body run against SQLite and PostgreSQL.
+// The workstation lock protocol of the database layer, one body run against SQLite and
+// PostgreSQL, with the program's own queries.
 
-#include "devices/DeviceLocks.h"
+#include "database/KelvoDatabase.h"
+#include "database/KelvoSchema.h"
+#include "database/XrayDatabase.h"
 #include "platform/DialogService.h"
 #include "support/PostgresTestDatabase.h"
 #include "support/ScriptedDialogs.h"
-#include "tools/KelvoDatabase.h"
-#include "tools/KelvoSchema.h"
 
 #include <QCoreApplication>
 #include <QMutex>
@@ -50,51 +51,23 @@ Names namesOf(const QString& kind) {
             {QStringLiteral("Room A"), QStringLiteral("Room B"), QStringLiteral("Room C")}};
 }
 
-void prepare(TADOQuery& query, const QString& name, const QStringList& lines, TADOLockType lockType,
-             const QList<std::pair<QString, int>>& sizes) {
-    query.setObjectName(name);
-    query.SetLockType(lockType);
-    query.SetSQL(lines);
-    for (const auto& [parameter, size] : sizes)
-        query.Parameters().ParamByName(parameter).Size = size;
-}
-
-// One workstation: the connection and the three queries as the settings window holds them,
-// with a transaction open as the program always keeps one.
+// One workstation: the program's database layer with its connection open and the
+// transaction open that the program always keeps. (Not connected through Connect(), which
+// would create the tables some tests have taken away.)
 struct Workstation {
     explicit Workstation(const QString& connectionString) {
         Database1.SetConnectionString(connectionString);
         Database1.Open();
-        for (TADOQuery* query : {&QXRAYDEV, &QCONNECTEDDEV, &QXRAYDEVICES})
-            query->SetConnection(&Database1);
-        prepare(QXRAYDEV, QStringLiteral("QXRAYDEV"),
-                {QStringLiteral("SELECT * FROM XRAYWORKSTATIONS"),
-                 QStringLiteral("WHERE COMPUTERNAME =:computername"),
-                 QStringLiteral("AND XRAYSTATION =:xraystation"),
-                 QStringLiteral("AND XRAYSTATIONID =:xraystationid")},
-                TADOLockType::ltReadOnly,
-                {{QStringLiteral("computername"), 50},
-                 {QStringLiteral("xraystation"), 30},
-                 {QStringLiteral("xraystationid"), 20}});
-        prepare(QCONNECTEDDEV, QStringLiteral("QCONNECTEDDEV"),
-                {QStringLiteral("SELECT * FROM XRAYDEVICELOCKLIST"),
-                 QStringLiteral("WHERE XRAYSTATION =:xrayname"), QStringLiteral("AND XRAYSTATIONID =:xrayid"),
-                 QStringLiteral("ORDER BY LOCKNUMBER")},
-                TADOLockType::ltOptimistic, {{QStringLiteral("xrayname"), 50}});
-        prepare(QXRAYDEVICES, QStringLiteral("QXRAYDEVICES"),
-                {QStringLiteral("SELECT * FROM XRAYWORKSTATIONS"),
-                 QStringLiteral("WHERE COMPUTERNAME =:computername"),
-                 QStringLiteral("AND XRAYSTATION =:xraystation")},
-                TADOLockType::ltReadOnly,
-                {{QStringLiteral("computername"), 50}, {QStringLiteral("xraystation"), 30}});
         Database1.BeginTrans();
     }
 
-    TADOConnection Database1;
-    TADOQuery QXRAYDEV;
-    TADOQuery QCONNECTEDDEV;
-    TADOQuery QXRAYDEVICES;
-    TDeviceLocks locks{{&Database1, &QXRAYDEV, &QCONNECTEDDEV, &QXRAYDEVICES}};
+    TDataLinkState dataLink;
+    TXrayDatabase database{dataLink};
+    TADOConnection& Database1 = *database.Database1;
+    TADOQuery& QXRAYDEV = *database.QXRAYDEV;
+    TADOQuery& QCONNECTEDDEV = *database.QCONNECTEDDEV;
+    TADOQuery& QXRAYDEVICES = *database.QXRAYDEVICES;
+    TDeviceLocks& locks = database.Locks();
 };
 
 // The lock rows of a device as "<computer> <LOCKNUMBER>", in queue order.

@@ -1,7 +1,7 @@
-#include "settings/EmbeddedDefault.h"
+#include "database/EmbeddedDefault.h"
 
+#include "database/DataLinkFile.h"
 #include "platform/Paths.h"
-#include "tools/DataLinkFile.h"
 
 #include <QDir>
 

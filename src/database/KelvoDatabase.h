@@ -4,7 +4,7 @@
 // expects of ADO, over QtSql. The provider named in the connection string selects the
 // engine (SQL Server over ODBC, PostgreSQL or SQLite); see docs/database.md.
 
-#include "tools/DataLinkFile.h"
+#include "database/DataLinkFile.h"
 
 #include <QAbstractTableModel>
 #include <QList>

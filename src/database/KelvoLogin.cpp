@@ -1,12 +1,8 @@
-#include "tools/KelvoLogin.h"
+#include "database/KelvoLogin.h"
 
-#include "tools/KelvoCipher.h"
-#include "tools/KelvoComponents.h"
-#include "tools/KelvoDatabase.h"
-#include "tools/KelvoEnvironment.h"
-#include "tools/KelvoMessages.h"
-#include "tools/KelvoSettings.h"
-#include "tools/Udataproviders.h"
+#include "database/KelvoCipher.h"
+#include "database/KelvoComponents.h"
+#include "database/KelvoDatabase.h"
 
 #include <QFileInfo>
 
@@ -28,31 +24,35 @@ bool usesSystemLogin(const QString& connectionString) {
 
 // Step 1: when the string names no provider yet, find a data-link file (asking the user
 // when there is no single obvious one) and read the string from it.
-void readDataLinkFile() {
-    TApplicationEnvironment& env = Environment();
-    if (env.ConnectionString.toUpper().contains(QStringLiteral("PROVIDER=")))
+void readDataLinkFile(TDataLinkState& dataLink, const TDatabaseLinks& links) {
+    if (dataLink.ConnectionString.toUpper().contains(QStringLiteral("PROVIDER=")))
         return;
-    if (!fileExists(env.DataProviderFile) && fileExists(env.DataLinksPath + env.DataProviderFile))
-        env.DataProviderFile = env.DataLinksPath + env.DataProviderFile;
-    if (!fileExists(env.DataProviderFile)) {
-        const QStringList found = FindFiles(env.DataLinksPath, QStringLiteral("*.udl"));
+    if (!fileExists(dataLink.DataProviderFile) &&
+        fileExists(dataLink.DataLinksPath + dataLink.DataProviderFile))
+        dataLink.DataProviderFile = dataLink.DataLinksPath + dataLink.DataProviderFile;
+    if (!fileExists(dataLink.DataProviderFile) && links.FindFiles) {
+        const QStringList found = links.FindFiles(dataLink.DataLinksPath, QStringLiteral("*.udl"));
         if (found.size() == 1) {
-            env.DataProviderFile = found.first();
-            WriteSetting(QStringLiteral("DataProvider"), QStringLiteral("DefaultDataProvider"),
-                         env.DataProviderFile);
+            dataLink.DataProviderFile = found.first();
+            if (links.WriteSetting)
+                links.WriteSetting(QStringLiteral("DataProvider"), QStringLiteral("DefaultDataProvider"),
+                                   dataLink.DataProviderFile);
         }
     }
-    if (!fileExists(env.DataProviderFile)) {
-        InformationMessage(
-            QStringLiteral("Kunde inte hitta den angivna DataProvider-filen \"") + env.DataProviderFile +
-            QStringLiteral("\"!\r") +
-            QStringLiteral("Kontrollera att filen finns i den aktuella katalogen och försök igen!") +
-            QStringLiteral("\r\r") + QStringLiteral("Välj databasanslutning i nästa dialog"));
-        env.DataProviderFile = env.DataLinksPath + ChooseDataProvider(QStringLiteral("DefaultDataProvider"));
+    if (!fileExists(dataLink.DataProviderFile)) {
+        DatabaseMessage(
+            links, platform::DialogKind::Information,
+            QStringLiteral("Kunde inte hitta den angivna DataProvider-filen \"") + dataLink.DataProviderFile +
+                QStringLiteral("\"!\r") +
+                QStringLiteral("Kontrollera att filen finns i den aktuella katalogen och försök igen!") +
+                QStringLiteral("\r\r") + QStringLiteral("Välj databasanslutning i nästa dialog"));
+        const QString current = FileNamePart(dataLink.DataProviderFile);
+        const QString chosen = links.ChooseDataProvider
+                                   ? links.ChooseDataProvider(QStringLiteral("DefaultDataProvider"), current)
+                                   : current;
+        dataLink.DataProviderFile = dataLink.DataLinksPath + chosen;
     }
-    env.ConnectionString =
-        QStringLiteral("Provider=") +
-        ReadIniString(env.DataProviderFile, QStringLiteral("oledb"), QStringLiteral("Provider"));
+    dataLink.ConnectionString = DataLinkConnectionString(dataLink.DataProviderFile);
 }
 
 // Opens `connection` with the operating-system login, or else with the fallback login.
@@ -83,11 +83,11 @@ QString decryptStored(const TKelvoCipher& cipher, const QString& stored) {
 
 // Step 3: the practice's SQL login as the host program stored it, encrypted, in KELVOUSER.
 // Throws when there is no connection, no table, no row or no decodable text.
-void fetchStoredLogin(TDBConnection& record, const QString& fallbackUser, const QString& fallbackPassword) {
+void fetchStoredLogin(const QString& connectionString, TDBConnection& record, const QString& fallbackUser,
+                      const QString& fallbackPassword) {
     // Private, and never asks the user for a login: it only ever tries the two below.
     TADOConnection connection;
-    const QString provider =
-        GetConnectionParam(Environment().ConnectionString, QStringLiteral("Provider="), kTerminator);
+    const QString provider = GetConnectionParam(connectionString, QStringLiteral("Provider="), kTerminator);
     connectForLogin(connection, provider, record, fallbackUser, fallbackPassword);
 
     // A failure on the way leaves the rest to the destructors: the connection's Close
@@ -138,8 +138,7 @@ QString GetConnectionParam(const QString& text, const QString& key, const QStrin
     return end < 0 ? text.mid(valueAt) : text.mid(valueAt, end - valueAt);
 }
 
-void SetConnectionParam(const QString& key, const QString& value) {
-    QString& text = Environment().ConnectionString;
+void SetConnectionParam(QString& text, const QString& key, const QString& value) {
     const qsizetype keyAt = text.indexOf(key);
     if (keyAt < 0) {
         if (!value.isEmpty())
@@ -150,23 +149,22 @@ void SetConnectionParam(const QString& key, const QString& value) {
     text.replace(keyAt, (end < 0 ? text.size() : end) - keyAt, key + value);
 }
 
-bool BuildConnectionString(const QString& fallbackUser, const QString& fallbackPassword) {
-    TApplicationEnvironment& env = Environment();
+bool BuildConnectionString(TDataLinkState& dataLink, const TDatabaseLinks& links, const QString& fallbackUser,
+                           const QString& fallbackPassword) {
+    QString& text = dataLink.ConnectionString;
     TDBConnection& record = DBConnection();
     try {
-        readDataLinkFile();
+        readDataLinkFile(dataLink, links);
 
-        record.Databasename =
-            GetConnectionParam(env.ConnectionString, QStringLiteral("Initial Catalog="), kTerminator);
-        record.ServerName =
-            GetConnectionParam(env.ConnectionString, QStringLiteral("Data Source="), kTerminator);
-        record.Username = GetConnectionParam(env.ConnectionString, QStringLiteral("User ID="), kTerminator);
-        record.Password = GetConnectionParam(env.ConnectionString, QStringLiteral("Password="), kTerminator);
+        record.Databasename = GetConnectionParam(text, QStringLiteral("Initial Catalog="), kTerminator);
+        record.ServerName = GetConnectionParam(text, QStringLiteral("Data Source="), kTerminator);
+        record.Username = GetConnectionParam(text, QStringLiteral("User ID="), kTerminator);
+        record.Password = GetConnectionParam(text, QStringLiteral("Password="), kTerminator);
 
-        const bool systemLogin = usesSystemLogin(env.ConnectionString);
+        const bool systemLogin = usesSystemLogin(text);
         if ((record.Username.trimmed().isEmpty() || record.Password.trimmed().isEmpty()) && !systemLogin) {
             try {
-                fetchStoredLogin(record, fallbackUser, fallbackPassword);
+                fetchStoredLogin(text, record, fallbackUser, fallbackPassword);
             } catch (const std::exception&) {
                 // Never reported: a wrong login shows up when the program connects.
                 record.Username = BuiltInLoginName();
@@ -175,16 +173,17 @@ bool BuildConnectionString(const QString& fallbackUser, const QString& fallbackP
         }
 
         if (!systemLogin) {
-            SetConnectionParam(QStringLiteral("Persist Security Info="), QStringLiteral("True"));
-            SetConnectionParam(QStringLiteral("Initial Catalog="), record.Databasename);
-            SetConnectionParam(QStringLiteral("Data Source="), record.ServerName);
-            SetConnectionParam(QStringLiteral("User ID="), record.Username);
-            SetConnectionParam(QStringLiteral("Password="), record.Password);
+            SetConnectionParam(text, QStringLiteral("Persist Security Info="), QStringLiteral("True"));
+            SetConnectionParam(text, QStringLiteral("Initial Catalog="), record.Databasename);
+            SetConnectionParam(text, QStringLiteral("Data Source="), record.ServerName);
+            SetConnectionParam(text, QStringLiteral("User ID="), record.Username);
+            SetConnectionParam(text, QStringLiteral("Password="), record.Password);
         }
         return true;
     } catch (const std::exception& failure) {
-        ErrorMessage(QStringLiteral("Det gick inte att hämta användarnamn och lösenord till databasen!") +
-                     QStringLiteral("\r\r") + FailureText(failure));
+        DatabaseMessage(links, platform::DialogKind::Error,
+                        QStringLiteral("Det gick inte att hämta användarnamn och lösenord till databasen!") +
+                            QStringLiteral("\r\r") + FailureText(failure));
         return false;
     }
 }

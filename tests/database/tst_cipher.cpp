@@ -1,4 +1,4 @@
-#include "tools/KelvoCipher.h"
+#include "database/KelvoCipher.h"
 
 #include <QtTest>
 

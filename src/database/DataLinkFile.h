@@ -10,6 +10,7 @@
 #include <QList>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -47,3 +48,28 @@ std::optional<QString> ReadDataLinkFile(const QString& fileName);
 // written to a temporary file first, so a failed write leaves the old file as it was.
 // False with `error` set on failure.
 bool WriteDataLinkFile(const QString& fileName, const QString& connectionString, QString* error = nullptr);
+
+// Which data-link file names the practice database, and the connection string read from it.
+// The application environment holds the program's one (TApplicationEnvironment).
+struct TDataLinkState {
+    QString DataLinksPath;    // folder of the data-link files, with a trailing delimiter
+    QString DataProviderFile; // full path of the data-link file; may name a missing file
+    QString
+        ConnectionString; // empty, "Provider=" + the file's initialisation string, or completed by the login
+};
+
+// "Provider=" + the initialisation string of a data-link file, as the profile reader gives
+// it (at most 254 characters; nothing after "Provider=" when the file cannot be read).
+QString DataLinkConnectionString(const QString& fileName);
+
+// The data-link file at start; every start decides it here, once. The stored default
+// `storedDefault` names an existing file, or else a file of the data-link folder; the last
+// command-line argument (the program itself first) that contains ".UDL" in any letter case
+// and names an existing file as given, in `programDir` or in the data-link folder overrides
+// it. The connection string is read from the file when it can be read as a profile file,
+// and is empty otherwise. `state.DataLinksPath` must be set.
+void SelectDataLinkAtStart(TDataLinkState& state, const QString& storedDefault, const QStringList& arguments,
+                           const QString& programDir);
+
+// The file name part of a path written with "/" or "\".
+QString FileNamePart(const QString& path);

@@ -1,13 +1,14 @@
+#include "database/DataLinkFile.h"
+#include "database/KelvoCipher.h"
+#include "database/KelvoDatabase.h"
+#include "database/KelvoLogin.h"
+#include "settings/ProgramDatabaseLinks.h"
+#include "settings/Udataproviders.h"
 #include "support/ModalWindows.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestEnvironment.h"
-#include "tools/DataLinkFile.h"
-#include "tools/KelvoCipher.h"
-#include "tools/KelvoDatabase.h"
 #include "tools/KelvoEnvironment.h"
-#include "tools/KelvoLogin.h"
 #include "tools/KelvoSettings.h"
-#include "tools/Udataproviders.h"
 
 #include <QApplication>
 #include <QListWidget>
@@ -32,6 +33,12 @@ std::optional<PgSettings> pgSettings() {
     if (pg.host.isEmpty() || pg.database.isEmpty())
         return std::nullopt;
     return pg;
+}
+
+// The login as the program runs it: on the environment's data-link choice, with the
+// program's links (the data-provider chooser, the settings store, the file search).
+bool buildConnectionString(const QString& fallbackUser, const QString& fallbackPassword) {
+    return BuildConnectionString(Environment(), ProgramDatabaseLinks(), fallbackUser, fallbackPassword);
 }
 
 } // namespace
@@ -157,7 +164,7 @@ void TestLogin::setConnectionParam() {
     QFETCH(QString, value);
     QFETCH(QString, after);
     Environment().ConnectionString = before;
-    SetConnectionParam(key, value);
+    SetConnectionParam(Environment().ConnectionString, key, value);
     QCOMPARE(Environment().ConnectionString, after);
 }
 
@@ -166,7 +173,7 @@ void TestLogin::fileWithLogin() {
         QStringLiteral("a.udl"), QStringLiteral("Provider=SQLOLEDB.1;Password=pw;Persist Security Info=False;"
                                                 "User ID=sa;Initial Catalog=Kelvo;Data Source=SRV"));
     ScriptedDialogs dialogs;
-    QVERIFY(BuildConnectionString(QString(), QString()));
+    QVERIFY(buildConnectionString(QString(), QString()));
     QCOMPARE(Environment().ConnectionString,
              QStringLiteral("Provider=SQLOLEDB.1;Password=pw;Persist Security "
                             "Info=True;User ID=sa;Initial Catalog=Kelvo;Data Source=SRV"));
@@ -184,7 +191,7 @@ void TestLogin::systemLoginUnchanged() {
                        "Initial Catalog=Kelvo;Data Source=SRV");
     Environment().DataProviderFile = writeLink(QStringLiteral("a.udl"), text);
     ScriptedDialogs dialogs;
-    QVERIFY(BuildConnectionString(QStringLiteral("fallback"), QStringLiteral("pw")));
+    QVERIFY(buildConnectionString(QStringLiteral("fallback"), QStringLiteral("pw")));
     QCOMPARE(Environment().ConnectionString, text);
     QVERIFY(DBConnection().Username.isEmpty());
     QCOMPARE(DBConnection().ServerName, QStringLiteral("SRV"));
@@ -196,7 +203,7 @@ void TestLogin::providerAlreadyKnownSkipsFile() {
     Environment().ConnectionString =
         QStringLiteral("Provider=SQLOLEDB.1;User ID=sa;Password=pw;Data Source=SRV");
     ScriptedDialogs dialogs;
-    QVERIFY(BuildConnectionString(QString(), QString()));
+    QVERIFY(buildConnectionString(QString(), QString()));
     QCOMPARE(Environment().ConnectionString,
              QStringLiteral(
                  "Provider=SQLOLEDB.1;User ID=sa;Password=pw;Data Source=SRV;Persist Security Info=True"));
@@ -208,7 +215,7 @@ void TestLogin::bareFileNameFromSetting() {
     writeLink(QStringLiteral("other.udl"), QStringLiteral("Provider=SQLite"));
     Environment().DataProviderFile = QStringLiteral("bare.udl");
     ScriptedDialogs dialogs;
-    QVERIFY(BuildConnectionString(QString(), QString()));
+    QVERIFY(buildConnectionString(QString(), QString()));
     QCOMPARE(Environment().DataProviderFile, m_links + QStringLiteral("bare.udl"));
     QCOMPARE(Environment().ConnectionString,
              QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Data Source=S"));
@@ -219,7 +226,7 @@ void TestLogin::exactlyOneFileIsTaken() {
         writeLink(QStringLiteral("only.udl"),
                   QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Data Source=S"));
     ScriptedDialogs dialogs;
-    QVERIFY(BuildConnectionString(QString(), QString()));
+    QVERIFY(buildConnectionString(QString(), QString()));
     QCOMPARE(Environment().DataProviderFile, file);
     QCOMPARE(ReadSetting(kSection, kKey), file);
     QCOMPARE(Environment().ConnectionString,
@@ -238,7 +245,7 @@ void TestLogin::severalFilesAskTheUser() {
             QStringLiteral("ERROR\"!\rKontrollera att filen finns i den aktuella katalogen och försök "
                            "igen!\r\rVälj databasanslutning i nästa dialog"));
     chooseDataProviderWhenAsked(QStringLiteral("second.udl"));
-    QVERIFY(BuildConnectionString(QString(), QString()));
+    QVERIFY(buildConnectionString(QString(), QString()));
     QCOMPARE(Environment().DataProviderFile, m_links + QStringLiteral("second.udl"));
     QCOMPARE(DBConnection().ServerName, QStringLiteral("B"));
     // Choosing is not storing a default.
@@ -253,7 +260,7 @@ void TestLogin::cancelledChooserKeepsName() {
     dialogs.expect(QStringLiteral("Kunde inte hitta den angivna DataProvider-filen \"/gone/away.udl\"!"));
     chooseDataProviderWhenAsked(QString());
     // Nothing usable: the provider stays empty and the built-in login fills the record.
-    QVERIFY(BuildConnectionString(QString(), QString()));
+    QVERIFY(buildConnectionString(QString(), QString()));
     QCOMPARE(Environment().DataProviderFile, m_links + QStringLiteral("away.udl"));
     QCOMPARE(Environment().ConnectionString,
              QStringLiteral("Provider=;Persist Security Info=True;User ID=ravlek;Password=xray"));
@@ -268,7 +275,7 @@ void TestLogin::storedLoginOnSqlite() {
                                                           "Data Source=") +
                                                database);
     ScriptedDialogs dialogs;
-    QVERIFY(BuildConnectionString(QString(), QString()));
+    QVERIFY(buildConnectionString(QString(), QString()));
     QCOMPARE(DBConnection().Username, QStringLiteral("tandläkare"));
     QCOMPARE(DBConnection().Password, QStringLiteral("Hemligt€1"));
     QCOMPARE(Environment().ConnectionString,
@@ -302,7 +309,7 @@ void TestLogin::builtInLoginWhenStoredLoginUnusable() {
     Environment().DataProviderFile =
         writeLink(QStringLiteral("a.udl"), QStringLiteral("Provider=SQLite;Data Source=") + database);
     ScriptedDialogs dialogs; // nothing is reported
-    QVERIFY(BuildConnectionString(QStringLiteral("fallbackUser"), QStringLiteral("fallbackPw")));
+    QVERIFY(buildConnectionString(QStringLiteral("fallbackUser"), QStringLiteral("fallbackPw")));
     QCOMPARE(DBConnection().Username, QStringLiteral("ravlek"));
     QCOMPARE(DBConnection().Password, QStringLiteral("xray"));
     QCOMPARE(BuiltInLoginName(), QStringLiteral("ravlek"));
@@ -340,7 +347,7 @@ void TestLogin::storedLoginOnPostgreSql() {
                                  "Data Source=%2")
                       .arg(pg->database, pg->dataSource()));
     ScriptedDialogs dialogs;
-    const bool built = BuildConnectionString(pg->user, pg->password);
+    const bool built = buildConnectionString(pg->user, pg->password);
 
     setup.BeginTrans();
     setup.Execute(QStringLiteral("DROP TABLE KELVOUSER"));
