@@ -1,5 +1,7 @@
 #include "platform/FileSystem.h"
 
+#include "platform/UniqueFd.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
@@ -20,31 +22,6 @@ namespace {
 QByteArray nativePath(const QString& path) {
     return QFile::encodeName(path);
 }
-
-// A file descriptor that is closed when it goes out of scope.
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1)
-        : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    // Closes now and reports the error a delayed write may only show at this point.
-    int close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0 ? 0 : errno;
-    }
-
-private:
-    int m_fd;
-};
 
 int openRetrying(const char* path, int flags, mode_t mode = 0) {
     int fd;
@@ -127,7 +104,7 @@ int copyContents(int in, int out) {
 
 // Makes a new name in `folder` survive a crash.
 void syncFolder(const QString& folder) {
-    Descriptor dir(openRetrying(nativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(openRetrying(nativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.valid())
         ::fsync(dir.get());
 }
@@ -168,11 +145,11 @@ QStringList folderEntryNames(const QString& folder) {
 
 FileResult copyToTemporaryFile(const QString& source, const QString& folder, const QString& namePrefix,
                                QString* temporaryPath) {
-    Descriptor in(openRetrying(nativePath(source).constData(), O_RDONLY | O_CLOEXEC));
+    UniqueFd in(openRetrying(nativePath(source).constData(), O_RDONLY | O_CLOEXEC));
     if (!in.valid())
         return {errno};
     QString path;
-    Descriptor out(createUniqueFile(folder, namePrefix, &path));
+    UniqueFd out(createUniqueFile(folder, namePrefix, &path));
     if (!out.valid())
         return {errno};
 

@@ -1,5 +1,7 @@
 #include "platform/RegFileRegistry.h"
 
+#include "platform/UniqueFd.h"
+
 #include "platform/Paths.h"
 
 #include <QDateTime>
@@ -302,32 +304,6 @@ FileIdentity identityOf(const struct stat& st) {
     return {st.st_dev, st.st_ino, st.st_size, qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
-// Closes a descriptor when it goes out of scope.
-class Fd {
-public:
-    explicit Fd(int fd = -1)
-        : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(Fd&& other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            if (m_fd >= 0)
-                ::close(m_fd);
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
-
 int readAll(int fd, QByteArray& out) {
     char buffer[65536];
     for (;;) {
@@ -373,7 +349,7 @@ int makeFolders(const QByteArray& folder, mode_t mode) {
 }
 
 int syncFolder(const QByteArray& folder) {
-    Fd fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd.valid())
         return errno;
     return ::fsync(fd.get()) == 0 ? 0 : errno;
@@ -421,7 +397,7 @@ struct CachedHive {
     std::optional<FileIdentity> identity; // empty when the file does not exist
     // The parsed file stays open: while it is, no new file can be given its inode number,
     // so an equal identity really is the same file.
-    Fd file;
+    UniqueFd file;
     mode_t mode = 0;
     KeyNode root;
     QString damage;    // why the file cannot be parsed ("<file>, line <n>: <reason>")
@@ -470,7 +446,7 @@ CachedHive& RegFileRegistry::State::current(Hive hive) {
 void RegFileRegistry::State::load(CachedHive& cached, Hive hive, const QString& path) {
     cached = CachedHive();
     cached.path = path;
-    Fd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
     struct stat st;
     if (!fd.valid()) {
         if (errno != ENOENT) {
@@ -545,7 +521,7 @@ RegResult RegFileRegistry::State::setAside(CachedHive& cached) {
 RegResult RegFileRegistry::State::replaceFile(CachedHive& cached, const QByteArray& text, mode_t mode) {
     const QByteArray target = QFile::encodeName(cached.path);
     QByteArray temp = target + ".tmp-XXXXXX";
-    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (!fd.valid())
         return failure(errno);
     struct stat st;
@@ -579,7 +555,7 @@ RegResult RegFileRegistry::State::write(Hive hive, const QList<RegChange>& chang
 
     // The lock lives in a file of its own: the hive's inode changes at every write.
     const QByteArray lockPath = QFile::encodeName(path) + ".lock";
-    Fd lock(openLockFile(lockPath, machine ? 0644 : 0600));
+    UniqueFd lock(openLockFile(lockPath, machine ? 0644 : 0600));
     if (!lock.valid())
         return failure(errno);
     while (::flock(lock.get(), LOCK_EX) != 0) {
