@@ -1,9 +1,10 @@
 // The refresh of the main window's device list (UpdateDeviceList(false)), which blocks the
-// window while it runs, on PostgreSQL: 20 register devices of this computer over types 1 to 7,
-// a quarter of them held by other computers, "(Idle)" selected so that every device item is
-// refreshed. Free devices are probed through the simulated driver. Prints the median and p90
-// of 20 refreshes (goal: under 100 ms), and the same passes split into the lock look-ups and
-// the driver's probes, to show which part the time goes to. Needs RAVLEK_TEST_PG_*.
+// window while it runs, on PostgreSQL and SQLite: 20 register devices of this computer over
+// types 1 to 7, a quarter of them held by other computers, "(Idle)" selected so that every
+// device item is refreshed. Free devices are probed through the simulated driver. Prints the
+// median and p90 of 20 refreshes (goal on PostgreSQL: median under 30 ms), and the same passes
+// split into the lock look-ups and the driver's probes, to show which part the time goes to.
+// PostgreSQL needs RAVLEK_TEST_PG_*.
 
 #include "database/DataLinkFile.h"
 #include "database/KelvoDatabase.h"
@@ -25,6 +26,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPushButton>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -42,7 +44,7 @@ constexpr int kFirstType = 1;
 constexpr int kLastType = 7;
 constexpr int kDevices = 20;
 constexpr int kHeldEvery = 4; // every fourth device has lock rows of two other computers
-constexpr double kGoalMs = 100;
+constexpr double kGoalMs = 30;
 const QString kThisComputer = QStringLiteral("BENCHPC");
 
 struct Device {
@@ -205,23 +207,10 @@ void print(const char* what, const Figures& f) {
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    if (pgVariable("HOST").isEmpty()) {
-        std::printf("PostgreSQL is not configured (RAVLEK_TEST_PG_*): nothing measured\n");
-        return 0;
-    }
+// Sets up an installation on the practice database `practice`, which holds no tables yet, and
+// measures; prints the figures under `engine`.
+int measure(const QString& engine, const QString& practice, double goalMs) {
     TestEnvironment environment(kThisComputer);
-    // Message boxes would wait for a user; the benchmark prints them and goes on.
-    platform::UnattendedDialogService dialogs;
-    platform::ScopedPort<platform::DialogService> scope(dialogs);
-
-    const QString database =
-        QStringLiteral("ravlek_bench_devicelist_%1").arg(QCoreApplication::applicationPid());
-    pgtest::createScratchDatabase(database);
-    const QString practice = pgConnectionString(database);
     std::vector<double> times;
     Parts parts;
     int held = 0;
@@ -242,7 +231,6 @@ int main(int argc, char** argv) {
         const QString mark = QStringLiteral("\u00A4");
         WriteSetting(QStringLiteral("DigoraDevices"), QStringLiteral("ConnectTo"),
                      mark + chosen.join(mark) + mark);
-        Environment().ConnectionString = practice;
         if (!window.ConnectToDatabase()) {
             std::fprintf(stderr, "connect failed\n");
             return 1;
@@ -253,17 +241,44 @@ int main(int argc, char** argv) {
         parts = measureParts(layer, scanner);
         layer.Database1->Close();
     }
-    pgtest::dropScratchDatabase(database);
 
     const Figures refresh = figuresOf(times);
-    std::printf("UpdateDeviceList(false) on PostgreSQL, \"(Idle)\" selected, %d refreshes\n", kRefreshes);
+    std::printf("UpdateDeviceList(false) on %s, \"(Idle)\" selected, %d refreshes\n", qPrintable(engine),
+                kRefreshes);
     std::printf("  devices %d (types %d-%d, %d held by other computers, %d probed)\n", kDevices, kFirstType,
                 kLastType, held, kDevices - held);
     print("refresh", refresh);
-    std::printf("  goal: refresh under %.0f ms (p90): %s\n", kGoalMs,
-                refresh.p90 < kGoalMs ? "met" : "NOT met");
+    if (goalMs > 0)
+        std::printf("  goal: median refresh under %.0f ms: %s\n", goalMs,
+                    refresh.median < goalMs ? "met" : "NOT met");
     std::printf("  the parts alone, per pass over the list:\n");
-    print("lock look-ups of every device (PostgreSQL)", figuresOf(parts.lookUps));
+    print(qPrintable(QStringLiteral("lock look-ups of every device (%1)").arg(engine)),
+          figuresOf(parts.lookUps));
     print("open/status/close of the free ones (sim)", figuresOf(parts.probes));
     return 0;
+}
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    // Message boxes would wait for a user; the benchmark prints them and goes on.
+    platform::UnattendedDialogService dialogs;
+    platform::ScopedPort<platform::DialogService> scope(dialogs);
+
+    if (pgVariable("HOST").isEmpty()) {
+        std::printf("PostgreSQL is not configured (RAVLEK_TEST_PG_*): not measured\n");
+    } else {
+        const QString database =
+            QStringLiteral("ravlek_bench_devicelist_%1").arg(QCoreApplication::applicationPid());
+        pgtest::createScratchDatabase(database);
+        const int failed = measure(QStringLiteral("PostgreSQL"), pgConnectionString(database), kGoalMs);
+        pgtest::dropScratchDatabase(database);
+        if (failed)
+            return failed;
+    }
+    const QTemporaryDir folder;
+    return measure(
+        QStringLiteral("SQLite"),
+        QStringLiteral("Provider=SQLite;Data Source=") + folder.filePath(QStringLiteral("bench.sqlite")), 0);
 }

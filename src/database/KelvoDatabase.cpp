@@ -11,11 +11,13 @@
 #include <QSqlRecord>
 
 #include <atomic>
+#include <optional>
 
 namespace {
 
 constexpr int kSqliteBusyTimeoutMs = 5000;
 constexpr int kConnectTimeoutSeconds = 15;
+constexpr std::size_t kPreparedStatementsKept = 32;
 
 QString engineText(const QSqlError& error) {
     for (const QString& text : {error.databaseText(), error.driverText(), error.text()}) {
@@ -235,6 +237,8 @@ void TADOConnection::Open() {
     m_engine = *engine;
     m_inTransaction = false;
     m_physicalTransaction = false;
+    m_transactionWrote = false;
+    m_statements.clear();
     // The engine may differ from the last connect, so the QtSql connection is made anew.
     if (QSqlDatabase::contains(m_connectionName))
         QSqlDatabase::removeDatabase(m_connectionName);
@@ -312,10 +316,12 @@ void TADOConnection::Close() {
         // Some ODBC drivers refuse to disconnect with an open transaction.
         if (db.isOpen() && m_physicalTransaction)
             db.rollback();
+        m_statements.clear();
         db.close();
     }
     m_inTransaction = false;
     m_physicalTransaction = false;
+    m_transactionWrote = false;
 }
 
 void TADOConnection::ensureConnected() const {
@@ -335,6 +341,7 @@ void TADOConnection::BeginTrans() {
         m_physicalTransaction = true;
     }
     m_inTransaction = true;
+    m_transactionWrote = false;
     m_lastError.clear();
 }
 
@@ -353,6 +360,7 @@ void TADOConnection::endTransaction(bool (QSqlDatabase::*finish)()) {
     const bool physical = m_physicalTransaction;
     m_inTransaction = false;
     m_physicalTransaction = false;
+    m_transactionWrote = false;
     QSqlDatabase db = database();
     if (physical && !(db.*finish)())
         fail(engineText(db.lastError()));
@@ -385,40 +393,83 @@ void TADOConnection::runPlain(const QString& sql) {
         fail(engineText(query.lastError()));
 }
 
+QSqlQuery& TADOConnection::preparedStatement(const QString& sql) {
+    const auto kept = m_statements.find(sql);
+    if (kept != m_statements.end())
+        return *kept->second;
+    auto query = std::make_unique<QSqlQuery>(database());
+    query->setForwardOnly(true);
+    if (!query->prepare(sql))
+        fail(engineText(query->lastError()));
+    // The program runs a handful of texts over and over; texts made on the fly (a search, an
+    // edit of chosen columns) must not make the store grow without end.
+    if (m_statements.size() >= kPreparedStatementsKept)
+        m_statements.clear();
+    return *m_statements.emplace(sql, std::move(query)).first->second;
+}
+
 // On PostgreSQL a failed statement spoils the whole transaction; SQL Server undoes only the
-// statement. A savepoint around each statement gives PostgreSQL the same behaviour.
+// statement. The program keeps a transaction open all the time, so one failed statement must
+// not leave it unusable. While the transaction has only read, nothing in it can be lost: a
+// failure gives the transaction up and begins a new one at once. Once it may have written (a
+// change, a lock taken), each statement runs under a savepoint that is rolled back when the
+// statement fails.
+//
+// Statements with values are prepared once and kept for the life of the connection, so that
+// the look-ups that run over and over cost one round trip each.
 void TADOConnection::run(const QString& sql, const QVariantList& values, StatementKind kind,
                          const std::function<void(QSqlQuery&)>& consume) {
     ensureConnected();
     ensurePhysicalTransaction(kind);
-    const bool savepoint = m_engine == DataLinkEngine::PostgreSQL && m_physicalTransaction;
+    const bool poisonable = m_engine == DataLinkEngine::PostgreSQL && m_physicalTransaction;
+    const bool savepoint = poisonable && (kind == StatementKind::Write || m_transactionWrote);
+    if (kind == StatementKind::Write)
+        m_transactionWrote = true;
     if (savepoint)
         runPlain(QStringLiteral("SAVEPOINT ravlek_statement"));
+    std::optional<QSqlQuery> oneShot;
     try {
-        QSqlQuery query(database());
-        query.setForwardOnly(true);
         bool ok = false;
+        QSqlQuery* query = nullptr;
         if (values.isEmpty()) {
-            ok = query.exec(sql);
-        } else if ((ok = query.prepare(sql))) {
-            for (const QVariant& value : values)
-                query.addBindValue(value);
-            ok = query.exec();
+            oneShot.emplace(database());
+            oneShot->setForwardOnly(true);
+            query = &*oneShot;
+            ok = query->exec(sql);
+        } else {
+            query = &preparedStatement(sql);
+            for (int i = 0; i < values.size(); ++i)
+                query->bindValue(i, values.at(i));
+            ok = query->exec();
         }
         if (!ok)
-            fail(engineText(query.lastError()));
-        consume(query);
+            fail(engineText(query->lastError()));
+        consume(*query);
+        query->finish();
     } catch (const EDatabaseError& error) {
         m_lastError = error.Message();
-        if (savepoint) {
-            QSqlQuery undo(database());
-            undo.exec(QStringLiteral("ROLLBACK TO SAVEPOINT ravlek_statement"));
-        }
+        if (savepoint)
+            mendAfterFailure(QStringLiteral("ROLLBACK TO SAVEPOINT ravlek_statement"));
+        else if (poisonable)
+            beginReadingAnew();
+        // A text whose statement failed is prepared anew next time (the table may have changed).
+        m_statements.erase(sql);
         throw;
     }
     if (savepoint)
         runPlain(QStringLiteral("RELEASE SAVEPOINT ravlek_statement"));
     m_lastError.clear();
+}
+
+void TADOConnection::mendAfterFailure(const QString& sql) {
+    QSqlQuery undo(database());
+    undo.exec(sql);
+}
+
+void TADOConnection::beginReadingAnew() {
+    QSqlDatabase db = database();
+    db.rollback();
+    db.transaction();
 }
 
 int TADOConnection::Execute(const QString& commandText, const QVariantMap& parameters) {

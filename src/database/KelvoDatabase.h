@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
+#include <unordered_map>
 #include <vector>
 
 class QSqlDatabase;
@@ -106,6 +107,12 @@ private:
     // statement's savepoint (PostgreSQL) still stands. Throws EDatabaseError on failure.
     void run(const QString& sql, const QVariantList& values, StatementKind kind,
              const std::function<void(QSqlQuery&)>& consume);
+    // The statement of `sql`, prepared on first use and kept.
+    QSqlQuery& preparedStatement(const QString& sql);
+    void mendAfterFailure(const QString& sql);
+    // Gives up a transaction that has only read, after a failed statement spoiled it, and
+    // begins the next.
+    void beginReadingAnew();
     void runPlain(const QString& sql);
     [[noreturn]] void fail(const QString& message);
     void attach(TCustomADODataSet* dataSet);
@@ -117,6 +124,10 @@ private:
     bool m_inTransaction = false;
     // SQLite starts its real transaction at the first write only (see docs/database.md).
     bool m_physicalTransaction = false;
+    // A statement that may change something ran in the open transaction.
+    bool m_transactionWrote = false;
+    // Prepared statements kept across executions, by text.
+    std::unordered_map<QString, std::unique_ptr<QSqlQuery>> m_statements;
     QString m_lastError;
     QList<QPointer<TCustomADODataSet>> m_dataSets;
 };

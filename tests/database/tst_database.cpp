@@ -64,8 +64,10 @@ private Q_SLOTS:
     void rollbackUndoesAndCommitKeeps();
     void openTransactionSeesRowsCommittedByOthers_data() { engineRows(); }
     void openTransactionSeesRowsCommittedByOthers();
-    void failedStatementLeavesTransactionUsable_data() { engineRows(); }
+    void failedStatementLeavesTransactionUsable_data();
     void failedStatementLeavesTransactionUsable();
+    void preparedStatementsAreKept_data() { engineRows(); }
+    void preparedStatementsAreKept();
     void parametersAreBoundNotSpliced_data() { engineRows(); }
     void parametersAreBoundNotSpliced();
     void appendEditDeleteRoundTrip_data() { engineRows(); }
@@ -241,26 +243,93 @@ void tst_Database::openTransactionSeesRowsCommittedByOthers() {
              QStringLiteral("10.0.0.5"));
 }
 
+void tst_Database::failedStatementLeavesTransactionUsable_data() {
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<bool>("wroteBefore");  // the transaction holds a change when the statement fails
+    QTest::addColumn<bool>("withValues");   // the failing statement is a prepared one with values
+    QTest::addColumn<bool>("failingWrite"); // the failing statement is a change, not a read
+    for (const QString& engine : {kSqlite, kPostgres}) {
+        const QByteArray e = engine.toUtf8();
+        QTest::addRow("%s/read in a transaction that has only read", e.constData())
+            << engine << false << false << false;
+        QTest::addRow("%s/prepared read in a transaction that has only read", e.constData())
+            << engine << false << true << false;
+        QTest::addRow("%s/read after a change", e.constData()) << engine << true << false << false;
+        QTest::addRow("%s/prepared read after a change", e.constData()) << engine << true << true << false;
+        QTest::addRow("%s/change after a change", e.constData()) << engine << true << true << true;
+    }
+}
+
+// The program keeps one transaction open all the time: a failed statement must leave it usable,
+// with the changes made before the failure, on every engine (PostgreSQL would refuse every
+// further statement of a spoiled transaction).
 void tst_Database::failedStatementLeavesTransactionUsable() {
+    QFETCH(bool, wroteBefore);
+    QFETCH(bool, withValues);
+    QFETCH(bool, failingWrite);
     auto connection = connectCurrent();
     createTables(*connection);
     connection->BeginTrans();
-    insertStation(*connection, QStringLiteral("PC1"), QStringLiteral("OPT1"), QStringLiteral("Room 1"));
-    TADOQuery probe;
-    probe.SetConnection(connection.get());
-    probe.SQL()->Add(QStringLiteral("SELECT * FROM NOSUCHTABLE WHERE 1 = 0"));
+    if (wroteBefore)
+        insertStation(*connection, QStringLiteral("PC1"), QStringLiteral("OPT1"), QStringLiteral("Room 1"));
     try {
-        probe.Open();
-        QFAIL("a query on a missing table opened");
+        if (failingWrite) {
+            connection->Execute(QStringLiteral("UPDATE NOSUCHTABLE SET X = :x"), {{QStringLiteral("x"), 1}});
+        } else {
+            TADOQuery probe;
+            probe.SetConnection(connection.get());
+            probe.SQL()->Add(withValues ? QStringLiteral("SELECT * FROM NOSUCHTABLE WHERE X = :x")
+                                        : QStringLiteral("SELECT * FROM NOSUCHTABLE WHERE 1 = 0"));
+            if (withValues)
+                probe.Parameters().ParamByName(QStringLiteral("x")).Value = 1;
+            probe.Open();
+        }
+        QFAIL("a statement on a missing table ran");
     } catch (const EDatabaseError& error) {
         QVERIFY2(error.Message().contains(QStringLiteral("NOSUCHTABLE"), Qt::CaseInsensitive),
                  qPrintable(error.Message()));
         QCOMPARE(connection->LastError(), error.Message());
     }
-    QVERIFY(!probe.Active());
+    QVERIFY(connection->InTransaction());
+    QCOMPARE(countRows(*connection, QStringLiteral("XRAYWORKSTATIONS")), wroteBefore ? 1 : 0);
     insertStation(*connection, QStringLiteral("PC2"), QStringLiteral("OPT1"), QStringLiteral("Room 2"));
     connection->CommitTrans();
-    QCOMPARE(countRows(*connect(currentEngine()), QStringLiteral("XRAYWORKSTATIONS")), 2);
+    QCOMPARE(countRows(*connect(currentEngine()), QStringLiteral("XRAYWORKSTATIONS")), wroteBefore ? 2 : 1);
+}
+
+// A look-up runs the same texts over and over, each unit of work ended by a rollback: they are
+// prepared once and kept, and each run still sees what other workstations committed since.
+void tst_Database::preparedStatementsAreKept() {
+    auto workstation = connectCurrent();
+    auto other = connectCurrent();
+    createTables(*workstation);
+    TADOQuery lookUp;
+    lookUp.SetConnection(workstation.get());
+    lookUp.SetLockType(TADOLockType::ltReadOnly);
+    lookUp.SetSQL({QStringLiteral("SELECT * FROM XRAYWORKSTATIONS"),
+                   QStringLiteral("WHERE XRAYSTATION =:xraystation")});
+    lookUp.Parameters().ParamByName(QStringLiteral("xraystation")).Value = QStringLiteral("Digora OPTIME");
+
+    workstation->BeginTrans();
+    for (int round = 0; round < 3; ++round) {
+        insertStation(*other, QStringLiteral("PC%1").arg(round), QStringLiteral("OPT1"),
+                      QStringLiteral("Room %1").arg(round));
+        lookUp.Open();
+        QCOMPARE(lookUp.RecordCount(), round + 1);
+        lookUp.Close();
+        workstation->RollbackTrans();
+        workstation->BeginTrans();
+    }
+    if (currentEngine() == kPostgres) {
+        // One statement prepared on the server for the three runs.
+        QCOMPARE(scalar(*workstation, QStringLiteral("SELECT COUNT(*) FROM pg_prepared_statements")).toInt(),
+                 1);
+    }
+    // Closing the connection lets the statements go; the next connect prepares anew.
+    workstation->Close();
+    workstation->Open();
+    lookUp.Open();
+    QCOMPARE(lookUp.RecordCount(), 3);
 }
 
 void tst_Database::parametersAreBoundNotSpliced() {
