@@ -16,16 +16,31 @@ const QString kResetFailure =
 // SQL Server); SQLite's writers wait for its busy time-out instead.
 constexpr int kClaimWaitSeconds = 15;
 
-// Runs `work`; answers the failure's text when it throws, nothing when it succeeds.
-template <typename Work> std::optional<QString> failureOf(Work&& work) {
+// A failed operation: the failure's text, and whether it has been reported already (the
+// database was not reached, and the failed connect said so).
+struct TFailure {
+    QString text;
+    bool reported = false;
+};
+
+// Runs `work`; answers its failure when it throws, nothing when it succeeds.
+template <typename Work> std::optional<TFailure> failureOf(Work&& work) {
     try {
         work();
         return std::nullopt;
+    } catch (const EDatabaseUnreachable& error) {
+        return TFailure{error.Message(), true};
     } catch (const EDatabaseError& error) {
-        return error.Message();
+        return TFailure{error.Message(), false};
     } catch (const std::exception& error) {
-        return FailureText(error);
+        return TFailure{FailureText(error), false};
     }
+}
+
+// Shows a failure after its lead-in, unless it has been reported already.
+void showFailure(const TDatabaseLinks& links, const QString& leadIn, const TFailure& failure) {
+    if (!failure.reported)
+        DatabaseMessage(links, platform::DialogKind::Information, leadIn + failure.text);
 }
 
 void beginIfNone(TADOConnection& connection) {
@@ -141,10 +156,6 @@ TDeviceLocks::TDeviceLocks(TLockQueries queries, const TDatabaseLinks& links)
     : m_q(queries)
     , m_links(links) {}
 
-void TDeviceLocks::showFailure(const QString& leadIn, const QString& failure) {
-    DatabaseMessage(m_links, platform::DialogKind::Information, leadIn + failure);
-}
-
 QList<TRegisterRow> TDeviceLocks::RegisteredDevices(const QString& computerName, const QString& stationName) {
     TADOQuery& query = *m_q.QXRAYDEVICES;
     query.Close();
@@ -213,14 +224,14 @@ TDeviceInformation TDeviceLocks::GetDeviceInformation(const QString& computerNam
                                                       const QString& deviceLabel, const QString& ipAddress) {
     TDeviceInformation information;
     information.IpAddress = ipAddress;
-    const std::optional<QString> failure = failureOf([&] {
+    const std::optional<TFailure> failure = failureOf([&] {
         lookUp(computerName, stationName, deviceLabel, information);
         m_q.QXRAYDEV->Close();
         m_q.Database1->RollbackTrans();
         m_q.Database1->BeginTrans();
     });
     if (failure)
-        showFailure(kLookupFailure, *failure);
+        showFailure(m_links, kLookupFailure, *failure);
     return information;
 }
 
@@ -289,7 +300,7 @@ void TDeviceLocks::TakeDeviceLock(const QString& stationName, const QString& dev
 }
 
 void TDeviceLocks::writeLockUnit(const std::function<void()>& write) {
-    const std::optional<QString> failure = failureOf([&] {
+    const std::optional<TFailure> failure = failureOf([&] {
         m_q.QXRAYDEV->Close();
         beginIfNone(*m_q.Database1);
         write();
@@ -298,11 +309,11 @@ void TDeviceLocks::writeLockUnit(const std::function<void()>& write) {
         m_q.Database1->BeginTrans();
     });
     if (failure)
-        showFailure(kLookupFailure, *failure);
+        showFailure(m_links, kLookupFailure, *failure);
 }
 
 void TDeviceLocks::RemoveOwnLocks(const QString& computerName) {
-    const std::optional<QString> failure = failureOf([&] {
+    const std::optional<TFailure> failure = failureOf([&] {
         beginIfNone(*m_q.Database1);
         m_q.Database1->Execute(
             QStringLiteral("DELETE FROM XRAYDEVICELOCKLIST WHERE COMPUTERNAME = :computername"),
@@ -311,7 +322,7 @@ void TDeviceLocks::RemoveOwnLocks(const QString& computerName) {
         m_q.Database1->BeginTrans();
     });
     if (failure)
-        showFailure(kResetFailure, *failure);
+        showFailure(m_links, kResetFailure, *failure);
 }
 
 TDeviceLocks::TClaim TDeviceLocks::ClaimDevice(const QString& computerName, const QString& stationName,
@@ -319,7 +330,7 @@ TDeviceLocks::TClaim TDeviceLocks::ClaimDevice(const QString& computerName, cons
                                                const std::function<int(const TDeviceInformation&)>& open) {
     TClaim claim;
     ClaimTransaction transaction(*m_q.Database1);
-    const std::optional<QString> lookupFailure = failureOf([&] {
+    const std::optional<TFailure> lookupFailure = failureOf([&] {
         transaction.start(stationName, deviceLabel);
         lookUp(computerName, stationName, deviceLabel, claim.Information);
         m_q.QXRAYDEV->Close();
@@ -327,7 +338,7 @@ TDeviceLocks::TClaim TDeviceLocks::ClaimDevice(const QString& computerName, cons
     if (lookupFailure) {
         // Released before the message: other workstations must not wait for the user.
         transaction.release();
-        showFailure(kLookupFailure, *lookupFailure);
+        showFailure(m_links, kLookupFailure, *lookupFailure);
         return claimWithoutSerialising(claim, computerName, stationName, deviceLabel, open);
     }
 
@@ -343,14 +354,14 @@ TDeviceLocks::TClaim TDeviceLocks::ClaimDevice(const QString& computerName, cons
         }
         write = [&] { writeHolderRow(stationName, deviceLabel, computerName); };
     }
-    const std::optional<QString> writeFailure = failureOf([&] {
+    const std::optional<TFailure> writeFailure = failureOf([&] {
         write();
         m_q.QXRAYDEV->Close();
         transaction.commit();
     });
     if (writeFailure) {
         transaction.release();
-        showFailure(kLookupFailure, *writeFailure);
+        showFailure(m_links, kLookupFailure, *writeFailure);
     }
     return claim;
 }

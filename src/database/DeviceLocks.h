@@ -94,8 +94,6 @@ private:
                                    const QString& deviceLabel,
                                    const std::function<int(const TDeviceInformation&)>& open);
 
-    void showFailure(const QString& leadIn, const QString& failure);
-
     TLockQueries m_q;
     const TDatabaseLinks& m_links;
 };

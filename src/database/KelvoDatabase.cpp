@@ -1,7 +1,11 @@
 #include "database/KelvoDatabase.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -16,7 +20,10 @@
 namespace {
 
 constexpr int kSqliteBusyTimeoutMs = 5000;
-constexpr int kConnectTimeoutSeconds = 15;
+constexpr int kDefaultConnectTimeoutSeconds = 15;
+// A failed connect that took at least this many milliseconds per second of its time-out ran
+// into the time-out.
+constexpr int kTimedOutShareOfTimeout = 900;
 constexpr std::size_t kPreparedStatementsKept = 32;
 
 QString engineText(const QSqlError& error) {
@@ -25,6 +32,48 @@ QString engineText(const QSqlError& error) {
             return text.trimmed();
     }
     return QStringLiteral("Unknown database error");
+}
+
+// "Connect Timeout" of the connection string (ADO's own key), in seconds; 15 when it is not
+// given as a positive whole number.
+int connectTimeoutOf(const TDataLink& link) {
+    for (const auto& [key, value] : link.otherParts) {
+        if (key.compare(QStringLiteral("Connect Timeout"), Qt::CaseInsensitive) != 0)
+            continue;
+        bool ok = false;
+        const int seconds = value.trimmed().toInt(&ok);
+        if (ok && seconds > 0)
+            return seconds;
+    }
+    return kDefaultConnectTimeoutSeconds;
+}
+
+// The servers that let a connect run into its time-out since the last deliberate reconnect,
+// with the failure's text, for every connection of the process (the workstations of the tests
+// run in threads of their own).
+QHash<QString, QString>& unreachableServers() {
+    static QHash<QString, QString> servers;
+    return servers;
+}
+
+QMutex& unreachableServersMutex() {
+    static QMutex mutex;
+    return mutex;
+}
+
+QString serverKey(DataLinkEngine engine, const TDataLink& link) {
+    return QString::number(int(engine)) + QLatin1Char('|') + link.server.trimmed().toLower();
+}
+
+std::optional<QString> unreachableFailure(const QString& server) {
+    const QMutexLocker lock(&unreachableServersMutex());
+    const auto found = unreachableServers().constFind(server);
+    return found == unreachableServers().constEnd() ? std::nullopt : std::optional<QString>(*found);
+}
+
+void rememberUnreachable(const QString& server, const QString& failure) {
+    const QMutexLocker lock(&unreachableServersMutex());
+    unreachableServers().insert(server, failure);
 }
 
 QString qtDriverOf(DataLinkEngine engine) {
@@ -230,10 +279,38 @@ void TADOConnection::SetConnected(bool connected) {
 void TADOConnection::Open() {
     if (Connected())
         return;
+    m_failedConnect.clear();
+    try {
+        connectNow();
+    } catch (const EDatabaseError& error) {
+        m_failedConnect = error.Message();
+        throw;
+    }
+}
+
+void TADOConnection::ForgetUnreachableServers() {
+    const QMutexLocker lock(&unreachableServersMutex());
+    unreachableServers().clear();
+}
+
+void TADOConnection::connectForStatement() {
+    if (Connected())
+        return;
+    if (!m_failedConnect.isEmpty())
+        throw EDatabaseUnreachable(m_failedConnect);
+    Open();
+}
+
+void TADOConnection::connectNow() {
     const TDataLink link = ParseConnectionString(m_connectionString);
     const std::optional<DataLinkEngine> engine = EngineOfProvider(link.provider);
     if (!engine)
         fail(unknownProviderText(link.provider));
+    const QString server = serverKey(*engine, link);
+    if (const std::optional<QString> known = unreachableFailure(server)) {
+        m_lastError = *known;
+        throw EDatabaseUnreachable(*known);
+    }
     m_engine = *engine;
     m_inTransaction = false;
     m_physicalTransaction = false;
@@ -245,23 +322,34 @@ void TADOConnection::Open() {
     QSqlDatabase db = QSqlDatabase::addDatabase(qtDriverOf(m_engine), m_connectionName);
     if (!db.isValid())
         fail(QStringLiteral("The database driver %1 is not installed.").arg(qtDriverOf(m_engine)));
-    switch (m_engine) {
-    case DataLinkEngine::SqlServer:
-        openSqlServer(db, link);
-        break;
-    case DataLinkEngine::PostgreSQL:
-        openPostgreSql(db, link);
-        break;
-    case DataLinkEngine::SQLite:
-        openSqlite(db, link);
-        break;
+    QElapsedTimer attempt;
+    attempt.start();
+    try {
+        switch (m_engine) {
+        case DataLinkEngine::SqlServer:
+            openSqlServer(db, link);
+            break;
+        case DataLinkEngine::PostgreSQL:
+            openPostgreSql(db, link);
+            break;
+        case DataLinkEngine::SQLite:
+            openSqlite(db, link);
+            break;
+        }
+    } catch (const EDatabaseError& error) {
+        // A server that let the attempt run into its time-out did not answer at all: another
+        // login or another connection would only wait as long again.
+        if (m_engine != DataLinkEngine::SQLite &&
+            attempt.elapsed() >= connectTimeoutOf(link) * kTimedOutShareOfTimeout)
+            rememberUnreachable(server, error.Message());
+        throw;
     }
     m_lastError.clear();
 }
 
 void TADOConnection::openSqlServer(QSqlDatabase& db, const TDataLink& link) {
     db.setDatabaseName(OdbcConnectionString(link, OdbcDriverName()));
-    db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(kConnectTimeoutSeconds));
+    db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(connectTimeoutOf(link)));
     if (!db.open())
         fail(engineText(db.lastError()));
 }
@@ -281,7 +369,7 @@ void TADOConnection::openPostgreSql(QSqlDatabase& db, const TDataLink& link) {
     if (port > 0)
         db.setPort(port);
     db.setDatabaseName(link.database);
-    db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(kConnectTimeoutSeconds));
+    db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(connectTimeoutOf(link)));
     if (!db.open())
         fail(engineText(db.lastError()));
 }
@@ -325,8 +413,11 @@ void TADOConnection::Close() {
 }
 
 void TADOConnection::ensureConnected() const {
-    if (!Connected())
-        throw EDatabaseError(QStringLiteral("Operation is not allowed when the object is closed."));
+    if (Connected())
+        return;
+    if (!m_failedConnect.isEmpty())
+        throw EDatabaseUnreachable(m_failedConnect);
+    throw EDatabaseError(QStringLiteral("Operation is not allowed when the object is closed."));
 }
 
 void TADOConnection::BeginTrans() {
@@ -623,8 +714,7 @@ void TCustomADODataSet::Open() {
         return;
     if (!m_connection)
         fail(QStringLiteral("Missing Connection or ConnectionString"));
-    if (!m_connection->Connected())
-        m_connection->Open();
+    m_connection->connectForStatement();
     QVariantList values;
     for (const QString& name : std::as_const(m_markerNames)) {
         const QVariant value = m_parameters.ParamByName(name).Value;
@@ -689,8 +779,7 @@ void TCustomADODataSet::Requery() {
 int TCustomADODataSet::ExecuteCommand() {
     if (!m_connection)
         fail(QStringLiteral("Missing Connection or ConnectionString"));
-    if (!m_connection->Connected())
-        m_connection->Open();
+    m_connection->connectForStatement();
     QVariantList values;
     for (const QString& name : std::as_const(m_markerNames)) {
         const QVariant value = m_parameters.ParamByName(name).Value;

@@ -36,6 +36,14 @@ private:
     QString m_message;
 };
 
+// The failure of a connection whose connect failed and has not been tried again deliberately
+// since (see TADOConnection::Open): the database was not reached, and that has been reported
+// once already, by the connect that failed.
+class EDatabaseUnreachable : public EDatabaseError {
+public:
+    using EDatabaseError::EDatabaseError;
+};
+
 // The text a failed optimistic update or delete reports: the row no longer holds the
 // values it was read with.
 QString RowCannotBeLocatedText();
@@ -67,8 +75,18 @@ public:
     // The engine the connection string's provider selects; throws for an unknown provider.
     DataLinkEngine Engine() const;
 
-    // Connects; does nothing when already connected.
+    // Connects; does nothing when already connected. Open is a deliberate connect: it always
+    // tries, unless the server let a connect run into its time-out since the last deliberate
+    // reconnect (ForgetUnreachableServers). A failed connect is remembered: until the next
+    // Open, the data sets' own connects and every statement fail at once with
+    // EDatabaseUnreachable and the remembered text, so that an unreachable database costs one
+    // time-out and not one per query.
     void Open();
+    // Where a deliberate reconnect begins (the user's "Connect", the reconnect after a
+    // resume): forgets the servers that ran into their time-out, for every connection.
+    static void ForgetUnreachableServers();
+    // True while a failed connect is remembered.
+    bool ConnectFailed() const { return !m_failedConnect.isEmpty(); }
     // Closes every data set on the connection, undoes an open transaction and disconnects.
     void Close();
     bool Connected() const;
@@ -96,6 +114,9 @@ private:
     enum class StatementKind { Read, Write };
 
     QSqlDatabase database() const;
+    void connectNow();
+    // The data sets' own connect: refused at once while a failed connect is remembered.
+    void connectForStatement();
     void openSqlServer(QSqlDatabase& db, const TDataLink& link);
     void openPostgreSql(QSqlDatabase& db, const TDataLink& link);
     void openSqlite(QSqlDatabase& db, const TDataLink& link);
@@ -129,6 +150,7 @@ private:
     // Prepared statements kept across executions, by text.
     std::unordered_map<QString, std::unique_ptr<QSqlQuery>> m_statements;
     QString m_lastError;
+    QString m_failedConnect; // the failure of the last connect, until the next Open
     QList<QPointer<TCustomADODataSet>> m_dataSets;
 };
 

@@ -55,11 +55,17 @@ void readDataLinkFile(TDataLinkState& dataLink, const TDatabaseLinks& links) {
     dataLink.ConnectionString = DataLinkConnectionString(dataLink.DataProviderFile);
 }
 
-// Opens `connection` with the operating-system login, or else with the fallback login.
-void connectForLogin(TADOConnection& connection, const QString& provider, const TDBConnection& record,
+// Opens `connection` with the operating-system login, or else with the fallback login. The
+// data-link file's time-out holds for these connects too. A server that ran into the time-out
+// is not tried a second time (TADOConnection::Open refuses it at once).
+void connectForLogin(TADOConnection& connection, const QString& connectionString, const TDBConnection& record,
                      const QString& fallbackUser, const QString& fallbackPassword) {
+    const QString provider = GetConnectionParam(connectionString, QStringLiteral("Provider="), kTerminator);
+    const QString timeout =
+        GetConnectionParam(connectionString, QStringLiteral("Connect Timeout="), kTerminator);
     const QString target = QStringLiteral(";Initial Catalog=") + record.Databasename +
-                           QStringLiteral(";Data Source=") + record.ServerName;
+                           QStringLiteral(";Data Source=") + record.ServerName +
+                           (timeout.isEmpty() ? QString() : QStringLiteral(";Connect Timeout=") + timeout);
     try {
         connection.SetConnectionString(
             QStringLiteral("Provider=") + provider +
@@ -87,8 +93,7 @@ void fetchStoredLogin(const QString& connectionString, TDBConnection& record, co
                       const QString& fallbackPassword) {
     // Private, and never asks the user for a login: it only ever tries the two below.
     TADOConnection connection;
-    const QString provider = GetConnectionParam(connectionString, QStringLiteral("Provider="), kTerminator);
-    connectForLogin(connection, provider, record, fallbackUser, fallbackPassword);
+    connectForLogin(connection, connectionString, record, fallbackUser, fallbackPassword);
 
     // A failure on the way leaves the rest to the destructors: the connection's Close
     // undoes the transaction.

@@ -81,6 +81,8 @@ TXrayDatabase::~TXrayDatabase() {
 }
 
 bool TXrayDatabase::BuildConnectionString() {
+    // The connect step is a deliberate reconnect: a server that did not answer before is tried again.
+    TADOConnection::ForgetUnreachableServers();
     return ::BuildConnectionString(m_dataLink, m_links, QString(), QString());
 }
 

@@ -32,11 +32,14 @@ public:
 
     // ---- The connect step ---------------------------------------------------------------
     // The login: completes the data-link choice's connection string, with an empty fallback
-    // login (BuildConnectionString of KelvoLogin.h). False after an error message.
+    // login (BuildConnectionString of KelvoLogin.h). False after an error message. It begins
+    // the connect step, a deliberate reconnect: servers that did not answer are tried again.
     bool BuildConnectionString();
     // Connects with the completed connection string, creates the tables that are missing,
     // begins the transaction that is always open and opens the register. Throws
-    // EDatabaseError on failure, and leaves the connection closed then.
+    // EDatabaseError on failure, and leaves the connection closed then; the failed connect is
+    // remembered (TADOConnection::Open), so that the look-ups and lock operations after it fail
+    // at once and without a message of their own, until the next connect step.
     void Connect();
     // True when a query on the table succeeds.
     bool TableExists(const QString& tableName);

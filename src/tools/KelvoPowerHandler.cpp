@@ -68,6 +68,8 @@ void HandleSuspend(const QList<TADOConnection*>& connections) {
 
 void HandleResume(const QList<TADOConnection*>& connections, const TResumeOptions& options) {
     QThread::msleep(static_cast<unsigned long>(options.wait.count()));
+    // A deliberate reconnect: servers that did not answer before the suspend are tried again.
+    TADOConnection::ForgetUnreachableServers();
 
     bool success = true;
     int count = 0;

@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 #include "app/MainUnit.h"
 #include "app/UPreviewPicture.h"
+#include "database/DataLinkFile.h"
 #include "devices/DeviceList.h"
 #include "devices/TRadioGroup.h"
 #include "platform/ProfileFile.h"
@@ -25,6 +26,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -137,6 +140,8 @@ private Q_SLOTS:
     void oneShotClosesAfterHandOff();
     void helpButtonOpensSettings();
     void closeTellsHost();
+    void unreachableDatabaseShowsOneFailure_data();
+    void unreachableDatabaseShowsOneFailure();
 
 private:
     // Starts the main window as the program does, with "Digora Toto" as the only device.
@@ -547,6 +552,49 @@ void TestMainForm::closeTellsHost() {
     QVERIFY(form->Devices()->ScannerLabels().isEmpty());
     // The closed window is no longer found as a running copy.
     QCOMPARE(platform::windowBus().findWindow(kMainFormClass, QString()), 0);
+}
+
+void TestMainForm::unreachableDatabaseShowsOneFailure_data() {
+    QTest::addColumn<bool>("loginInFile");
+    QTest::newRow("login in the data-link file") << true;
+    QTest::newRow("login fetched from the database") << false;
+}
+
+// A start against a database server that does not answer (a server that takes connections and
+// never replies, as an unreachable one looks to the program: every connect runs into its
+// time-out). The start, the list of a register type, the selection and the close cost one
+// connect attempt, and the failure is shown once.
+void TestMainForm::unreachableDatabaseShowsOneFailure() {
+    QFETCH(bool, loginInFile);
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    const QString server = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
+    QString link =
+        QStringLiteral("Provider=PostgreSQL;Initial Catalog=practice;Connect Timeout=2;Data Source=") +
+        server;
+    if (loginInFile)
+        link += QStringLiteral(";User ID=ravlek;Password=secret");
+    QVERIFY(QDir().mkpath(Environment().DataLinksPath));
+    QVERIFY(WriteDataLinkFile(Environment().DataLinksPath + QStringLiteral("Practice.udl"), link));
+    WriteSetting(QStringLiteral("DigoraDevices"), QStringLiteral("ConnectTo"), u"¤1¤8¤"_qs);
+    m_dialogs->expect(QStringLiteral("Det gick inte att ansluta till databasen ") + server);
+
+    const auto form =
+        startForm({QStringLiteral("PNR=5"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
+    QCOMPARE(form->Tag(), 1);
+    QCOMPARE(form->RadioGroup1->Count(), 2); // "(Idle)" and the device that needs no database
+    form->BitBtn1->click();
+
+    QVERIFY(m_dialogs->allAnswered());
+    QCOMPARE(m_dialogs->shown().size(), 1);
+    QCOMPARE(m_host->received, QStringList{QStringLiteral("XRAY_TRANSFERRED 5")});
+    QTest::qWait(50); // the server takes the connections waiting in its queue
+    int attempts = 0;
+    while (QTcpSocket* connection = silent.nextPendingConnection()) {
+        ++attempts;
+        delete connection;
+    }
+    QCOMPARE(attempts, 1);
 }
 
 QTEST_MAIN(TestMainForm)

@@ -8,6 +8,8 @@
 #include <QCoreApplication>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -46,6 +48,24 @@ void insertStation(TADOConnection& connection, const QString& computer, const QS
                         {QStringLiteral("id"), id},
                         {QStringLiteral("stationid"), stationId},
                         {QStringLiteral("ip"), ip}});
+}
+
+// The connections a listening server has taken so far.
+int takenConnections(QTcpServer& server) {
+    QTest::qWait(50);
+    int taken = 0;
+    while (QTcpSocket* connection = server.nextPendingConnection()) {
+        ++taken;
+        delete connection;
+    }
+    return taken;
+}
+
+// A PostgreSQL connection string for a server on this machine at `port`.
+QString localPostgres(quint16 port) {
+    return QStringLiteral("Provider=PostgreSQL;Data Source=127.0.0.1:%1;Initial Catalog=practice;"
+                          "User ID=ravlek;Password=secret;Connect Timeout=2")
+        .arg(port);
 }
 
 } // namespace
@@ -98,6 +118,8 @@ private Q_SLOTS:
     void sqlServerKeyIsClustered();
     void postgresTerminatedBackendIsReportedAndReconnects();
     void postgresIntegratedSecurityUsesSystemLogin();
+    void failedConnectIsRememberedUntilOpen();
+    void serverThatDoesNotAnswerCostsOneTimeOut();
 
 private:
     static void engineRows();
@@ -934,6 +956,66 @@ void tst_Database::postgresIntegratedSecurityUsesSystemLogin() {
     QVERIFY(account);
     QCOMPARE(scalar(connection, QStringLiteral("SELECT session_user")).toString(),
              QString::fromLocal8Bit(account->pw_name));
+}
+
+// A connect that failed is not tried again by the data sets or the statements: they fail at
+// once, as not reached (already reported), until the program opens the connection again.
+void tst_Database::failedConnectIsRememberedUntilOpen() {
+    quint16 port = 0;
+    {
+        // A port that was free a moment ago: nothing listens there.
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        port = probe.serverPort();
+    }
+    TADOConnection connection;
+    connection.SetConnectionString(localPostgres(port));
+    QVERIFY(!connection.ConnectFailed());
+    try {
+        connection.Open();
+        QFAIL("connected where nothing listens");
+    } catch (const EDatabaseUnreachable&) {
+        QFAIL("the first failure is the one that reports");
+    } catch (const EDatabaseError& error) {
+        QVERIFY(!error.Message().isEmpty());
+    }
+    QVERIFY(connection.ConnectFailed());
+    TADOQuery query;
+    query.SetConnection(&connection);
+    query.SQL()->Add(QStringLiteral("SELECT 1"));
+    QVERIFY_THROWS_EXCEPTION(EDatabaseUnreachable, query.Open());
+    QVERIFY_THROWS_EXCEPTION(EDatabaseUnreachable, connection.BeginTrans());
+    QVERIFY_THROWS_EXCEPTION(EDatabaseUnreachable, connection.Execute(QStringLiteral("SELECT 1")));
+
+    // Opening again is deliberate: it tries, and a server that answers now is reached.
+    QTcpServer later;
+    QVERIFY(later.listen(QHostAddress::LocalHost, port));
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError, connection.Open());
+    QCOMPARE(takenConnections(later), 1);
+    TADOConnection::ForgetUnreachableServers();
+}
+
+// A server that takes the connection and never answers lets the connect run into its time-out.
+// Every connection of the process is then refused at once, instead of waiting as long again,
+// until a deliberate reconnect forgets the server.
+void tst_Database::serverThatDoesNotAnswerCostsOneTimeOut() {
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    TADOConnection first;
+    first.SetConnectionString(localPostgres(silent.serverPort()));
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError, first.Open());
+    QCOMPARE(takenConnections(silent), 1);
+
+    TADOConnection second;
+    second.SetConnectionString(localPostgres(silent.serverPort()));
+    QVERIFY_THROWS_EXCEPTION(EDatabaseUnreachable, second.Open());
+    QVERIFY_THROWS_EXCEPTION(EDatabaseUnreachable, first.Open());
+    QCOMPARE(takenConnections(silent), 0);
+
+    TADOConnection::ForgetUnreachableServers();
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError, second.Open());
+    QCOMPARE(takenConnections(silent), 1);
+    TADOConnection::ForgetUnreachableServers();
 }
 
 QTEST_GUILESS_MAIN(tst_Database)
