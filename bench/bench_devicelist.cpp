@@ -118,9 +118,9 @@ std::vector<double> measureRefreshes(TXrayDatabase& database, TSimulatedDsd& sca
     QPushButton deviceSettings;
     TWavPlayer player{nullptr};
     TDeviceListLinks links;
-    links.RadioGroup1 = &list;
+    links.ImageTypeList = &list;
     links.btnDeviceSettings = &deviceSettings;
-    links.WavPlayer1 = &player;
+    links.ReadySoundPlayer = &player;
     links.Database = &database;
     links.ScanImage = [] {};
     links.FirstActivationMarker = [] { return 1; };

@@ -30,7 +30,7 @@ int main(int argc, char* argv[]) {
     // environment set up by the main window's creation tells it which data-link file to use.
     TXrayDatabase database(Environment(), ProgramDatabaseLinks());
     // The tools library's power handling keeps the database connection across a suspend.
-    TfrmKelvoTools kelvoTools(&app);
+    TKelvoPowerHandler powerHandler(&app);
     RegisterPowerConnection(database.Database1);
     RegisterSimulatedDriver();
 

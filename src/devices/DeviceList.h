@@ -49,9 +49,9 @@ inline constexpr int kHighestDeviceType = 12;
 
 // What the list needs of the main window.
 struct TDeviceListLinks {
-    TRadioGroup* RadioGroup1 = nullptr;
+    TRadioGroup* ImageTypeList = nullptr; // the main window's RadioGroup1
     QWidget* btnDeviceSettings = nullptr;
-    TWavPlayer* WavPlayer1 = nullptr;
+    TWavPlayer* ReadySoundPlayer = nullptr; // the main window's WavPlayer1
     // The practice database; none when the program has none.
     TXrayDatabase* Database = nullptr;
     // Arms the opened device for the next image.
@@ -83,9 +83,10 @@ public:
     const QStringList& ScannerLabels() const { return m_scannerLabels; }
     void ClearScannerLabels() { m_scannerLabels.clear(); }
 
-    QTimer* Timer1() const { return m_timer1; }
-    QTimer* Timer2() const { return m_timer2; }
-    QTimer* Timer3() const { return m_timer3; }
+    // The three timers; the designer's names Timer1, Timer2, Timer3 are their object names.
+    QTimer* StatusTimer() const { return m_statusTimer; }   // the open device's status every second
+    QTimer* RetryTimer() const { return m_retryTimer; }     // one more try after 5 s
+    QTimer* RefreshTimer() const { return m_refreshTimer; } // the whole list every 5 s while idle
     void StopTimers();
 
     // Builds the list from scratch (true) or refreshes the texts of the unselected items.
@@ -126,8 +127,8 @@ private:
     bool m_updating = false;
     QString m_gstationID;
     QStringList m_scannerLabels;
-    QTimer* m_timer1;
-    QTimer* m_timer2;
-    QTimer* m_timer3;
+    QTimer* m_statusTimer;
+    QTimer* m_retryTimer;
+    QTimer* m_refreshTimer;
     int m_busy = 0;
 };

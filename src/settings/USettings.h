@@ -68,35 +68,33 @@ public:
     void Removealllocksonselecteddevice1Click();
     void wwDBGrid1DblClick();
 
-    // Links the database's register query (QXRAYWORKSTATIONS) to the grid.
-    TDataSetModel* DataSource1 = nullptr;
+    // Links the database's register query (QXRAYWORKSTATIONS) to the grid (DataSource1).
+    TDataSetModel* RegisterModel = nullptr;
 
-    // The format, sound and one-shot choices.
-    QRadioButton* RadioButton1 = nullptr; // "8 bits"
-    QRadioButton* RadioButton2 = nullptr; // "16 bits"
-    QRadioButton* RadioButton3 = nullptr; // "DIB"
-    QRadioButton* RadioButton4 = nullptr; // "DCM"
-    QRadioButton* RadioButton5 = nullptr; // "RAW"
-    QCheckBox* CheckBox1 = nullptr;       // "Play sound when scanner is ready"
-    QCheckBox* CheckBox2 = nullptr;       // "Toto - Oneshot"
-
-    QLabel* lblDataProvider = nullptr;
-    QPushButton* BitBtn1 = nullptr; // "Connect"
-    QWidget* Panel3 = nullptr;      // "Connect to database", covers the register
-
-    QGroupBox* GroupBox1 = nullptr;  // "Xraystations and workstations"
-    QGroupBox* GroupBox2 = nullptr;  // "Current DataProvider"
-    QGroupBox* GroupBox3 = nullptr;  // "Filetype"
-    QGroupBox* GroupBox4 = nullptr;  // "Sound"
-    QPushButton* BitBtn2 = nullptr;  // "Return"
-    QPushButton* BitBtn3 = nullptr;  // "Select..."
-    QPushButton* BitBtn42 = nullptr; // "Add..."
-    QPushButton* BitBtn44 = nullptr; // "Edit..."
-    QPushButton* BitBtn89 = nullptr; // "Delete..."
-    QLineEdit* Edit1 = nullptr;      // search
-    QTableView* wwDBGrid1 = nullptr; // the register
-    QMenu* PopupMenu1 = nullptr;
-    QAction* Removealllocksonselecteddevice1 = nullptr;
+    // The controls; the designer's names are their object names.
+    QRadioButton* Bits8Button = nullptr;      // RadioButton1: "8 bits"
+    QRadioButton* Bits16Button = nullptr;     // RadioButton2: "16 bits"
+    QRadioButton* DibButton = nullptr;        // RadioButton3: "DIB"
+    QRadioButton* DcmButton = nullptr;        // RadioButton4: "DCM"
+    QRadioButton* RawButton = nullptr;        // RadioButton5: "RAW"
+    QCheckBox* PlaySoundCheckBox = nullptr;   // CheckBox1: "Play sound when scanner is ready"
+    QCheckBox* TotoOneShotCheckBox = nullptr; // CheckBox2: "Toto - Oneshot"
+    QLabel* lblDataProvider = nullptr;        // the data-link file's name
+    QPushButton* ConnectButton = nullptr;     // BitBtn1: "Connect"
+    QWidget* ConnectCover = nullptr;          // Panel3: "Connect to database", covers the register
+    QGroupBox* RegisterGroup = nullptr;       // GroupBox1: "Xraystations and workstations"
+    QGroupBox* DataProviderGroup = nullptr;   // GroupBox2: "Current DataProvider"
+    QGroupBox* FileTypeGroup = nullptr;       // GroupBox3: "Filetype"
+    QGroupBox* SoundGroup = nullptr;          // GroupBox4: "Sound"
+    QPushButton* ReturnButton = nullptr;      // BitBtn2: "Return"
+    QPushButton* SelectButton = nullptr;      // BitBtn3: "Select..."
+    QPushButton* AddButton = nullptr;         // BitBtn42: "Add..."
+    QPushButton* EditButton = nullptr;        // BitBtn44: "Edit..."
+    QPushButton* DeleteButton = nullptr;      // BitBtn89: "Delete..."
+    QLineEdit* SearchEdit = nullptr;          // Edit1: the search
+    QTableView* RegisterGrid = nullptr;       // wwDBGrid1: the register
+    QMenu* RegisterMenu = nullptr;            // PopupMenu1: the grid's menu
+    QAction* RemoveAllLocksAction = nullptr;  // Removealllocksonselecteddevice1
 
 protected:
     // Double clicks anywhere on the grid, rows or empty space.

@@ -1,6 +1,7 @@
 #include "settings/UXrayWorkstation.h"
 
 #include "database/XrayDatabase.h"
+#include "tools/DesignerNames.h"
 #include "tools/KelvoMessages.h"
 #include "tools/MessageBoxes.h"
 
@@ -46,57 +47,67 @@ TfrmEditXrayWorkstation::TfrmEditXrayWorkstation(TXrayDatabase& database, QWidge
     setFixedSize(452, 239);
     createControls();
 
-    connect(BitBtn1, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn1Click);
-    connect(BitBtn2, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn2Click);
-    connect(BitBtn3, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn3Click);
-    connect(BitBtn4, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn4Click);
+    connect(OkButton, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn1Click);
+    connect(CancelButton, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn2Click);
+    connect(RemoveLocksButton, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn3Click);
+    connect(GetComputerNameButton, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn4Click);
 }
 
 void TfrmEditXrayWorkstation::createControls() {
-    GroupBox1 = new QGroupBox(QStringLiteral("Properties"), this);
-    GroupBox1->setGeometry(8, 6, 436, 186);
+    PropertiesGroup = new QGroupBox(QStringLiteral("Properties"), this);
+    PropertiesGroup->setGeometry(8, 6, 436, 186);
 
     // Column widths are those of the register's table.
-    wwDBEdit2 = addField(QStringLiteral("Xraystation name:"), kXrayStation, 30, kLeftColumn, 0);
-    wwDBEdit4 = addField(QStringLiteral("Unique name:"), kXrayStationId, 20, kRightColumn, 0);
+    StationNameEdit = addField(QStringLiteral("Xraystation name:"), kXrayStation, 30, kLeftColumn, 0);
+    UniqueNameEdit = addField(QStringLiteral("Unique name:"), kXrayStationId, 20, kRightColumn, 0);
     QLabel* computerCaption = nullptr;
-    wwDBEdit1 =
+    ComputerNameEdit =
         addField(QStringLiteral("Computername:"), kComputerName, 50, kLeftColumn, 1, &computerCaption);
-    wwDBEdit3 = addField(QStringLiteral("Workstation name:"), kStationId, 100, kRightColumn, 1);
-    wwDBEdit5 = addField(QStringLiteral("IP-adress:"), kIpAdress, 20, kRightColumn, 2);
+    WorkstationNameEdit = addField(QStringLiteral("Workstation name:"), kStationId, 100, kRightColumn, 1);
+    IpAddressEdit = addField(QStringLiteral("IP-adress:"), kIpAdress, 20, kRightColumn, 2);
 
-    BitBtn4 = new QPushButton(QStringLiteral("Get computername"), GroupBox1);
+    GetComputerNameButton = new QPushButton(QStringLiteral("Get computername"), PropertiesGroup);
     // Beside the computer name's caption, ending where the edit box ends.
     const int besideCaption = computerCaption->geometry().right() + 6;
-    BitBtn4->setGeometry(besideCaption, rowTop(1) - 6, kLeftColumn.left + kLeftColumn.width - besideCaption,
-                         kEditHeight);
-    BitBtn4->setFocusPolicy(Qt::ClickFocus);
-    BitBtn4->setAutoDefault(false);
-    BitBtn3 = new QPushButton(QStringLiteral("Remove all locks on this device"), GroupBox1);
-    BitBtn3->setGeometry(kLeftColumn.left, rowTop(2) + kCaptionHeight - 1, kLeftColumn.width,
-                         kEditHeight + 2);
+    GetComputerNameButton->setGeometry(besideCaption, rowTop(1) - 6,
+                                       kLeftColumn.left + kLeftColumn.width - besideCaption, kEditHeight);
+    GetComputerNameButton->setFocusPolicy(Qt::ClickFocus);
+    GetComputerNameButton->setAutoDefault(false);
+    RemoveLocksButton = new QPushButton(QStringLiteral("Remove all locks on this device"), PropertiesGroup);
+    RemoveLocksButton->setGeometry(kLeftColumn.left, rowTop(2) + kCaptionHeight - 1, kLeftColumn.width,
+                                   kEditHeight + 2);
 
-    BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
-    BitBtn1->setGeometry(288, 204, 75, 27);
-    BitBtn1->setDefault(true);
-    BitBtn2 = new QPushButton(QStringLiteral("Avbryt"), this);
-    BitBtn2->setGeometry(369, 204, 75, 27);
+    OkButton = new QPushButton(QStringLiteral("OK"), this);
+    OkButton->setGeometry(288, 204, 75, 27);
+    OkButton->setDefault(true);
+    CancelButton = new QPushButton(QStringLiteral("Avbryt"), this);
+    CancelButton->setGeometry(369, 204, 75, 27);
 
-    setTabOrder(wwDBEdit2, wwDBEdit4);
-    setTabOrder(wwDBEdit4, wwDBEdit1);
-    setTabOrder(wwDBEdit1, wwDBEdit3);
-    setTabOrder(wwDBEdit3, BitBtn3);
-    setTabOrder(BitBtn3, wwDBEdit5);
-    setTabOrder(wwDBEdit5, BitBtn1);
-    setTabOrder(BitBtn1, BitBtn2);
+    setTabOrder(StationNameEdit, UniqueNameEdit);
+    setTabOrder(UniqueNameEdit, ComputerNameEdit);
+    setTabOrder(ComputerNameEdit, WorkstationNameEdit);
+    setTabOrder(WorkstationNameEdit, RemoveLocksButton);
+    setTabOrder(RemoveLocksButton, IpAddressEdit);
+    setTabOrder(IpAddressEdit, OkButton);
+    setTabOrder(OkButton, CancelButton);
+    KeepDesignerNames({{PropertiesGroup, "GroupBox1"},
+                       {StationNameEdit, "wwDBEdit2"},
+                       {UniqueNameEdit, "wwDBEdit4"},
+                       {ComputerNameEdit, "wwDBEdit1"},
+                       {WorkstationNameEdit, "wwDBEdit3"},
+                       {RemoveLocksButton, "BitBtn3"},
+                       {IpAddressEdit, "wwDBEdit5"},
+                       {GetComputerNameButton, "BitBtn4"},
+                       {OkButton, "BitBtn1"},
+                       {CancelButton, "BitBtn2"}});
 }
 
 QLineEdit* TfrmEditXrayWorkstation::addField(const QString& caption, const QString& fieldName, int maxLength,
                                              const TColumn& column, int row, QLabel** captionLabel) {
-    auto* label = new QLabel(caption, GroupBox1);
+    auto* label = new QLabel(caption, PropertiesGroup);
     label->move(column.left, rowTop(row));
     label->adjustSize();
-    auto* edit = new QLineEdit(GroupBox1);
+    auto* edit = new QLineEdit(PropertiesGroup);
     edit->setGeometry(column.left, rowTop(row) + kCaptionHeight, column.width, kEditHeight);
     edit->setMaxLength(maxLength);
     label->setBuddy(edit);
@@ -141,7 +152,7 @@ void TfrmEditXrayWorkstation::showEvent(QShowEvent* event) {
     loadFields();
     if (const QScreen* display = screen())
         move(display->availableGeometry().center() - rect().center());
-    wwDBEdit2->setFocus();
+    StationNameEdit->setFocus();
     QDialog::showEvent(event);
 }
 
@@ -149,7 +160,7 @@ void TfrmEditXrayWorkstation::showEvent(QShowEvent* event) {
 // the row as it is.
 void TfrmEditXrayWorkstation::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        BitBtn2->click();
+        CancelButton->click();
         return;
     }
     QDialog::keyPressEvent(event);
@@ -177,7 +188,7 @@ void TfrmEditXrayWorkstation::BitBtn2Click() {
 
 void TfrmEditXrayWorkstation::BitBtn4Click() {
     // Through the edit box, which stores it in the row.
-    wwDBEdit1->setText(GetWorkstationName());
+    ComputerNameEdit->setText(GetWorkstationName());
 }
 
 // The names are taken as they stand in the row now, typed but unsaved changes included.

@@ -27,16 +27,17 @@ public:
     void BitBtn3Click(); // "Remove all locks on this device"
     void BitBtn4Click(); // "Get computername"
 
-    QGroupBox* GroupBox1 = nullptr; // "Properties"
-    QLineEdit* wwDBEdit2 = nullptr; // XRAYSTATION
-    QLineEdit* wwDBEdit4 = nullptr; // XRAYSTATIONID
-    QLineEdit* wwDBEdit1 = nullptr; // COMPUTERNAME
-    QLineEdit* wwDBEdit3 = nullptr; // STATIONID
-    QLineEdit* wwDBEdit5 = nullptr; // IPADRESS
-    QPushButton* BitBtn1 = nullptr; // "OK"
-    QPushButton* BitBtn2 = nullptr; // "Avbryt"
-    QPushButton* BitBtn3 = nullptr; // "Remove all locks on this device"
-    QPushButton* BitBtn4 = nullptr; // "Get computername"
+    // The controls; the designer's names are their object names.
+    QGroupBox* PropertiesGroup = nullptr;         // GroupBox1: "Properties"
+    QLineEdit* StationNameEdit = nullptr;         // wwDBEdit2: XRAYSTATION
+    QLineEdit* UniqueNameEdit = nullptr;          // wwDBEdit4: XRAYSTATIONID
+    QLineEdit* ComputerNameEdit = nullptr;        // wwDBEdit1: COMPUTERNAME
+    QLineEdit* WorkstationNameEdit = nullptr;     // wwDBEdit3: STATIONID
+    QLineEdit* IpAddressEdit = nullptr;           // wwDBEdit5: IPADRESS
+    QPushButton* OkButton = nullptr;              // BitBtn1: "OK"
+    QPushButton* CancelButton = nullptr;          // BitBtn2: "Avbryt"
+    QPushButton* RemoveLocksButton = nullptr;     // BitBtn3: "Remove all locks on this device"
+    QPushButton* GetComputerNameButton = nullptr; // BitBtn4: "Get computername"
 
     // A column of the "Properties" group: its left edge and width.
     struct TColumn {

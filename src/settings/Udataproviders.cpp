@@ -3,6 +3,7 @@
 #include "database/DataLinkFile.h"
 #include "platform/FileSystem.h"
 #include "settings/DataLinkEditor.h"
+#include "tools/DesignerNames.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoMessages.h"
 #include "tools/KelvoSettings.h"
@@ -78,49 +79,58 @@ TfrmDataProviders::TfrmDataProviders(QWidget* parent)
     setWindowTitle(QStringLiteral("DataProviders"));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
-    GroupBox1 = new QGroupBox(QStringLiteral("DataProviders"), this);
-    BitBtn4 = new QPushButton(QStringLiteral("Lägg till..."), GroupBox1);
-    BitBtn5 = new QPushButton(QStringLiteral("Redigera..."), GroupBox1);
-    BitBtn3 = new QPushButton(QStringLiteral("Välj som standard"), GroupBox1);
-    BitBtn6 = new QPushButton(QStringLiteral("Radera"), GroupBox1);
-    Label1 = new QLabel(QStringLiteral("Befintliga DataProviders"), GroupBox1);
-    ListBox1 = new QListWidget(GroupBox1);
-    BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
-    BitBtn2 = new QPushButton(QStringLiteral("Avbryt"), this);
-    for (QPushButton* button : {BitBtn4, BitBtn5, BitBtn3, BitBtn6, BitBtn2})
+    ProvidersGroup = new QGroupBox(QStringLiteral("DataProviders"), this);
+    AddButton = new QPushButton(QStringLiteral("Lägg till..."), ProvidersGroup);
+    EditButton = new QPushButton(QStringLiteral("Redigera..."), ProvidersGroup);
+    DefaultButton = new QPushButton(QStringLiteral("Välj som standard"), ProvidersGroup);
+    DeleteButton = new QPushButton(QStringLiteral("Radera"), ProvidersGroup);
+    ListLabel = new QLabel(QStringLiteral("Befintliga DataProviders"), ProvidersGroup);
+    ProviderList = new QListWidget(ProvidersGroup);
+    OkButton = new QPushButton(QStringLiteral("OK"), this);
+    CancelButton = new QPushButton(QStringLiteral("Avbryt"), this);
+    for (QPushButton* button : {AddButton, EditButton, DefaultButton, DeleteButton, CancelButton})
         button->setAutoDefault(false);
-    BitBtn1->setDefault(true);
+    OkButton->setDefault(true);
 
     QFont listFont(QStringLiteral("Tahoma"));
     listFont.setPixelSize(13);
-    ListBox1->setFont(listFont);
-    ListBox1->setUniformItemSizes(true);
-    ListBox1->setItemDelegate(new TDataProviderDelegate(*this, ListBox1));
+    ProviderList->setFont(listFont);
+    ProviderList->setUniformItemSizes(true);
+    ProviderList->setItemDelegate(new TDataProviderDelegate(*this, ProviderList));
 
     auto* actions = new QGridLayout;
-    actions->addWidget(BitBtn4, 0, 0);
-    actions->addWidget(BitBtn5, 0, 1);
-    actions->addWidget(BitBtn3, 1, 0);
-    actions->addWidget(BitBtn6, 1, 1);
-    auto* group = new QVBoxLayout(GroupBox1);
+    actions->addWidget(AddButton, 0, 0);
+    actions->addWidget(EditButton, 0, 1);
+    actions->addWidget(DefaultButton, 1, 0);
+    actions->addWidget(DeleteButton, 1, 1);
+    auto* group = new QVBoxLayout(ProvidersGroup);
     group->addLayout(actions);
-    group->addWidget(Label1);
-    group->addWidget(ListBox1);
+    group->addWidget(ListLabel);
+    group->addWidget(ProviderList);
     auto* bottom = new QHBoxLayout;
     bottom->addStretch();
-    bottom->addWidget(BitBtn1);
-    bottom->addWidget(BitBtn2);
+    bottom->addWidget(OkButton);
+    bottom->addWidget(CancelButton);
     auto* window = new QVBoxLayout(this);
-    window->addWidget(GroupBox1);
+    window->addWidget(ProvidersGroup);
     window->addLayout(bottom);
 
-    connect(BitBtn1, &QPushButton::clicked, this, &TfrmDataProviders::BitBtn1Click);
-    connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
-    connect(BitBtn3, &QPushButton::clicked, this, &TfrmDataProviders::BitBtn3Click);
-    connect(BitBtn4, &QPushButton::clicked, this, &TfrmDataProviders::BitBtn4Click);
-    connect(BitBtn5, &QPushButton::clicked, this, &TfrmDataProviders::BitBtn5Click);
-    connect(BitBtn6, &QPushButton::clicked, this, &TfrmDataProviders::BitBtn6Click);
-    connect(ListBox1, &QListWidget::itemDoubleClicked, this, &TfrmDataProviders::BitBtn5Click);
+    connect(OkButton, &QPushButton::clicked, this, &TfrmDataProviders::BitBtn1Click);
+    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    KeepDesignerNames({{ProvidersGroup, "GroupBox1"},
+                       {AddButton, "BitBtn4"},
+                       {EditButton, "BitBtn5"},
+                       {DefaultButton, "BitBtn3"},
+                       {DeleteButton, "BitBtn6"},
+                       {ListLabel, "Label1"},
+                       {ProviderList, "ListBox1"},
+                       {OkButton, "BitBtn1"},
+                       {CancelButton, "BitBtn2"}});
+    connect(DefaultButton, &QPushButton::clicked, this, &TfrmDataProviders::BitBtn3Click);
+    connect(AddButton, &QPushButton::clicked, this, &TfrmDataProviders::BitBtn4Click);
+    connect(EditButton, &QPushButton::clicked, this, &TfrmDataProviders::BitBtn5Click);
+    connect(DeleteButton, &QPushButton::clicked, this, &TfrmDataProviders::BitBtn6Click);
+    connect(ProviderList, &QListWidget::itemDoubleClicked, this, &TfrmDataProviders::BitBtn5Click);
 
     resize(209, 250);
     PrepareForm(this);
@@ -141,19 +151,19 @@ QString TfrmDataProviders::DefaultName() const {
 }
 
 QString TfrmDataProviders::SelectedName() const {
-    const QList<QListWidgetItem*> selected = ListBox1->selectedItems();
+    const QList<QListWidgetItem*> selected = ProviderList->selectedItems();
     return selected.isEmpty() ? QString() : selected.first()->text();
 }
 
 void TfrmDataProviders::RefreshList(const QString& name) {
-    ListBox1->clear();
+    ProviderList->clear();
     for (const QString& entry : platform::folderEntryNames(Environment().DataLinksPath)) {
         if (isDataLinkName(entry))
-            ListBox1->addItem(entry);
+            ProviderList->addItem(entry);
     }
-    for (int row = 0; row < ListBox1->count(); ++row) {
-        if (ListBox1->item(row)->text().compare(name, Qt::CaseInsensitive) == 0) {
-            ListBox1->setCurrentRow(row);
+    for (int row = 0; row < ProviderList->count(); ++row) {
+        if (ProviderList->item(row)->text().compare(name, Qt::CaseInsensitive) == 0) {
+            ProviderList->setCurrentRow(row);
             return;
         }
     }
@@ -163,7 +173,7 @@ bool TfrmDataProviders::requireSelection() {
     if (!SelectedName().isEmpty())
         return true;
     NoticeMessage(kSelectFirst);
-    ListBox1->setFocus();
+    ProviderList->setFocus();
     return false;
 }
 
@@ -179,7 +189,7 @@ void TfrmDataProviders::BitBtn3Click() {
     if (!requireSelection())
         return;
     WriteSetting(kSection, IniTextPosision, SelectedName());
-    ListBox1->viewport()->update();
+    ProviderList->viewport()->update();
 }
 
 void TfrmDataProviders::BitBtn4Click() {

@@ -34,15 +34,16 @@ public:
     void BitBtn5Click();
     void BitBtn6Click();
 
-    QGroupBox* GroupBox1 = nullptr;
-    QPushButton* BitBtn4 = nullptr;
-    QPushButton* BitBtn5 = nullptr;
-    QPushButton* BitBtn3 = nullptr;
-    QPushButton* BitBtn6 = nullptr;
-    QLabel* Label1 = nullptr;
-    QListWidget* ListBox1 = nullptr;
-    QPushButton* BitBtn1 = nullptr;
-    QPushButton* BitBtn2 = nullptr;
+    // The controls; the designer's names are their object names.
+    QGroupBox* ProvidersGroup = nullptr;  // GroupBox1: "DataProviders"
+    QPushButton* AddButton = nullptr;     // BitBtn4: "Lägg till..."
+    QPushButton* EditButton = nullptr;    // BitBtn5: "Redigera..."
+    QPushButton* DefaultButton = nullptr; // BitBtn3: "Välj som standard"
+    QPushButton* DeleteButton = nullptr;  // BitBtn6: "Radera"
+    QLabel* ListLabel = nullptr;          // Label1: "Befintliga DataProviders"
+    QListWidget* ProviderList = nullptr;  // ListBox1: the data-link files
+    QPushButton* OkButton = nullptr;      // BitBtn1: "OK"
+    QPushButton* CancelButton = nullptr;  // BitBtn2: "Avbryt"
 
 protected:
     bool event(QEvent* event) override;

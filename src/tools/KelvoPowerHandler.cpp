@@ -117,13 +117,14 @@ void HandleResume(const QList<TADOConnection*>& connections, const TResumeOption
         std::exit(1); // at once: the program cannot go on without its database
 }
 
-TfrmKelvoTools::TfrmKelvoTools(platform::PowerEvents& events, TResumeOptions options, QObject* parent)
+TKelvoPowerHandler::TKelvoPowerHandler(platform::PowerEvents& events, TResumeOptions options, QObject* parent)
     : QObject(parent)
     , m_options(std::move(options)) {
+    setObjectName(QStringLiteral("frmKelvoTools"));
     connect(&events, &platform::PowerEvents::suspending, this, [] { HandleSuspend(PowerConnections()); });
     connect(&events, &platform::PowerEvents::resumed, this,
             [this] { HandleResume(PowerConnections(), m_options); });
 }
 
-TfrmKelvoTools::TfrmKelvoTools(QObject* parent)
-    : TfrmKelvoTools(platform::powerEvents(), {}, parent) {}
+TKelvoPowerHandler::TKelvoPowerHandler(QObject* parent)
+    : TKelvoPowerHandler(platform::powerEvents(), {}, parent) {}

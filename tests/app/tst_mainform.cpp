@@ -12,9 +12,11 @@
 #include "sim/SimCatalogue.h"
 #include "sim/SimDeviceFolder.h"
 #include "sim/SimulatedDsd.h"
+#include "sound/WavPlayer.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoSettings.h"
 
+#include "support/DesignerNames.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestEnvironment.h"
 
@@ -87,7 +89,7 @@ private:
                 m_pressedIn = modal;
                 m_pressedInClass = QString::fromLatin1(modal->metaObject()->className());
                 if (const auto* preview = qobject_cast<TfrmPreviewPicture*>(modal))
-                    m_showedPicture = !preview->Image1->Picture().isNull();
+                    m_showedPicture = !preview->PictureView->Picture().isNull();
                 button->click();
                 return;
             }
@@ -200,22 +202,40 @@ void TestMainForm::windowAndControls() {
     QVERIFY(form->windowFlags().testFlag(Qt::WindowContextHelpButtonHint));
     QVERIFY(!form->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     QVERIFY(!form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
-    QCOMPARE(form->CheckBox1->text(), QStringLiteral("After copying file, delete source file"));
-    QCOMPARE(form->CheckBox2->text(), QStringLiteral("Preview image"));
-    QCOMPARE(form->BitBtn1->text(), QStringLiteral("&Close"));
+    QCOMPARE(form->DeleteSourceCheckBox->text(), QStringLiteral("After copying file, delete source file"));
+    QCOMPARE(form->PreviewCheckBox->text(), QStringLiteral("Preview image"));
+    QCOMPARE(form->CloseButton->text(), QStringLiteral("&Close"));
     QCOMPARE(form->btnDeviceSettings->text(), QStringLiteral("Device Settings..."));
     QCOMPARE(form->btnSelectDevices->text(), QStringLiteral("Select devices..."));
-    QCOMPARE(form->RadioGroup1->title(), QStringLiteral("Imagetype"));
+    QCOMPARE(form->ImageTypeList->title(), QStringLiteral("Imagetype"));
     QVERIFY(form->btnGrabImage->isHidden());
     QCOMPARE(form->btnGrabImage->x(), 400);
-    QVERIFY(form->GroupBox2->isHidden());
-    QCOMPARE(form->Label6->text(), QStringLiteral("0"));
-    QCOMPARE(form->Label3->text(), QStringLiteral("kV"));
-    QCOMPARE(form->Panel1->height(), 45);
-    QVERIFY(form->Label2->isHidden());
-    QCOMPARE(form->Label2->text(), QStringLiteral("Patientnr: 7"));
-    QCOMPARE(form->Label1->text(), QStringLiteral("Outdir: ") + outDir());
+    QVERIFY(form->HardwareGroup->isHidden());
+    QCOMPARE(form->KvLabel->text(), QStringLiteral("0"));
+    QCOMPARE(form->KvUnitLabel->text(), QStringLiteral("kV"));
+    QCOMPARE(form->BottomPanel->height(), 45);
+    QVERIFY(form->PatientNrLabel->isHidden());
+    QCOMPARE(form->PatientNrLabel->text(), QStringLiteral("Patientnr: 7"));
+    QCOMPARE(form->OutDirLabel->text(), QStringLiteral("Outdir: ") + outDir());
     QCOMPARE(form->Tag(), 0);
+    verifyDesignerNames(*form, {{"Panel1", form->BottomPanel},
+                                {"Label1", form->OutDirLabel},
+                                {"Label2", form->PatientNrLabel},
+                                {"BitBtn1", form->CloseButton},
+                                {"CheckBox1", form->DeleteSourceCheckBox},
+                                {"RadioGroup1", form->ImageTypeList},
+                                {"CheckBox2", form->PreviewCheckBox},
+                                {"GroupBox2", form->HardwareGroup},
+                                {"Label3", form->KvUnitLabel},
+                                {"Label4", form->MaUnitLabel},
+                                {"Label5", form->MsUnitLabel},
+                                {"Label6", form->KvLabel},
+                                {"Label7", form->MaLabel},
+                                {"Label8", form->MsLabel},
+                                {"WavPlayer1", form->ReadySoundPlayer},
+                                {"Timer1", form->Devices()->StatusTimer()},
+                                {"Timer2", form->Devices()->RetryTimer()},
+                                {"Timer3", form->Devices()->RefreshTimer()}});
 }
 
 void TestMainForm::commandLine_data() {
@@ -315,15 +335,15 @@ void TestMainForm::checkBoxesFollowSettings() {
     if (!preview.isEmpty())
         WriteSetting(QStringLiteral("XRay"), QStringLiteral("Preview"), preview);
     const auto form = startForm({QStringLiteral("PNR=1"), QStringLiteral("OUTDIR=") + outDir()}, false);
-    QCOMPARE(form->CheckBox1->isChecked(), box1);
-    QCOMPARE(form->CheckBox2->isChecked(), box2);
+    QCOMPARE(form->DeleteSourceCheckBox->isChecked(), box1);
+    QCOMPARE(form->PreviewCheckBox->isChecked(), box2);
     // Reading the states wrote nothing back.
     QCOMPARE(ReadSetting(QStringLiteral("XRay"), QStringLiteral("Preview")),
              preview.isEmpty() ? QStringLiteral("ERROR") : preview);
-    form->CheckBox1->click();
+    form->DeleteSourceCheckBox->click();
     QCOMPARE(ReadSetting(QStringLiteral("XRay"), QStringLiteral("DeleteSource")),
              box1 ? QStringLiteral("0") : QStringLiteral("1"));
-    form->CheckBox2->click();
+    form->PreviewCheckBox->click();
     QCOMPARE(ReadSetting(QStringLiteral("XRay"), QStringLiteral("Preview")),
              box2 ? QStringLiteral("0") : QStringLiteral("1"));
 }
@@ -335,8 +355,8 @@ void TestMainForm::scannerCreationFailure() {
     const auto form = startForm({QStringLiteral("PNR=1"), QStringLiteral("OUTDIR=") + outDir()});
     QVERIFY(!form->Scanner());
     QVERIFY(form->isVisible());
-    QCOMPARE(form->RadioGroup1->Count(), 1);
-    QCOMPARE(form->RadioGroup1->ItemIndex(), -1);
+    QCOMPARE(form->ImageTypeList->Count(), 1);
+    QCOMPARE(form->ImageTypeList->ItemIndex(), -1);
     QCOMPARE(form->Tag(), 1);
 }
 
@@ -357,13 +377,13 @@ void TestMainForm::scanImageFormats() {
     const auto form = startForm({QStringLiteral("PNR=9"), QStringLiteral("OUTDIR=") + outDir()});
     QVERIFY(form->Devices()->ScannerConnected());
     TfrmSettings& settings = *form->Settings();
-    QRadioButton* typeButton = fileType == QStringLiteral("DIB")   ? settings.RadioButton3
-                               : fileType == QStringLiteral("DCM") ? settings.RadioButton4
-                                                                   : settings.RadioButton5;
+    QRadioButton* typeButton = fileType == QStringLiteral("DIB")   ? settings.DibButton
+                               : fileType == QStringLiteral("DCM") ? settings.DcmButton
+                                                                   : settings.RawButton;
     typeButton->click();
     if (sixteenBits) {
-        settings.RadioButton2->setEnabled(true);
-        settings.RadioButton2->click();
+        settings.Bits16Button->setEnabled(true);
+        settings.Bits16Button->click();
     }
     const QString workingFile = outDir() + QStringLiteral("lastscannedfile.") + extension;
     m_env->writeFile(QStringLiteral("xray/lastscannedfile.") + extension, "an earlier image");
@@ -422,7 +442,7 @@ void TestMainForm::previewSaveOrDiscard() {
     const auto form = startForm(
         {QStringLiteral("PNR=123"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
     QVERIFY(form->Devices()->ScannerConnected());
-    QVERIFY(form->CheckBox2->isChecked() && form->CheckBox2->isEnabled());
+    QVERIFY(form->PreviewCheckBox->isChecked() && form->PreviewCheckBox->isEnabled());
     ModalPresser presser(button);
     QVERIFY(simDevice(8).requestExposure());
     QTRY_VERIFY(presser.pressedIn());
@@ -477,20 +497,24 @@ void TestMainForm::previewWindowLayout() {
     preview.show();
     QCOMPARE(preview.windowTitle(), QStringLiteral("Preview picture"));
     QCOMPARE(preview.size(), QSize(580, 362));
-    QCOMPARE(preview.Panel1->height(), 35);
-    QCOMPARE(preview.BitBtn1->text(), QStringLiteral("Save picture"));
-    QCOMPARE(preview.BitBtn1->x(), 24);
-    QVERIFY(preview.BitBtn1->isDefault());
-    QCOMPARE(preview.BitBtn2->text(), QStringLiteral("Discard picture"));
-    QCOMPARE(preview.BitBtn2->x(), 424);
+    QCOMPARE(preview.ButtonPanel->height(), 35);
+    QCOMPARE(preview.SaveButton->text(), QStringLiteral("Save picture"));
+    QCOMPARE(preview.SaveButton->x(), 24);
+    QVERIFY(preview.SaveButton->isDefault());
+    QCOMPARE(preview.DiscardButton->text(), QStringLiteral("Discard picture"));
+    QCOMPARE(preview.DiscardButton->x(), 424);
     // Scaled down to the width, proportionally, and centred in the height.
-    QCOMPARE(preview.Image1->size(), QSize(580, 327));
-    QCOMPARE(preview.Image1->PictureRect(), QRect(0, (327 - 50) / 2, 580, 50));
+    QCOMPARE(preview.PictureView->size(), QSize(580, 327));
+    QCOMPARE(preview.PictureView->PictureRect(), QRect(0, (327 - 50) / 2, 580, 50));
+    verifyDesignerNames(preview, {{"Image1", preview.PictureView},
+                                  {"Panel1", preview.ButtonPanel},
+                                  {"BitBtn1", preview.SaveButton},
+                                  {"BitBtn2", preview.DiscardButton}});
 
     QImage small(100, 60, QImage::Format_Grayscale8);
     small.fill(0);
-    preview.Image1->SetPicture(small);
-    QCOMPARE(preview.Image1->PictureRect(), QRect(240, (327 - 60) / 2, 100, 60));
+    preview.PictureView->SetPicture(small);
+    QCOMPARE(preview.PictureView->PictureRect(), QRect(240, (327 - 60) / 2, 100, 60));
 
     // Escape discards, as the cancel button does.
     QTest::keyClick(&preview, Qt::Key_Escape);
@@ -544,11 +568,11 @@ void TestMainForm::closeTellsHost() {
     const auto form =
         startForm({QStringLiteral("PNR=31"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
     QCOMPARE(form->Tag(), 1);
-    form->BitBtn1->click();
+    form->CloseButton->click();
     QVERIFY(!form->isVisible());
     QCOMPARE(m_host->received, QStringList{QStringLiteral("XRAY_TRANSFERRED 31")});
     QVERIFY(!form->Settings());
-    QVERIFY(!form->Devices()->Timer1()->isActive());
+    QVERIFY(!form->Devices()->StatusTimer()->isActive());
     QVERIFY(form->Devices()->ScannerLabels().isEmpty());
     // The closed window is no longer found as a running copy.
     QCOMPARE(platform::windowBus().findWindow(kMainFormClass, QString()), 0);
@@ -582,8 +606,8 @@ void TestMainForm::unreachableDatabaseShowsOneFailure() {
     const auto form =
         startForm({QStringLiteral("PNR=5"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
     QCOMPARE(form->Tag(), 1);
-    QCOMPARE(form->RadioGroup1->Count(), 2); // "(Idle)" and the device that needs no database
-    form->BitBtn1->click();
+    QCOMPARE(form->ImageTypeList->Count(), 2); // "(Idle)" and the device that needs no database
+    form->CloseButton->click();
 
     QVERIFY(m_dialogs->allAnswered());
     QCOMPARE(m_dialogs->shown().size(), 1);

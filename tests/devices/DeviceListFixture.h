@@ -44,9 +44,9 @@ public:
         scanner = std::make_unique<TSimulatedDsd>();
 
         TDeviceListLinks links;
-        links.RadioGroup1 = &radioGroup;
+        links.ImageTypeList = &radioGroup;
         links.btnDeviceSettings = &deviceSettings;
-        links.WavPlayer1 = &player;
+        links.ReadySoundPlayer = &player;
         links.Database = database.get();
         links.ScanImage = [this] {
             ++scansArmed;

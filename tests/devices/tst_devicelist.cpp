@@ -324,7 +324,7 @@ void TestDeviceList::withoutScannerControlOnlyIdle() {
     QVERIFY(f.controller->Updating());
     f.radioGroup.SetItemIndex(0);
     QCOMPARE(ReadSetting(QStringLiteral("XRay"), QStringLiteral("Imagetype")), QStringLiteral("ERROR"));
-    QVERIFY(!f.controller->Timer3()->isActive());
+    QVERIFY(!f.controller->RefreshTimer()->isActive());
 }
 
 QTEST_MAIN(TestDeviceList)

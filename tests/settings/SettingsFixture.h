@@ -258,7 +258,7 @@ inline TableShape tableShape(TADOConnection& connection, const QString& table) {
 
 // The values of one grid column, top to bottom.
 inline QStringList gridColumn(const TfrmSettings& window, const QString& title) {
-    const QAbstractItemModel* model = window.wwDBGrid1->model();
+    const QAbstractItemModel* model = window.RegisterGrid->model();
     for (int column = 0; column < model->columnCount(); ++column) {
         if (model->headerData(column, Qt::Horizontal).toString() != title)
             continue;

@@ -1,5 +1,6 @@
 #include "settings/DataLinkEditor.h"
 #include "settings/Udataproviders.h"
+#include "support/DesignerNames.h"
 #include "support/ModalWindows.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestEnvironment.h"
@@ -7,7 +8,9 @@
 #include "tools/KelvoSettings.h"
 
 #include <QApplication>
+#include <QGroupBox>
 #include <QInputDialog>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QtTest>
@@ -109,21 +112,30 @@ void TestDataProviders::listsDataLinkFiles() {
     WriteSetting(kSection, kKey, QStringLiteral("b.udl"));
     TfrmDataProviders chooser;
     showChooser(chooser);
-    QStringList names = entries(chooser.ListBox1);
+    QStringList names = entries(chooser.ProviderList);
     names.sort();
     QCOMPARE(names, QStringList({QStringLiteral("B.UDL"), QStringLiteral("a.udl")}));
     QCOMPARE(chooser.windowTitle(), QStringLiteral("DataProviders"));
     // Activation selects the stored default, letter case aside.
     QCOMPARE(chooser.SelectedName(), QStringLiteral("B.UDL"));
+    verifyDesignerNames(chooser, {{"GroupBox1", chooser.ProvidersGroup},
+                                  {"BitBtn4", chooser.AddButton},
+                                  {"BitBtn5", chooser.EditButton},
+                                  {"BitBtn3", chooser.DefaultButton},
+                                  {"BitBtn6", chooser.DeleteButton},
+                                  {"Label1", chooser.ListLabel},
+                                  {"ListBox1", chooser.ProviderList},
+                                  {"BitBtn1", chooser.OkButton},
+                                  {"BitBtn2", chooser.CancelButton}});
 }
 
 void TestDataProviders::emptyFolderOkShowsNotice() {
     TfrmDataProviders chooser;
     showChooser(chooser);
-    QCOMPARE(chooser.ListBox1->count(), 0);
+    QCOMPARE(chooser.ProviderList->count(), 0);
     ScriptedDialogs dialogs;
     dialogs.expectExactly(platform::DialogKind::Information, kSelectFirst);
-    QTest::mouseClick(chooser.BitBtn1, Qt::LeftButton);
+    QTest::mouseClick(chooser.OkButton, Qt::LeftButton);
     QVERIFY(chooser.isVisible());
     QCOMPARE(chooser.result(), int(QDialog::Rejected));
 }
@@ -152,16 +164,16 @@ void TestDataProviders::drawing() {
     WriteSetting(kSection, kKey, QStringLiteral("second.udl"));
     TfrmDataProviders chooser;
     showChooser(chooser);
-    const int defaultRow = entries(chooser.ListBox1).indexOf(QStringLiteral("second.udl"));
+    const int defaultRow = entries(chooser.ProviderList).indexOf(QStringLiteral("second.udl"));
     const int otherRow = 1 - defaultRow;
-    chooser.ListBox1->setCurrentRow(otherRow);
-    QCOMPARE(chooser.ListBox1->visualItemRect(chooser.ListBox1->item(0)).height(), 17);
-    QVERIFY(greenPixels(chooser.ListBox1, defaultRow) > 0);
-    QCOMPARE(greenPixels(chooser.ListBox1, otherRow), 0);
+    chooser.ProviderList->setCurrentRow(otherRow);
+    QCOMPARE(chooser.ProviderList->visualItemRect(chooser.ProviderList->item(0)).height(), 17);
+    QVERIFY(greenPixels(chooser.ProviderList, defaultRow) > 0);
+    QCOMPARE(greenPixels(chooser.ProviderList, otherRow), 0);
     // Silver behind the selected entry, white behind the other.
-    const QImage image = chooser.ListBox1->viewport()->grab().toImage();
-    const QRect selected = chooser.ListBox1->visualItemRect(chooser.ListBox1->item(otherRow));
-    const QRect unselected = chooser.ListBox1->visualItemRect(chooser.ListBox1->item(defaultRow));
+    const QImage image = chooser.ProviderList->viewport()->grab().toImage();
+    const QRect selected = chooser.ProviderList->visualItemRect(chooser.ProviderList->item(otherRow));
+    const QRect unselected = chooser.ProviderList->visualItemRect(chooser.ProviderList->item(defaultRow));
     QCOMPARE(image.pixelColor(selected.right() - 1, selected.center().y()), QColor(192, 192, 192));
     QCOMPARE(image.pixelColor(unselected.right() - 1, unselected.center().y()), QColor(Qt::white));
 }
@@ -172,12 +184,12 @@ void TestDataProviders::setDefaultMovesMark() {
     WriteSetting(kSection, kKey, QStringLiteral("second.udl"));
     TfrmDataProviders chooser;
     showChooser(chooser);
-    const int firstRow = entries(chooser.ListBox1).indexOf(QStringLiteral("first.udl"));
-    chooser.ListBox1->setCurrentRow(firstRow);
-    QTest::mouseClick(chooser.BitBtn3, Qt::LeftButton);
+    const int firstRow = entries(chooser.ProviderList).indexOf(QStringLiteral("first.udl"));
+    chooser.ProviderList->setCurrentRow(firstRow);
+    QTest::mouseClick(chooser.DefaultButton, Qt::LeftButton);
     QCOMPARE(ReadSetting(kSection, kKey), QStringLiteral("first.udl"));
-    QVERIFY(greenPixels(chooser.ListBox1, firstRow) > 0);
-    QCOMPARE(greenPixels(chooser.ListBox1, 1 - firstRow), 0);
+    QVERIFY(greenPixels(chooser.ProviderList, firstRow) > 0);
+    QCOMPARE(greenPixels(chooser.ProviderList, 1 - firstRow), 0);
 }
 
 void TestDataProviders::actionsNeedSelection_data() {
@@ -193,14 +205,16 @@ void TestDataProviders::actionsNeedSelection() {
     writeLink(QStringLiteral("only.udl"));
     TfrmDataProviders chooser;
     showChooser(chooser);
-    chooser.ListBox1->clearSelection();
+    chooser.ProviderList->clearSelection();
     ScriptedDialogs dialogs;
     dialogs.expectExactly(platform::DialogKind::Information, kSelectFirst);
-    const QHash<int, QPushButton*> buttons{
-        {1, chooser.BitBtn1}, {3, chooser.BitBtn3}, {5, chooser.BitBtn5}, {6, chooser.BitBtn6}};
+    const QHash<int, QPushButton*> buttons{{1, chooser.OkButton},
+                                           {3, chooser.DefaultButton},
+                                           {5, chooser.EditButton},
+                                           {6, chooser.DeleteButton}};
     QTest::mouseClick(buttons.value(button), Qt::LeftButton);
     QVERIFY(dialogs.allAnswered());
-    QVERIFY(chooser.ListBox1->hasFocus());
+    QVERIFY(chooser.ProviderList->hasFocus());
     QVERIFY(chooser.findChildren<TfrmDataLinkEditor*>().isEmpty());
     QCOMPARE(ReadSetting(kSection, kKey), kMissingSetting);
     QVERIFY(QFile::exists(m_links + QStringLiteral("only.udl")));
@@ -224,15 +238,15 @@ void TestDataProviders::deleteAsksFirst() {
     QCOMPARE(chooser.SelectedName(), QStringLiteral("gone.udl"));
     ScriptedDialogs dialogs;
     dialogs.expect(QStringLiteral("Radera DataProvider-filen gone.udl"), answer);
-    QTest::mouseClick(chooser.BitBtn6, Qt::LeftButton);
+    QTest::mouseClick(chooser.DeleteButton, Qt::LeftButton);
     QCOMPARE(dialogs.shown().first().text, QStringLiteral("Radera DataProvider-filen gone.udl"));
     QCOMPARE(QFile::exists(m_links + QStringLiteral("gone.udl")), !deleted);
-    QCOMPARE(entries(chooser.ListBox1).contains(QStringLiteral("gone.udl")), !deleted);
+    QCOMPARE(entries(chooser.ProviderList).contains(QStringLiteral("gone.udl")), !deleted);
     // The setting keeps naming the deleted file.
     QCOMPARE(ReadSetting(kSection, kKey), QStringLiteral("gone.udl"));
     if (deleted) {
         QVERIFY(chooser.SelectedName().isEmpty());
-        QCOMPARE(greenPixels(chooser.ListBox1, 0), 0);
+        QCOMPARE(greenPixels(chooser.ProviderList, 0), 0);
     }
 }
 
@@ -248,7 +262,7 @@ void TestDataProviders::addCreatesEmptyFileAndOpensEditor() {
         input->setTextValue(QStringLiteral("Praktik"));
         input->accept();
     });
-    QTest::mouseClick(chooser.BitBtn4, Qt::LeftButton);
+    QTest::mouseClick(chooser.AddButton, Qt::LeftButton);
     QCOMPARE(caption, QStringLiteral("Ny DataProvider"));
     QCOMPARE(prompt, QStringLiteral("DataProviderns namn:"));
     const QString file = m_links + QStringLiteral("Praktik.udl");
@@ -271,7 +285,7 @@ void TestDataProviders::addReplacesExistingFile() {
         input->setTextValue(QStringLiteral("Praktik"));
         input->accept();
     });
-    QTest::mouseClick(chooser.BitBtn4, Qt::LeftButton);
+    QTest::mouseClick(chooser.AddButton, Qt::LeftButton);
     QCOMPARE(QFileInfo(m_links + QStringLiteral("Praktik.udl")).size(), 0);
     qDeleteAll(chooser.findChildren<TfrmDataLinkEditor*>());
 }
@@ -294,7 +308,7 @@ void TestDataProviders::addRefusesNameOutsideFolder() {
     });
     ScriptedDialogs dialogs;
     dialogs.expect(QStringLiteral("DataProviderns namn får inte vara tomt"));
-    QTest::mouseClick(chooser.BitBtn4, Qt::LeftButton);
+    QTest::mouseClick(chooser.AddButton, Qt::LeftButton);
     QVERIFY(dialogs.allAnswered());
     QVERIFY(!QFile::exists(m_env->path(QStringLiteral("escape.udl"))));
     QCOMPARE(QDir(m_links).entryList(QDir::Files | QDir::Hidden), QStringList());
@@ -306,9 +320,9 @@ void TestDataProviders::editOpensEditor() {
                                    "[oledb]\r\nProvider=PostgreSQL;Initial Catalog=kelvo;Data Source=h\r\n");
     TfrmDataProviders chooser;
     showChooser(chooser);
-    const QPoint entry = chooser.ListBox1->visualItemRect(chooser.ListBox1->item(0)).center();
-    QTest::mouseClick(chooser.ListBox1->viewport(), Qt::LeftButton, {}, entry);
-    QTest::mouseDClick(chooser.ListBox1->viewport(), Qt::LeftButton, {}, entry);
+    const QPoint entry = chooser.ProviderList->visualItemRect(chooser.ProviderList->item(0)).center();
+    QTest::mouseClick(chooser.ProviderList->viewport(), Qt::LeftButton, {}, entry);
+    QTest::mouseDClick(chooser.ProviderList->viewport(), Qt::LeftButton, {}, entry);
     const QList<TfrmDataLinkEditor*> editors = chooser.findChildren<TfrmDataLinkEditor*>();
     QCOMPARE(editors.size(), 1);
     QCOMPARE(editors.first()->fileName(), file);
@@ -324,8 +338,9 @@ void TestDataProviders::chooseReturnsSelection() {
     Environment().ConnectionString = QStringLiteral("Provider=SQLite");
     whenModal<TfrmDataProviders>([](TfrmDataProviders* chooser) {
         QCOMPARE(chooser->IniTextPosision, kKey);
-        chooser->ListBox1->setCurrentRow(entries(chooser->ListBox1).indexOf(QStringLiteral("two.udl")));
-        QTest::mouseClick(chooser->BitBtn1, Qt::LeftButton);
+        chooser->ProviderList->setCurrentRow(
+            entries(chooser->ProviderList).indexOf(QStringLiteral("two.udl")));
+        QTest::mouseClick(chooser->OkButton, Qt::LeftButton);
     });
     QCOMPARE(ChooseDataProvider(kKey), QStringLiteral("two.udl"));
     QVERIFY(Environment().ConnectionString.isEmpty());
@@ -337,8 +352,8 @@ void TestDataProviders::chooseCancelledReturnsCurrentName() {
     Environment().DataProviderFile = m_links + QStringLiteral("current.udl");
     Environment().ConnectionString = QStringLiteral("Provider=SQLite");
     whenModal<TfrmDataProviders>([](TfrmDataProviders* chooser) {
-        chooser->ListBox1->setCurrentRow(0);
-        QTest::mouseClick(chooser->BitBtn2, Qt::LeftButton);
+        chooser->ProviderList->setCurrentRow(0);
+        QTest::mouseClick(chooser->CancelButton, Qt::LeftButton);
     });
     QCOMPARE(ChooseDataProvider(kKey), QStringLiteral("current.udl"));
     QCOMPARE(Environment().ConnectionString, QStringLiteral("Provider=SQLite"));

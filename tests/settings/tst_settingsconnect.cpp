@@ -88,19 +88,19 @@ void TestSettingsConnect::freshDatabaseGetsBothTables() {
     ScriptedDialogs dialogs;
     Grab grab;
     TfrmSettings window(installation.database, grab.links());
-    QVERIFY(window.BitBtn1->isEnabled());
-    QVERIFY(!window.Panel3->isHidden());
+    QVERIFY(window.ConnectButton->isEnabled());
+    QVERIFY(!window.ConnectCover->isHidden());
 
-    window.BitBtn1->click();
+    window.ConnectButton->click();
 
     QCOMPARE(grab.calls, QList<bool>{true});
     QVERIFY(window.Database().Database1->Connected());
     QVERIFY(window.Database().Database1->InTransaction());
-    QVERIFY(!window.BitBtn1->isEnabled());
-    QVERIFY(window.Panel3->isHidden());
+    QVERIFY(!window.ConnectButton->isEnabled());
+    QVERIFY(window.ConnectCover->isHidden());
     QCOMPARE(window.lblDataProvider->text(), QStringLiteral("Practice.udl"));
     QVERIFY(window.Database().QXRAYWORKSTATIONS->Active());
-    QCOMPARE(window.wwDBGrid1->model()->rowCount(), 0);
+    QCOMPARE(window.RegisterGrid->model()->rowCount(), 0);
 
     auto other = installation.connect(currentEngine(), m_pg);
     const TableShape workstations = tableShape(*other, QStringLiteral("XRAYWORKSTATIONS"));
@@ -183,7 +183,7 @@ void TestSettingsConnect::failedConnectionIsReported() {
     Grab grab;
     TfrmSettings window(installation.database, grab.links());
 
-    window.BitBtn1->click();
+    window.ConnectButton->click();
 
     QVERIFY(dialogs.allAnswered());
     QCOMPARE(dialogs.shown().size(), 1);
@@ -192,8 +192,8 @@ void TestSettingsConnect::failedConnectionIsReported() {
     QVERIFY2(!failure.trimmed().isEmpty(), "the failure's own text follows the lead-in");
     QCOMPARE(grab.calls, QList<bool>{false});
     QVERIFY(!window.Database().Database1->Connected());
-    QVERIFY(window.BitBtn1->isEnabled());
-    QVERIFY(!window.Panel3->isHidden());
+    QVERIFY(window.ConnectButton->isEnabled());
+    QVERIFY(!window.ConnectCover->isHidden());
 }
 
 void TestSettingsConnect::failedLoginStepShowsOnlyItsOwnMessage() {
@@ -211,13 +211,13 @@ void TestSettingsConnect::failedLoginStepShowsOnlyItsOwnMessage() {
         QStringLiteral("Det gick inte att hämta användarnamn och lösenord till databasen!\r\r"
                        "the profile file cannot be read"));
 
-    window.BitBtn1->click();
+    window.ConnectButton->click();
 
     QVERIFY(dialogs.allAnswered());
     QCOMPARE(grab.calls, QList<bool>{false});
     QVERIFY(!window.Database().Database1->Connected());
-    QVERIFY(window.BitBtn1->isEnabled());
-    QVERIFY(!window.Panel3->isHidden());
+    QVERIFY(window.ConnectButton->isEnabled());
+    QVERIFY(!window.ConnectCover->isHidden());
 }
 
 void TestSettingsConnect::terminatedServerIsReportedAndLaterConnectSucceeds() {
@@ -303,20 +303,20 @@ void TestSettingsConnect::selectDisconnectsUntilConnect() {
     Grab grab;
     TfrmSettings window(installation.database, grab.links());
     QCOMPARE(window.lblDataProvider->text(), QStringLiteral("First.udl"));
-    window.BitBtn1->click();
+    window.ConnectButton->click();
     QVERIFY(window.Database().Database1->Connected());
 
     chooseDataProviderWhenAsked(QStringLiteral("Second.udl"));
-    window.BitBtn3->click();
+    window.SelectButton->click();
 
     QCOMPARE(Environment().DataProviderFile, installation.dataLinksPath() + QStringLiteral("Second.udl"));
     QCOMPARE(window.lblDataProvider->text(), QStringLiteral("Second.udl"));
     QVERIFY(!window.Database().Database1->Connected());
-    QVERIFY(window.BitBtn1->isEnabled());
-    QVERIFY(!window.Panel3->isHidden());
+    QVERIFY(window.ConnectButton->isEnabled());
+    QVERIFY(!window.ConnectCover->isHidden());
     QCOMPARE(grab.calls, QList<bool>({true, false}));
 
-    window.BitBtn1->click();
+    window.ConnectButton->click();
     QCOMPARE(grab.calls, QList<bool>({true, false, true}));
     QVERIFY(window.Database().Database1->ConnectionString().contains(
         installation.env.path(QStringLiteral("second/ravlek.sqlite"))));
