@@ -108,16 +108,16 @@ public:
     // transaction of its own, and takes the device's engine lock.
     void start(const QString& stationName, const QString& deviceLabel) {
         if (m_connection.InTransaction())
-            m_connection.CommitTrans();
-        m_connection.BeginTrans();
+            m_connection.CommitAndBeginTrans();
+        else
+            m_connection.BeginTrans();
         m_open = true;
         serialiseClaims(m_connection, stationName, deviceLabel);
     }
 
     void commit() {
-        m_connection.CommitTrans();
+        m_connection.CommitAndBeginTrans();
         m_open = false;
-        m_connection.BeginTrans();
     }
 
     // Undoes the claim's transaction when it is still open and makes sure a new one is.
@@ -227,8 +227,7 @@ TDeviceInformation TDeviceLocks::GetDeviceInformation(const QString& computerNam
     const std::optional<TFailure> failure = failureOf([&] {
         lookUp(computerName, stationName, deviceLabel, information);
         m_q.QXRAYDEV->Close();
-        m_q.Database1->RollbackTrans();
-        m_q.Database1->BeginTrans();
+        m_q.Database1->RollbackAndBeginTrans();
     });
     if (failure)
         showFailure(m_links, kLookupFailure, *failure);
@@ -305,8 +304,7 @@ void TDeviceLocks::writeLockUnit(const std::function<void()>& write) {
         beginIfNone(*m_q.Database1);
         write();
         m_q.QXRAYDEV->Close();
-        m_q.Database1->CommitTrans();
-        m_q.Database1->BeginTrans();
+        m_q.Database1->CommitAndBeginTrans();
     });
     if (failure)
         showFailure(m_links, kLookupFailure, *failure);
@@ -318,8 +316,7 @@ void TDeviceLocks::RemoveOwnLocks(const QString& computerName) {
         m_q.Database1->Execute(
             QStringLiteral("DELETE FROM XRAYDEVICELOCKLIST WHERE COMPUTERNAME = :computername"),
             {{QStringLiteral("computername"), computerName}});
-        m_q.Database1->CommitTrans();
-        m_q.Database1->BeginTrans();
+        m_q.Database1->CommitAndBeginTrans();
     });
     if (failure)
         showFailure(m_links, kResetFailure, *failure);

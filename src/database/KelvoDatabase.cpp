@@ -458,6 +458,31 @@ void TADOConnection::endTransaction(bool (QSqlDatabase::*finish)()) {
     m_lastError.clear();
 }
 
+void TADOConnection::CommitAndBeginTrans() {
+    endAndBegin(QStringLiteral("COMMIT; BEGIN"), &QSqlDatabase::commit);
+}
+
+void TADOConnection::RollbackAndBeginTrans() {
+    endAndBegin(QStringLiteral("ROLLBACK; BEGIN"), &QSqlDatabase::rollback);
+}
+
+// On PostgreSQL the end of one transaction and the beginning of the next travel together, in
+// one round trip. A failed end leaves no transaction open: the server runs nothing after it.
+void TADOConnection::endAndBegin(const QString& bothStatements, bool (QSqlDatabase::*finish)()) {
+    if (m_engine != DataLinkEngine::PostgreSQL || !m_physicalTransaction || !Connected()) {
+        endTransaction(finish);
+        BeginTrans();
+        return;
+    }
+    m_inTransaction = false;
+    m_physicalTransaction = false;
+    m_transactionWrote = false;
+    runPlain(bothStatements);
+    m_inTransaction = true;
+    m_physicalTransaction = true;
+    m_lastError.clear();
+}
+
 void TADOConnection::LockForWriting() {
     ensureConnected();
     if (!m_inTransaction)
@@ -700,6 +725,7 @@ void TCustomADODataSet::SetCommandText(const QString& text) {
     m_executableText = parsed.executable;
     m_markerNames = parsed.names;
     m_parameters.Rebuild(parsed.names);
+    m_updateTable = singleTableOf(text);
 }
 
 void TCustomADODataSet::SetActive(bool active) {
@@ -746,7 +772,6 @@ void TCustomADODataSet::Open() {
     m_fields.clear();
     for (int i = 0; i < engineNames.size(); ++i)
         m_fields.push_back(std::make_unique<TField>(*this, i, engineNames.at(i).toUpper()));
-    m_updateTable = singleTableOf(m_commandText);
     m_state = TDataSetState::dsBrowse;
     m_current = m_rows.isEmpty() ? -1 : 0;
     m_bof = true;

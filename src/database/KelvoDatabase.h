@@ -95,6 +95,10 @@ public:
     void BeginTrans();
     void CommitTrans();
     void RollbackTrans();
+    // Ends the open transaction and begins the next at once, as every unit of work of the
+    // program does (in one round trip on PostgreSQL).
+    void CommitAndBeginTrans();
+    void RollbackAndBeginTrans();
     bool InTransaction() const { return m_inTransaction; }
     // Makes the open transaction take the engine's write lock now rather than at its first
     // write (SQLite: BEGIN IMMEDIATE), so that nothing another connection writes can come
@@ -124,6 +128,7 @@ private:
     void ensurePhysicalTransaction(StatementKind kind);
     // Commits or rolls back (`finish`) the open transaction.
     void endTransaction(bool (QSqlDatabase::*finish)());
+    void endAndBegin(const QString& bothStatements, bool (QSqlDatabase::*finish)());
     // Runs `sql` with positional "?" values and hands the query to `consume` while the
     // statement's savepoint (PostgreSQL) still stands. Throws EDatabaseError on failure.
     void run(const QString& sql, const QVariantList& values, StatementKind kind,

@@ -127,8 +127,9 @@ void TXrayDatabase::Connect() {
 
 void TXrayDatabase::commitAndBegin() {
     if (Database1->InTransaction())
-        Database1->CommitTrans();
-    Database1->BeginTrans();
+        Database1->CommitAndBeginTrans();
+    else
+        Database1->BeginTrans();
 }
 
 // The search text is bound as a value, so quotes in it are plain characters and "%" and
@@ -151,10 +152,8 @@ void TXrayDatabase::SearchRegister(const QString& searchText) {
 
 void TXrayDatabase::DeleteRegisterRow() {
     QXRAYWORKSTATIONS->Delete();
-    if (Database1->InTransaction())
-        Database1->CommitTrans();
+    commitAndBegin();
     QXRAYWORKSTATIONS->Close();
-    Database1->BeginTrans();
     QXRAYWORKSTATIONS->Open();
 }
 
@@ -172,6 +171,5 @@ void TXrayDatabase::RemoveDeviceLocks(const QString& stationName, const QString&
     Database1->Execute(QStringLiteral("DELETE FROM XRAYDEVICELOCKLIST WHERE XRAYSTATION = :station "
                                       "AND XRAYSTATIONID = :device"),
                        {{QStringLiteral("station"), stationName}, {QStringLiteral("device"), deviceLabel}});
-    Database1->CommitTrans();
-    Database1->BeginTrans();
+    Database1->CommitAndBeginTrans();
 }

@@ -246,6 +246,22 @@ void tst_Database::rollbackUndoesAndCommitKeeps() {
     connection->Close();
     QCOMPARE(countRows(*other, QStringLiteral("XRAYWORKSTATIONS")), 1);
     QVERIFY_THROWS_EXCEPTION(EDatabaseError, connection->CommitTrans());
+
+    // Ending a unit of work and beginning the next at once: the end counts, and the next
+    // transaction is a real one whose changes a rollback undoes.
+    connection->Open();
+    connection->BeginTrans();
+    insertStation(*connection, QStringLiteral("PC3"), QStringLiteral("OPT1"), QStringLiteral("Room 3"));
+    connection->RollbackAndBeginTrans();
+    QVERIFY(connection->InTransaction());
+    insertStation(*connection, QStringLiteral("PC4"), QStringLiteral("OPT1"), QStringLiteral("Room 4"));
+    connection->CommitAndBeginTrans();
+    QVERIFY(connection->InTransaction());
+    QCOMPARE(countRows(*other, QStringLiteral("XRAYWORKSTATIONS")), 2);
+    insertStation(*connection, QStringLiteral("PC5"), QStringLiteral("OPT1"), QStringLiteral("Room 5"));
+    connection->RollbackTrans();
+    QCOMPARE(countRows(*other, QStringLiteral("XRAYWORKSTATIONS")), 2);
+    QCOMPARE(countRows(*connection, QStringLiteral("XRAYWORKSTATIONS")), 2);
 }
 
 void tst_Database::openTransactionSeesRowsCommittedByOthers() {
@@ -315,8 +331,14 @@ void tst_Database::failedStatementLeavesTransactionUsable() {
     QVERIFY(connection->InTransaction());
     QCOMPARE(countRows(*connection, QStringLiteral("XRAYWORKSTATIONS")), wroteBefore ? 1 : 0);
     insertStation(*connection, QStringLiteral("PC2"), QStringLiteral("OPT1"), QStringLiteral("Room 2"));
-    connection->CommitTrans();
+    // The program ends each unit of work and begins the next at once; the end must keep the
+    // changes made around the failure (a spoiled transaction would be rolled back instead).
+    connection->CommitAndBeginTrans();
+    QVERIFY(connection->InTransaction());
     QCOMPARE(countRows(*connect(currentEngine()), QStringLiteral("XRAYWORKSTATIONS")), wroteBefore ? 2 : 1);
+    insertStation(*connection, QStringLiteral("PC3"), QStringLiteral("OPT1"), QStringLiteral("Room 3"));
+    connection->CommitTrans();
+    QCOMPARE(countRows(*connect(currentEngine()), QStringLiteral("XRAYWORKSTATIONS")), wroteBefore ? 3 : 2);
 }
 
 // A look-up runs the same texts over and over, each unit of work ended by a rollback: they are
