@@ -2,12 +2,13 @@
 // first connect to a database without tables (both are created) and a reconnect to one
 // that has them. Prints the median of 20 runs of each.
 
-#include "platform/QtDialogService.h"
+#include "database/DataLinkFile.h"
+#include "platform/DialogService.h"
+#include "settings/ProgramDatabaseLinks.h"
 #include "settings/USettings.h"
 #include "support/BenchFigures.h"
 #include "support/PostgresTestDatabase.h"
 #include "support/TestEnvironment.h"
-#include "tools/DataLinkFile.h"
 #include "tools/KelvoEnvironment.h"
 
 #include <QApplication>
@@ -75,7 +76,9 @@ int main(int argc, char** argv) {
     WriteDataLinkFile(
         environment.path(QStringLiteral("machine/Common Files/System/Ole DB/Data Links/Bench.udl")),
         QStringLiteral("Provider=SQLite;Data Source=") + environment.path(QStringLiteral("unused.sqlite")));
-    TfrmSettings window({});
+    InitApplicationEnvironment({QStringLiteral("bench_connect")});
+    TXrayDatabase layer(Environment(), ProgramDatabaseLinks());
+    TfrmSettings window(layer);
     std::printf("ConnectToDatabase to a ready register, median of %d runs\n", kRuns);
 
     const auto sqliteFile = [&environment](int run) {
@@ -95,14 +98,14 @@ int main(int argc, char** argv) {
     pgtest::createScratchDatabase(database);
     const QString practice = pgConnectionString(database);
     const double pgFirst = medianConnect(window, [&](int) {
-        window.Database1->Close();
+        layer.Database1->Close();
         execute(practice,
                 {QStringLiteral("DROP SCHEMA public CASCADE"), QStringLiteral("CREATE SCHEMA public")});
         return practice;
     });
     const double pgAgain = medianConnect(window, [&](int) { return practice; });
     report("PostgreSQL", pgFirst, pgAgain);
-    window.Database1->Close();
+    layer.Database1->Close();
     pgtest::dropScratchDatabase(database);
     return 0;
 }

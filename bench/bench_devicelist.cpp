@@ -1,13 +1,17 @@
 // The refresh of the main window's device list (UpdateDeviceList(false)), which blocks the
-// window while it runs, on PostgreSQL: 20 register devices of this computer over types 1 to 7,
-// a quarter of them held by other computers, "(Idle)" selected so that every device item is
-// refreshed. Free devices are probed through the simulated driver. Prints the median and p90
-// of 20 refreshes (goal: under 100 ms), and the same passes split into the lock look-ups and
-// the driver's probes, to show which part the time goes to. Needs RAVLEK_TEST_PG_*.
+// window while it runs, on PostgreSQL and SQLite: 20 register devices of this computer over
+// types 1 to 7, a quarter of them held by other computers, "(Idle)" selected so that every
+// device item is refreshed. Free devices are probed through the simulated driver. Prints the
+// median and p90 of 20 refreshes (goal on PostgreSQL: median under 30 ms), and the same passes
+// split into the lock look-ups and the driver's probes, to show which part the time goes to.
+// PostgreSQL needs RAVLEK_TEST_PG_*.
 
+#include "database/DataLinkFile.h"
+#include "database/KelvoDatabase.h"
 #include "devices/DeviceList.h"
 #include "devices/TRadioGroup.h"
-#include "platform/QtDialogService.h"
+#include "platform/DialogService.h"
+#include "settings/ProgramDatabaseLinks.h"
 #include "settings/USelectDevices.h"
 #include "settings/USettings.h"
 #include "sim/SimulatedDsd.h"
@@ -15,8 +19,6 @@
 #include "support/BenchFigures.h"
 #include "support/PostgresTestDatabase.h"
 #include "support/TestEnvironment.h"
-#include "tools/DataLinkFile.h"
-#include "tools/KelvoDatabase.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoSettings.h"
 
@@ -24,6 +26,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QPushButton>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -41,7 +44,7 @@ constexpr int kFirstType = 1;
 constexpr int kLastType = 7;
 constexpr int kDevices = 20;
 constexpr int kHeldEvery = 4; // every fourth device has lock rows of two other computers
-constexpr double kGoalMs = 100;
+constexpr double kGoalMs = 30;
 const QString kThisComputer = QStringLiteral("BENCHPC");
 
 struct Device {
@@ -110,17 +113,15 @@ int heldItems(const TRadioGroup& list) {
 }
 
 // Builds the list as at start, selects "(Idle)" and times the refreshes.
-std::vector<double> measureRefreshes(TfrmSettings& window, TSimulatedDsd& scanner, int expectedHeld) {
+std::vector<double> measureRefreshes(TXrayDatabase& database, TSimulatedDsd& scanner, int expectedHeld) {
     TRadioGroup list;
     QPushButton deviceSettings;
     TWavPlayer player{nullptr};
     TDeviceListLinks links;
-    links.RadioGroup1 = &list;
+    links.ImageTypeList = &list;
     links.btnDeviceSettings = &deviceSettings;
-    links.WavPlayer1 = &player;
-    links.Queries = [&window] {
-        return TLockQueries{window.Database1, window.QXRAYDEV, window.QCONNECTEDDEV, window.QXRAYDEVICES};
-    };
+    links.ReadySoundPlayer = &player;
+    links.Database = &database;
     links.ScanImage = [] {};
     links.FirstActivationMarker = [] { return 1; };
     TDeviceListController controller(std::move(links));
@@ -163,8 +164,8 @@ struct Parts {
     std::vector<double> probes;
 };
 
-Parts measureParts(TfrmSettings& window, TSimulatedDsd& scanner) {
-    TDeviceLocks locks({window.Database1, window.QXRAYDEV, window.QCONNECTEDDEV, window.QXRAYDEVICES});
+Parts measureParts(TXrayDatabase& database, TSimulatedDsd& scanner) {
+    TDeviceLocks& locks = database.Locks();
     const QList<Device> devices = registerDevices();
     Parts parts;
     for (int run = 0; run < kWarmUps + kRefreshes; ++run) {
@@ -206,23 +207,10 @@ void print(const char* what, const Figures& f) {
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    if (pgVariable("HOST").isEmpty()) {
-        std::printf("PostgreSQL is not configured (RAVLEK_TEST_PG_*): nothing measured\n");
-        return 0;
-    }
+// Sets up an installation on the practice database `practice`, which holds no tables yet, and
+// measures; prints the figures under `engine`.
+int measure(const QString& engine, const QString& practice, double goalMs) {
     TestEnvironment environment(kThisComputer);
-    // Message boxes would wait for a user; the benchmark prints them and goes on.
-    platform::UnattendedDialogService dialogs;
-    platform::ScopedPort<platform::DialogService> scope(dialogs);
-
-    const QString database =
-        QStringLiteral("ravlek_bench_devicelist_%1").arg(QCoreApplication::applicationPid());
-    pgtest::createScratchDatabase(database);
-    const QString practice = pgConnectionString(database);
     std::vector<double> times;
     Parts parts;
     int held = 0;
@@ -232,7 +220,9 @@ int main(int argc, char** argv) {
         WriteDataLinkFile(
             environment.path(QStringLiteral("machine/Common Files/System/Ole DB/Data Links/Bench.udl")),
             practice);
-        TfrmSettings window({});
+        InitApplicationEnvironment({QStringLiteral("bench_devicelist")});
+        TXrayDatabase layer(Environment(), ProgramDatabaseLinks());
+        TfrmSettings window(layer);
         QStringList chosen;
         for (int type = kFirstType; type <= kLastType; ++type) {
             WriteSetting(QStringLiteral("DigoraDevices"), QString::number(type), DefaultDeviceName(type));
@@ -241,28 +231,54 @@ int main(int argc, char** argv) {
         const QString mark = QStringLiteral("\u00A4");
         WriteSetting(QStringLiteral("DigoraDevices"), QStringLiteral("ConnectTo"),
                      mark + chosen.join(mark) + mark);
-        Environment().ConnectionString = practice;
         if (!window.ConnectToDatabase()) {
             std::fprintf(stderr, "connect failed\n");
             return 1;
         }
         held = fillRegister(practice);
         TSimulatedDsd scanner;
-        times = measureRefreshes(window, scanner, held);
-        parts = measureParts(window, scanner);
-        window.Database1->Close();
+        times = measureRefreshes(layer, scanner, held);
+        parts = measureParts(layer, scanner);
+        layer.Database1->Close();
     }
-    pgtest::dropScratchDatabase(database);
 
     const Figures refresh = figuresOf(times);
-    std::printf("UpdateDeviceList(false) on PostgreSQL, \"(Idle)\" selected, %d refreshes\n", kRefreshes);
+    std::printf("UpdateDeviceList(false) on %s, \"(Idle)\" selected, %d refreshes\n", qPrintable(engine),
+                kRefreshes);
     std::printf("  devices %d (types %d-%d, %d held by other computers, %d probed)\n", kDevices, kFirstType,
                 kLastType, held, kDevices - held);
     print("refresh", refresh);
-    std::printf("  goal: refresh under %.0f ms (p90): %s\n", kGoalMs,
-                refresh.p90 < kGoalMs ? "met" : "NOT met");
+    if (goalMs > 0)
+        std::printf("  goal: median refresh under %.0f ms: %s\n", goalMs,
+                    refresh.median < goalMs ? "met" : "NOT met");
     std::printf("  the parts alone, per pass over the list:\n");
-    print("lock look-ups of every device (PostgreSQL)", figuresOf(parts.lookUps));
+    print(qPrintable(QStringLiteral("lock look-ups of every device (%1)").arg(engine)),
+          figuresOf(parts.lookUps));
     print("open/status/close of the free ones (sim)", figuresOf(parts.probes));
     return 0;
+}
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    // Message boxes would wait for a user; the benchmark prints them and goes on.
+    platform::UnattendedDialogService dialogs;
+    platform::ScopedPort<platform::DialogService> scope(dialogs);
+
+    if (pgVariable("HOST").isEmpty()) {
+        std::printf("PostgreSQL is not configured (RAVLEK_TEST_PG_*): not measured\n");
+    } else {
+        const QString database =
+            QStringLiteral("ravlek_bench_devicelist_%1").arg(QCoreApplication::applicationPid());
+        pgtest::createScratchDatabase(database);
+        const int failed = measure(QStringLiteral("PostgreSQL"), pgConnectionString(database), kGoalMs);
+        pgtest::dropScratchDatabase(database);
+        if (failed)
+            return failed;
+    }
+    const QTemporaryDir folder;
+    return measure(
+        QStringLiteral("SQLite"),
+        QStringLiteral("Provider=SQLite;Data Source=") + folder.filePath(QStringLiteral("bench.sqlite")), 0);
 }

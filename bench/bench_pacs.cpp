@@ -8,9 +8,11 @@
 
 #include "app/MainUnit.h"
 #include "app/PacsLink.h"
+#include "database/XrayDatabase.h"
 #include "devices/DeviceList.h"
 #include "pacs/PacsService.h"
 #include "platform/WindowBus.h"
+#include "settings/ProgramDatabaseLinks.h"
 #include "settings/USettings.h"
 #include "sim/SimCatalogue.h"
 #include "sim/SimDeviceFolder.h"
@@ -125,8 +127,9 @@ int main(int argc, char* argv[]) {
 
     Host host;
     const QString outDir = env.makeFolder(QStringLiteral("xray")) + QLatin1Char('/');
-    TRavlekMainForm form({QStringLiteral("ravlek"), QStringLiteral("PNR=1"), host.handleArgument(),
-                          QStringLiteral("OUTDIR=") + outDir});
+    TXrayDatabase database(Environment(), ProgramDatabaseLinks());
+    TRavlekMainForm form(&database, {QStringLiteral("ravlek"), QStringLiteral("PNR=1"), host.handleArgument(),
+                                     QStringLiteral("OUTDIR=") + outDir});
     form.CreateSettingsWindow();
     form.show();
     form.activateWindow();

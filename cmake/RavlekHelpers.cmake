@@ -17,12 +17,20 @@ if(RAVLEK_SANITIZE)
 endif()
 target_include_directories(ravlek_common INTERFACE ${PROJECT_SOURCE_DIR}/src)
 
-# ravlek_library(<name> DEPENDS <targets...>)
-# One static library per source folder; every .cpp/.h in the folder belongs to it.
+# ravlek_library(<name> [SOURCES <files...>] [EXCLUDE <files...>] DEPENDS <targets...>)
+# One static library per source folder; every .cpp/.h in the folder belongs to it, except the
+# files named by EXCLUDE. SOURCES names the files instead, for a second library of a folder.
 function(ravlek_library name)
-    cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
-    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
-    list(FILTER sources EXCLUDE REGEX "/main_[^/]*\\.cpp$")
+    cmake_parse_arguments(ARG "" "" "SOURCES;EXCLUDE;DEPENDS" ${ARGN})
+    if(ARG_SOURCES)
+        list(TRANSFORM ARG_SOURCES PREPEND ${CMAKE_CURRENT_SOURCE_DIR}/ OUTPUT_VARIABLE sources)
+    else()
+        file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+        list(FILTER sources EXCLUDE REGEX "/main_[^/]*\\.cpp$")
+        foreach(excluded IN LISTS ARG_EXCLUDE)
+            list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+        endforeach()
+    endif()
     set(compiled ${sources})
     list(FILTER compiled INCLUDE REGEX "\\.cpp$")
     if(compiled)
@@ -99,13 +107,16 @@ __asm__(".pushsection .note.package,\"a\",%note\n"
     target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/version_note_${target}.cpp)
 endfunction()
 
-# Every file named tst_*.cpp under a tests folder becomes one QtTest executable run by CTest.
+# ravlek_tests_in_folder(LIBRARIES <targets...>)
+# Every file named tst_*.cpp under a tests folder becomes one QtTest executable run by CTest,
+# linked to the libraries the folder's tests use (a test that needs more links it after).
 function(ravlek_tests_in_folder)
+    cmake_parse_arguments(ARG "" "" "LIBRARIES" ${ARGN})
     file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/tst_*.cpp)
     foreach(src IN LISTS tests)
         get_filename_component(name ${src} NAME_WE)
         add_executable(${name} ${src})
-        target_link_libraries(${name} PRIVATE ravlek_testsupport)
+        target_link_libraries(${name} PRIVATE ${ARG_LIBRARIES})
         ravlek_version_note(${name} "Ravlek test ${name}")
         set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
         add_test(NAME ${name} COMMAND ${name})

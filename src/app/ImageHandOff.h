@@ -4,14 +4,12 @@
 // writes, the numbered copy, the image parameters and the ".xnf" information file beside it.
 
 #include "platform/FileSystem.h"
+#include "scanner/ImageFormat.h"
 
 #include <QString>
 #include <functional>
 
 // ---- The working file -------------------------------------------------------------------
-
-enum class ImageDepth { Bits8, Bits16 };
-enum class ImageFileType { DIB, RAW, DCM };
 
 // The output format handed to the scanner control: depth × 65536 + format code. "16 bits"
 // means the device's 12-bit images.

@@ -15,6 +15,7 @@
 #include "sound/ReadySound.h"
 #include "sound/WavPlayer.h"
 #include "tools/CEVersionInfo.h"
+#include "tools/DesignerNames.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoMessages.h"
 #include "tools/KelvoProgress.h"
@@ -30,7 +31,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QScreen>
 #include <QToolButton>
 
@@ -122,21 +122,16 @@ bool ActivatePreviousInstance(const QStringList& arguments, int* exitCode) {
     return false;
 }
 
-TRavlekMainForm::TRavlekMainForm(const QStringList& arguments, QWidget* parent)
+TRavlekMainForm::TRavlekMainForm(TXrayDatabase* database, const QStringList& arguments, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint | Qt::WindowContextHelpButtonHint)
-    , m_arguments(arguments) {
+    , m_database(database) {
     createControls();
     TDeviceListLinks links;
-    links.RadioGroup1 = RadioGroup1;
+    links.ImageTypeList = ImageTypeList;
     links.btnDeviceSettings = btnDeviceSettings;
-    links.WavPlayer1 = WavPlayer1;
-    links.Queries = [this] {
-        if (!m_settings)
-            return TLockQueries{};
-        return TLockQueries{m_settings->Database1, m_settings->QXRAYDEV, m_settings->QCONNECTEDDEV,
-                            m_settings->QXRAYDEVICES};
-    };
+    links.ReadySoundPlayer = ReadySoundPlayer;
+    links.Database = database;
     links.ScanImage = [this] { ScanImage(); };
     links.FirstActivationMarker = [this] { return m_tag; };
     m_devices = new TDeviceListController(std::move(links), this);
@@ -147,10 +142,10 @@ TRavlekMainForm::TRavlekMainForm(const QStringList& arguments, QWidget* parent)
     m_devices->SetPatientDir(m_startup.PatientDir);
 
     // Connected after the stored states were read, so that reading them writes nothing back.
-    connect(CheckBox1, &QCheckBox::toggled, this, &TRavlekMainForm::CheckBox1Click);
-    connect(CheckBox2, &QCheckBox::toggled, this, &TRavlekMainForm::CheckBox2Click);
-    connect(RadioGroup1, &TRadioGroup::Click, this, [this] { m_devices->RadioGroup1Click(RadioGroup1); });
-    connect(BitBtn1, &QPushButton::clicked, this, &QWidget::close);
+    connect(DeleteSourceCheckBox, &QCheckBox::toggled, this, &TRavlekMainForm::CheckBox1Click);
+    connect(PreviewCheckBox, &QCheckBox::toggled, this, &TRavlekMainForm::CheckBox2Click);
+    connect(ImageTypeList, &TRadioGroup::Click, this, [this] { m_devices->RadioGroup1Click(ImageTypeList); });
+    connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
     connect(btnGrabImage, &QPushButton::clicked, this, &TRavlekMainForm::ScanImage);
     connect(btnDeviceSettings, &QPushButton::clicked, m_devices,
             &TDeviceListController::btnDeviceSettingsClick);
@@ -170,66 +165,86 @@ void TRavlekMainForm::createControls() {
     setWindowTitle(mainFormCaption());
     setFixedSize(kClientWidth, kClientHeight);
 
-    Panel1 = new QWidget(this);
-    Panel1->setGeometry(0, kClientHeight - kPanelHeight, kClientWidth, kPanelHeight);
-    Label1 = new QLabel(QStringLiteral("Label1"), Panel1);
-    Label1->setGeometry(8, 2, 166, 16);
+    BottomPanel = new QWidget(this);
+    BottomPanel->setGeometry(0, kClientHeight - kPanelHeight, kClientWidth, kPanelHeight);
+    OutDirLabel = new QLabel(QStringLiteral("Label1"), BottomPanel);
+    OutDirLabel->setGeometry(8, 2, 166, 16);
     // The patient the images go to, beside the destination, so that a window left open for
     // another patient shows.
-    Label2 = new QLabel(QStringLiteral("Label2"), Panel1);
-    Label2->setGeometry(178, 2, 138, 16);
-    BitBtn1 = new QPushButton(QStringLiteral("&Close"), Panel1);
-    BitBtn1->setGeometry(318, 10, 75, 25);
-    CheckBox1 = new QCheckBox(QStringLiteral("After copying file, delete source file"), Panel1);
-    CheckBox1->setGeometry(8, 22, 300, 17);
+    PatientNrLabel = new QLabel(QStringLiteral("Label2"), BottomPanel);
+    PatientNrLabel->setGeometry(178, 2, 138, 16);
+    CloseButton = new QPushButton(QStringLiteral("&Close"), BottomPanel);
+    CloseButton->setGeometry(318, 10, 75, 25);
+    DeleteSourceCheckBox =
+        new QCheckBox(QStringLiteral("After copying file, delete source file"), BottomPanel);
+    DeleteSourceCheckBox->setGeometry(8, 22, 300, 17);
 
-    RadioGroup1 = new TRadioGroup(this);
-    RadioGroup1->setTitle(QStringLiteral("Imagetype"));
-    RadioGroup1->setGeometry(8, 8, 250, 185);
+    ImageTypeList = new TRadioGroup(this);
+    ImageTypeList->setTitle(QStringLiteral("Imagetype"));
+    ImageTypeList->setGeometry(8, 8, 250, 185);
     for (const QString& item :
          {QStringLiteral("Panorama"), QStringLiteral("Cephalometric"), QStringLiteral("Intraoral")})
-        RadioGroup1->AddItem(item);
+        ImageTypeList->AddItem(item);
 
-    CheckBox2 = new QCheckBox(QStringLiteral("Preview image"), this);
-    CheckBox2->setGeometry(266, 8, 110, 17);
-    CheckBox2->setChecked(true);
+    PreviewCheckBox = new QCheckBox(QStringLiteral("Preview image"), this);
+    PreviewCheckBox->setGeometry(266, 8, 110, 17);
+    PreviewCheckBox->setChecked(true);
 
     btnGrabImage = new QPushButton(QStringLiteral("Grab image..."), this);
     btnGrabImage->setGeometry(400, 40, 100, 25);
     btnGrabImage->hide();
 
-    GroupBox2 = new QGroupBox(QStringLiteral("Hardware settings"), this);
-    GroupBox2->setGeometry(266, 30, 128, 90);
-    GroupBox2->hide();
+    HardwareGroup = new QGroupBox(QStringLiteral("Hardware settings"), this);
+    HardwareGroup->setGeometry(266, 30, 128, 90);
+    HardwareGroup->hide();
     const auto readOut = [this](const QString& text, int top) {
-        auto* label = new QLabel(text, GroupBox2);
+        auto* label = new QLabel(text, HardwareGroup);
         label->setGeometry(12, top, 40, 16);
         return label;
     };
     const auto unit = [this](const QString& text, int top) {
-        auto* label = new QLabel(text, GroupBox2);
+        auto* label = new QLabel(text, HardwareGroup);
         label->setGeometry(60, top, 30, 16);
         return label;
     };
-    Label6 = readOut(QStringLiteral("0"), 20);
-    Label7 = readOut(QStringLiteral("0"), 40);
-    Label8 = readOut(QStringLiteral("0"), 60);
-    Label3 = unit(QStringLiteral("kV"), 20);
-    Label4 = unit(QStringLiteral("mA"), 40);
-    Label5 = unit(QStringLiteral("mS"), 60);
+    KvLabel = readOut(QStringLiteral("0"), 20);
+    MaLabel = readOut(QStringLiteral("0"), 40);
+    MsLabel = readOut(QStringLiteral("0"), 60);
+    KvUnitLabel = unit(QStringLiteral("kV"), 20);
+    MaUnitLabel = unit(QStringLiteral("mA"), 40);
+    MsUnitLabel = unit(QStringLiteral("mS"), 60);
 
     btnDeviceSettings = new QPushButton(QStringLiteral("Device Settings..."), this);
     btnDeviceSettings->setGeometry(266, 130, 128, 25);
     btnSelectDevices = new QPushButton(QStringLiteral("Select devices..."), this);
     btnSelectDevices->setGeometry(266, 162, 128, 25);
 
-    WavPlayer1 = new TWavPlayer(this);
-    LoadReadySound(*WavPlayer1);
+    ReadySoundPlayer = new TWavPlayer(this);
+    LoadReadySound(*ReadySoundPlayer);
 
     HelpButton = new QToolButton(this);
     HelpButton->setText(QStringLiteral("?"));
     HelpButton->setToolTip(QStringLiteral("Settings"));
     HelpButton->setGeometry(kClientWidth - 22, 2, 20, 20);
+    KeepDesignerNames({{BottomPanel, "Panel1"},
+                       {OutDirLabel, "Label1"},
+                       {PatientNrLabel, "Label2"},
+                       {CloseButton, "BitBtn1"},
+                       {DeleteSourceCheckBox, "CheckBox1"},
+                       {ImageTypeList, "RadioGroup1"},
+                       {PreviewCheckBox, "CheckBox2"},
+                       {btnGrabImage, "btnGrabImage"},
+                       {HardwareGroup, "GroupBox2"},
+                       {KvUnitLabel, "Label3"},
+                       {MaUnitLabel, "Label4"},
+                       {MsUnitLabel, "Label5"},
+                       {KvLabel, "Label6"},
+                       {MaLabel, "Label7"},
+                       {MsLabel, "Label8"},
+                       {btnDeviceSettings, "btnDeviceSettings"},
+                       {btnSelectDevices, "btnSelectDevices"},
+                       {ReadySoundPlayer, "WavPlayer1"},
+                       {HelpButton, "HelpButton"}});
 
     lblPacsQueue = new QLabel(this);
     lblPacsQueue->setObjectName(QStringLiteral("lblPacsQueue"));
@@ -267,9 +282,10 @@ void TRavlekMainForm::FormCreate(const QStringList& arguments) {
     m_startup.MsgTransferred =
         platform::windowBus().registerWindowMessage(QStringLiteral("XRAY_TRANSFERRED"));
     m_startup.MsgNewImage = platform::windowBus().registerWindowMessage(QStringLiteral("XRAY_NEW_IMAGE"));
-    Label2->setText(QStringLiteral("Patientnr: ") + QString::number(m_startup.PatientNr));
-    CheckBox1->setChecked(ReadSetting(kXRaySection, QStringLiteral("DeleteSource")) == QStringLiteral("1"));
-    CheckBox2->setChecked(ReadSetting(kXRaySection, QStringLiteral("Preview")) == QStringLiteral("1"));
+    PatientNrLabel->setText(QStringLiteral("Patientnr: ") + QString::number(m_startup.PatientNr));
+    DeleteSourceCheckBox->setChecked(ReadSetting(kXRaySection, QStringLiteral("DeleteSource")) ==
+                                     QStringLiteral("1"));
+    PreviewCheckBox->setChecked(ReadSetting(kXRaySection, QStringLiteral("Preview")) == QStringLiteral("1"));
 
     if (!QFileInfo(m_startup.OutDir).isDir()) {
         WarningBox(QStringLiteral("The destination directory is invalid!\r\rIn the System register, choose a "
@@ -281,8 +297,8 @@ void TRavlekMainForm::FormCreate(const QStringList& arguments) {
         // A folder that cannot be made is reported when an image is to be stored there.
         QDir().mkpath(m_startup.PatientDir);
     }
-    Label1->setText(QStringLiteral("Outdir: ") + m_startup.OutDir);
-    Label1->setToolTip(m_startup.OutDir);
+    OutDirLabel->setText(QStringLiteral("Outdir: ") + m_startup.OutDir);
+    OutDirLabel->setToolTip(m_startup.OutDir);
     createScanner();
 }
 
@@ -327,13 +343,14 @@ qint64 TRavlekMainForm::answerSecondStart(qint64 requestedPatient) {
 }
 
 void TRavlekMainForm::CreateSettingsWindow() {
+    if (!m_database)
+        return;
     TSettingsLinks links;
     links.ScanImage = [this] { ScanImage(); };
     links.SetGrabEnabled = [this](bool enabled) { btnGrabImage->setEnabled(enabled); };
-    links.SetPreviewEnabled = [this](bool enabled) { CheckBox2->setEnabled(enabled); };
-    links.ProgramDir = m_startup.ProgramDir;
-    links.Arguments = m_arguments;
-    m_settings = std::make_unique<TfrmSettings>(std::move(links), this);
+    links.SetPreviewEnabled = [this](bool enabled) { PreviewCheckBox->setEnabled(enabled); };
+    links.DeviceListUpdating = [this] { return m_devices->Updating(); };
+    m_settings = std::make_unique<TfrmSettings>(*m_database, std::move(links), this);
     m_settings->hide();
 }
 
@@ -395,11 +412,9 @@ void TRavlekMainForm::FormClose() {
     m_devices->StopTimers();
     m_devices->ClearScannerLabels();
     m_devices->RemoveOwnLocks();
-    if (m_settings) {
-        if (m_settings->Database1)
-            m_settings->Database1->Close();
-        m_settings.reset();
-    }
+    if (m_database)
+        m_database->Database1->Close();
+    m_settings.reset();
     m_registration.reset();
     ForceForegroundWindow(m_startup.HostWindow);
     tellHost(m_startup.MsgTransferred);
@@ -407,12 +422,12 @@ void TRavlekMainForm::FormClose() {
 
 void TRavlekMainForm::CheckBox1Click() {
     WriteSetting(kXRaySection, QStringLiteral("DeleteSource"),
-                 CheckBox1->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+                 DeleteSourceCheckBox->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void TRavlekMainForm::CheckBox2Click() {
     WriteSetting(kXRaySection, QStringLiteral("Preview"),
-                 CheckBox2->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+                 PreviewCheckBox->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
 void TRavlekMainForm::UpdateDeviceList(bool Rebuild) {
@@ -455,25 +470,12 @@ void TRavlekMainForm::ScanImage() {
 }
 
 std::optional<int> TRavlekMainForm::armScan() {
-    ImageDepth depth = ImageDepth::Bits8;
-    ImageFileType fileType = ImageFileType::DIB;
-    if (m_settings) {
-        if (m_settings->RadioButton1->isChecked())
-            depth = ImageDepth::Bits8;
-        else if (m_settings->RadioButton2->isChecked())
-            depth = ImageDepth::Bits16;
-        if (m_settings->RadioButton3->isChecked())
-            fileType = ImageFileType::DIB;
-        else if (m_settings->RadioButton5->isChecked())
-            fileType = ImageFileType::RAW;
-        else if (m_settings->RadioButton4->isChecked())
-            fileType = ImageFileType::DCM;
-    }
-    m_fileName = WorkingFileName(m_startup.OutDir, fileType);
+    const TImageFormat format = m_settings ? m_settings->ImageFormat() : TImageFormat();
+    m_fileName = WorkingFileName(m_startup.OutDir, format.FileType);
     // No earlier image may be taken for the next one.
     if (QFileInfo::exists(m_fileName))
         QFile::remove(m_fileName);
-    int result = codeOf(m_scanner->SetImageFormat(ImageFormatValue(depth, fileType)));
+    int result = codeOf(m_scanner->SetImageFormat(ImageFormatValue(format.Depth, format.FileType)));
     if (result == ScannerCode::Ok)
         result = codeOf(m_scanner->SetImageStore(m_fileName));
     if (result != ScannerCode::Ok)
@@ -490,7 +492,7 @@ void TRavlekMainForm::ScannerEndOfImage(QObject* /*Sender*/, int scanStatus) {
             InformationMessage(ScannerErrorText(scanStatus));
             return;
         }
-        if (CheckBox2->isChecked() && CheckBox2->isEnabled()) {
+        if (PreviewCheckBox->isChecked() && PreviewCheckBox->isEnabled()) {
             TfrmPreviewPicture preview(this);
             QString error;
             if (!preview.LoadPicture(m_fileName, &error))
@@ -509,13 +511,13 @@ void TRavlekMainForm::ScannerEndOfImage(QObject* /*Sender*/, int scanStatus) {
 
 void TRavlekMainForm::handOff() {
     const HandOffResult stored = HandOffImage(
-        m_fileName, CheckBox1->isChecked(), m_startup.OutDir, m_startup.PatientNr,
+        m_fileName, DeleteSourceCheckBox->isChecked(), m_startup.OutDir, m_startup.PatientNr,
         [this](const QString& newName) { return describeImage(newName); },
         [this] { tellHost(m_startup.MsgNewImage); });
     if (!stored.success)
         return;
     m_scanner->DiscardImage();
-    if (RadioGroup1->ItemIndex() > 0 && OneShotClosesWindow())
+    if (ImageTypeList->ItemIndex() > 0 && OneShotClosesWindow())
         close();
 }
 
@@ -542,10 +544,10 @@ ImageInformation TRavlekMainForm::describeImage(const QString& newName) {
     const QString parameterText = m_scanner->GetImageParms();
     const ImageParameters parameters = ReadImageParameters(parameterText);
     ImageContext context;
-    context.kV = Label6->text();
-    context.mA = Label7->text();
-    context.mS = Label8->text();
-    context.scannerLabel = RadioGroup1->ItemText(RadioGroup1->ItemIndex());
+    context.kV = KvLabel->text();
+    context.mA = MaLabel->text();
+    context.mS = MsLabel->text();
+    context.scannerLabel = ImageTypeList->ItemText(ImageTypeList->ItemIndex());
     context.scannerVersion = m_scanner->GetScannerVersion();
     context.dpiText = m_startup.DpiText;
     context.zoomText = m_startup.ZoomText;
@@ -553,6 +555,6 @@ ImageInformation TRavlekMainForm::describeImage(const QString& newName) {
     context.stationId = m_devices->gstationID();
     const ImageInformation information = MakeImageInformation(newName, parameters, context);
     // The PACS is handed the stored image with the same description, before the host is told of it.
-    m_pacs->ImageStored(newName, parameterText, parameters, context, information, *RadioGroup1, *m_devices);
+    m_pacs->ImageStored(newName, parameterText, parameters, context, information, *ImageTypeList, *m_devices);
     return information;
 }

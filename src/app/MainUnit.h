@@ -23,6 +23,7 @@ class TDsd;
 class TPacsLink;
 class TRadioGroup;
 class TWavPlayer;
+class TXrayDatabase;
 class TfrmSettings;
 
 // The names under which a running copy of the program is found on the window bus.
@@ -71,8 +72,10 @@ struct TStartupValues {
 class TRavlekMainForm : public QWidget {
     Q_OBJECT
 public:
-    // `arguments` is the command line with the program itself first.
-    explicit TRavlekMainForm(const QStringList& arguments = QCoreApplication::arguments(),
+    // Works on `database` (the program's one, which must outlive the window; none for a
+    // window without a database). `arguments` is the command line with the program itself first.
+    explicit TRavlekMainForm(TXrayDatabase* database,
+                             const QStringList& arguments = QCoreApplication::arguments(),
                              QWidget* parent = nullptr);
     ~TRavlekMainForm() override;
 
@@ -98,25 +101,25 @@ public:
     // The title bar's help button: opens the settings window as a modal dialog.
     void HelpButtonClick();
 
-    // Controls, in the window's order.
-    QWidget* Panel1;
-    QLabel* Label1;
-    QLabel* Label2;
-    QPushButton* BitBtn1; // "&Close"
-    QCheckBox* CheckBox1; // "After copying file, delete source file"
-    TRadioGroup* RadioGroup1;
-    QCheckBox* CheckBox2; // "Preview image"
+    // Controls, in the window's order; the designer's names are their object names.
+    QWidget* BottomPanel;            // Panel1
+    QLabel* OutDirLabel;             // Label1: "Outdir: " and OutDir
+    QLabel* PatientNrLabel;          // Label2: "Patientnr: " and PatientNr
+    QPushButton* CloseButton;        // BitBtn1: "&Close"
+    QCheckBox* DeleteSourceCheckBox; // CheckBox1: "After copying file, delete source file"
+    TRadioGroup* ImageTypeList;      // RadioGroup1: "Imagetype", the devices
+    QCheckBox* PreviewCheckBox;      // CheckBox2: "Preview image"
     QPushButton* btnGrabImage;
-    QGroupBox* GroupBox2;
-    QLabel* Label3;
-    QLabel* Label4;
-    QLabel* Label5;
-    QLabel* Label6;
-    QLabel* Label7;
-    QLabel* Label8;
+    QGroupBox* HardwareGroup; // GroupBox2, hidden: "Hardware settings"
+    QLabel* KvUnitLabel;      // Label3: "kV"
+    QLabel* MaUnitLabel;      // Label4: "mA"
+    QLabel* MsUnitLabel;      // Label5: "mS"
+    QLabel* KvLabel;          // Label6: the kV read-out
+    QLabel* MaLabel;          // Label7: the mA read-out
+    QLabel* MsLabel;          // Label8: the mS read-out
     QPushButton* btnDeviceSettings;
     QPushButton* btnSelectDevices;
-    TWavPlayer* WavPlayer1;
+    TWavPlayer* ReadySoundPlayer; // WavPlayer1: the ready sound
     // The help button inside the window, for window managers that show none in the title bar.
     QToolButton* HelpButton;
     QLabel* lblPacsQueue; // how many images wait for the PACS
@@ -147,8 +150,8 @@ private:
     // The information file's values for the image just stored under `newName`.
     ImageInformation describeImage(const QString& newName);
 
+    TXrayDatabase* m_database;
     TStartupValues m_startup;
-    QStringList m_arguments;
     QString m_fileName;
     int m_tag = 0;
     bool m_buildingList = false;

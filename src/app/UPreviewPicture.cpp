@@ -1,5 +1,7 @@
 #include "app/UPreviewPicture.h"
 
+#include "tools/DesignerNames.h"
+
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QPainter>
@@ -48,27 +50,31 @@ void TPreviewImage::paintEvent(QPaintEvent* /*event*/) {
 TfrmPreviewPicture::TfrmPreviewPicture(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint)
-    , Image1(new TPreviewImage(this))
-    , Panel1(new QWidget(this))
-    , BitBtn1(new QPushButton(QStringLiteral("Save picture"), Panel1))
-    , BitBtn2(new QPushButton(QStringLiteral("Discard picture"), Panel1)) {
+    , PictureView(new TPreviewImage(this))
+    , ButtonPanel(new QWidget(this))
+    , SaveButton(new QPushButton(QStringLiteral("Save picture"), ButtonPanel))
+    , DiscardButton(new QPushButton(QStringLiteral("Discard picture"), ButtonPanel)) {
     setWindowTitle(QStringLiteral("Preview picture"));
     resize(kClientWidth, kClientHeight);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    layout->addWidget(Image1, 1);
-    layout->addWidget(Panel1);
-    Panel1->setFixedHeight(kPanelHeight);
+    layout->addWidget(PictureView, 1);
+    layout->addWidget(ButtonPanel);
+    ButtonPanel->setFixedHeight(kPanelHeight);
 
-    BitBtn1->setGeometry(kSaveLeft, kButtonTop, kButtonWidth, kButtonHeight);
-    BitBtn2->setGeometry(kDiscardLeft, kButtonTop, kButtonWidth, kButtonHeight);
-    BitBtn1->setDefault(true);
-    BitBtn1->setAutoDefault(true);
-    BitBtn2->setAutoDefault(false);
-    connect(BitBtn1, &QPushButton::clicked, this, &QDialog::accept);
-    connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
+    SaveButton->setGeometry(kSaveLeft, kButtonTop, kButtonWidth, kButtonHeight);
+    DiscardButton->setGeometry(kDiscardLeft, kButtonTop, kButtonWidth, kButtonHeight);
+    SaveButton->setDefault(true);
+    SaveButton->setAutoDefault(true);
+    DiscardButton->setAutoDefault(false);
+    KeepDesignerNames({{PictureView, "Image1"},
+                       {ButtonPanel, "Panel1"},
+                       {SaveButton, "BitBtn1"},
+                       {DiscardButton, "BitBtn2"}});
+    connect(SaveButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(DiscardButton, &QPushButton::clicked, this, &QDialog::reject);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -79,9 +85,9 @@ bool TfrmPreviewPicture::LoadPicture(const QString& fileName, QString* error) {
     QImage picture = reader.read();
     if (picture.isNull()) {
         *error = reader.errorString();
-        Image1->SetPicture({});
+        PictureView->SetPicture({});
         return false;
     }
-    Image1->SetPicture(picture);
+    PictureView->SetPicture(picture);
     return true;
 }

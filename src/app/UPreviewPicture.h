@@ -32,12 +32,13 @@ class TfrmPreviewPicture : public QDialog {
 public:
     explicit TfrmPreviewPicture(QWidget* parent = nullptr);
 
-    // Loads a DIB file into Image1; false with `error` set when it cannot be read, and the
+    // Loads a DIB file into PictureView; false with `error` set when it cannot be read, and the
     // window then shows no picture.
     bool LoadPicture(const QString& fileName, QString* error);
 
-    TPreviewImage* Image1;
-    QWidget* Panel1;
-    QPushButton* BitBtn1; // "Save picture": accepts
-    QPushButton* BitBtn2; // "Discard picture": rejects
+    // The controls; the designer's names are their object names.
+    TPreviewImage* PictureView; // Image1
+    QWidget* ButtonPanel;       // Panel1
+    QPushButton* SaveButton;    // BitBtn1: "Save picture", accepts
+    QPushButton* DiscardButton; // BitBtn2: "Discard picture", rejects
 };

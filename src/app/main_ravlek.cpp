@@ -2,10 +2,13 @@
 #include "app/MainUnit.h"
 #include "app/SessionEnd.h"
 #include "app/SettingsJob.h"
+#include "database/XrayDatabase.h"
 #include "platform/Logging.h"
+#include "platform/QtDialogService.h"
 #include "platform/WindowBus.h"
-#include "settings/USettings.h"
+#include "settings/ProgramDatabaseLinks.h"
 #include "sim/SimulatedDsd.h"
+#include "tools/KelvoEnvironment.h"
 #include "tools/KelvoPowerHandler.h"
 #include "tools/KelvoProgress.h"
 #include "tools/ProgramOptions.h"
@@ -57,6 +60,7 @@ int main(int argc, char* argv[]) {
     }
 
     QApplication app(argc, argv);
+    platform::UseWidgetDialogs();
     // The title goes to the bus entry below, not to Qt's display name, which window
     // managers would append to the main window's own caption.
 
@@ -68,9 +72,9 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("Ravlek"));
 
     // The tools library's power handling keeps the database connection across a suspend.
-    TfrmKelvoTools kelvoTools(&app);
+    TKelvoPowerHandler powerHandler(&app);
     if (settingsJob)
-        return log.endsWith(RunSettingsJob());
+        return log.endsWith(RunSettingsJob(QCoreApplication::arguments()));
 
     // The application's own window identity, by which a later start finds this copy.
     platform::WindowDefinition applicationWindow;
@@ -81,9 +85,13 @@ int main(int argc, char* argv[]) {
     if (applicationRegistration)
         SetProgressApplicationWindow(applicationRegistration->handle());
 
+    // The program's one database, used by every window and the device list; the
+    // environment set up by the main window's creation tells it which data-link file to use.
+    TXrayDatabase database(Environment(), ProgramDatabaseLinks());
+    RegisterPowerConnection(database.Database1);
     RegisterSimulatedDriver();
 
-    TRavlekMainForm mainForm;
+    TRavlekMainForm mainForm(&database);
     mainForm.CreateSettingsWindow();
     // A logout, a shutdown or `kill` closes the window the way its Close button does.
     const std::unique_ptr<platform::TerminationWatch> termination = CloseOnTerminationRequest(mainForm);

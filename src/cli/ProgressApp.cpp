@@ -66,7 +66,7 @@ TProgressApp::TProgressApp(const TProgressAppStart& start, qint32 version, QObje
     if (!start.caption.isEmpty())
         m_window->setWindowTitle(start.caption);
     if (!start.status.isEmpty())
-        m_window->Label1->setText(start.status);
+        m_window->StatusLabel->setText(start.status);
     applyStyle(start.style);
     centreOnScreen(m_window.get());
     addClient(start.client);
@@ -124,7 +124,7 @@ qint64 TProgressApp::Receive(quint32 msg, qint64 wParam, qint64 lParam) {
             if (m_registration)
                 m_registration->setTitle(*text);
         } else {
-            m_window->Label1->setText(*text);
+            m_window->StatusLabel->setText(*text);
         }
         return 1;
     }
@@ -180,11 +180,11 @@ void TProgressApp::showWindow() {
         m_window->show();
         log(QStringLiteral("shown"));
     }
-    m_window->Animate1->Play();
+    m_window->Animation->Play();
 }
 
 void TProgressApp::hideWindow() {
-    m_window->Animate1->Stop();
+    m_window->Animation->Stop();
     if (m_window->isVisible()) {
         m_window->hide();
         log(QStringLiteral("hidden"));

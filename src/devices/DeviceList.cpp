@@ -4,8 +4,8 @@
 #include "platform/Logging.h"
 #include "scanner/DSDLib_TLB.h"
 #include "scanner/ScannerStatus.h"
-#include "settings/USettings.h"
 #include "sound/WavPlayer.h"
+#include "tools/DesignerNames.h"
 #include "tools/KelvoMessages.h"
 #include "tools/KelvoSettings.h"
 
@@ -93,15 +93,16 @@ private:
 TDeviceListController::TDeviceListController(TDeviceListLinks links, QObject* parent)
     : QObject(parent)
     , m_links(std::move(links))
-    , m_timer1(new QTimer(this))
-    , m_timer2(new QTimer(this))
-    , m_timer3(new QTimer(this)) {
-    m_timer1->setInterval(kStatusInterval);
-    m_timer2->setInterval(kRetryInterval);
-    m_timer3->setInterval(kRefreshInterval);
-    connect(m_timer1, &QTimer::timeout, this, &TDeviceListController::Timer1Timer);
-    connect(m_timer2, &QTimer::timeout, this, &TDeviceListController::Timer2Timer);
-    connect(m_timer3, &QTimer::timeout, this, &TDeviceListController::Timer3Timer);
+    , m_statusTimer(new QTimer(this))
+    , m_retryTimer(new QTimer(this))
+    , m_refreshTimer(new QTimer(this)) {
+    KeepDesignerNames({{m_statusTimer, "Timer1"}, {m_retryTimer, "Timer2"}, {m_refreshTimer, "Timer3"}});
+    m_statusTimer->setInterval(kStatusInterval);
+    m_retryTimer->setInterval(kRetryInterval);
+    m_refreshTimer->setInterval(kRefreshInterval);
+    connect(m_statusTimer, &QTimer::timeout, this, &TDeviceListController::Timer1Timer);
+    connect(m_retryTimer, &QTimer::timeout, this, &TDeviceListController::Timer2Timer);
+    connect(m_refreshTimer, &QTimer::timeout, this, &TDeviceListController::Timer3Timer);
 }
 
 TDeviceListController::~TDeviceListController() {
@@ -111,23 +112,18 @@ TDeviceListController::~TDeviceListController() {
 }
 
 void TDeviceListController::StopTimers() {
-    m_timer1->stop();
-    m_timer2->stop();
-    m_timer3->stop();
+    m_statusTimer->stop();
+    m_retryTimer->stop();
+    m_refreshTimer->stop();
 }
 
-std::optional<TDeviceLocks> TDeviceListController::locks() const {
-    if (!m_links.Queries)
-        return std::nullopt;
-    const TLockQueries queries = m_links.Queries();
-    if (!queries.Database1 || !queries.QXRAYDEV || !queries.QCONNECTEDDEV || !queries.QXRAYDEVICES)
-        return std::nullopt;
-    return TDeviceLocks(queries);
+TDeviceLocks* TDeviceListController::locks() const {
+    return m_links.Database ? &m_links.Database->Locks() : nullptr;
 }
 
 TDeviceInformation TDeviceListController::deviceInformation(const QString& stationName,
                                                             const QString& label) {
-    std::optional<TDeviceLocks> lockList = locks();
+    TDeviceLocks* lockList = locks();
     if (!lockList)
         return {};
     return lockList->GetDeviceInformation(GetWorkstationName(), stationName, label);
@@ -151,20 +147,20 @@ std::optional<int> TDeviceListController::probe(int type, int* failure) {
 
 // The item and its label go in together, so that item i keeps label i - 1.
 void TDeviceListController::addDevice(const QString& text, int type, const QString& label) {
-    m_links.RadioGroup1->AddItem(text, type);
+    m_links.ImageTypeList->AddItem(text, type);
     m_scannerLabels.append(label);
 }
 
 void TDeviceListController::UpdateDeviceList(bool Rebuild) {
     const BusyScope busy(*this);
-    TRadioGroup& list = *m_links.RadioGroup1;
-    gUpdating = true;
+    TRadioGroup& list = *m_links.ImageTypeList;
+    m_updating = true;
     if (Rebuild) {
         list.Clear();
         list.AddItem(QStringLiteral("(Idle)"), 0);
         m_scannerLabels.clear();
     }
-    // Without a scanner control the list stays inert: gUpdating is not lowered again.
+    // Without a scanner control the list stays inert: the busy flag is not lowered again.
     if (!m_scanner)
         return;
     m_scanner->CloseScanner();
@@ -191,7 +187,7 @@ void TDeviceListController::UpdateDeviceList(bool Rebuild) {
             }
         }
     }
-    gUpdating = false;
+    m_updating = false;
     selectAfterUpdate(Rebuild);
 }
 
@@ -204,7 +200,7 @@ void TDeviceListController::rebuildType(int type) {
         addDevice(SingleDeviceItemText(stationName, status.value_or(failure)), type, QString());
         return;
     }
-    std::optional<TDeviceLocks> lockList = locks();
+    TDeviceLocks* lockList = locks();
     if (!lockList)
         return;
     const QList<TRegisterRow> rows = lockList->RegisteredDevices(GetWorkstationName(), stationName);
@@ -228,7 +224,7 @@ void TDeviceListController::rebuildType(int type) {
 
 // A refresh never points the driver at a device: the address stays that of the last choice.
 void TDeviceListController::refreshItem(int index) {
-    TRadioGroup& list = *m_links.RadioGroup1;
+    TRadioGroup& list = *m_links.ImageTypeList;
     const int type = list.ItemObject(index);
     const QString stationName = StationNameOfType(type);
     int failure = 0;
@@ -252,7 +248,7 @@ void TDeviceListController::refreshItem(int index) {
 }
 
 void TDeviceListController::selectAfterUpdate(bool Rebuild) {
-    TRadioGroup& list = *m_links.RadioGroup1;
+    TRadioGroup& list = *m_links.ImageTypeList;
     const int marker = m_links.FirstActivationMarker ? m_links.FirstActivationMarker() : 1;
     if (Rebuild && marker == 1) {
         bool ok = false;
@@ -264,16 +260,16 @@ void TDeviceListController::selectAfterUpdate(bool Rebuild) {
 }
 
 void TDeviceListController::RadioGroup1Click(QObject* Sender) {
-    // Without a scanner control the list does nothing, whoever lowered gUpdating.
-    if (gUpdating || !m_scanner)
+    // Without a scanner control the list does nothing.
+    if (m_updating || !m_scanner)
         return;
     const BusyScope busy(*this);
-    TRadioGroup& list = *m_links.RadioGroup1;
+    TRadioGroup& list = *m_links.ImageTypeList;
     const int index = list.ItemIndex();
     WriteSetting(kXRaySection, QStringLiteral("Imagetype"), QString::number(index));
     StopTimers();
     // A retry's outcome is logged when it differs from the attempt before; a choice's always.
-    if (Sender != m_timer2)
+    if (Sender != m_retryTimer)
         m_lastConnectOutcome.clear();
     if (Sender == &list)
         RemoveOwnLocks();
@@ -281,7 +277,7 @@ void TDeviceListController::RadioGroup1Click(QObject* Sender) {
         closeScanner();
         m_scannerConnected = false;
         UpdateDeviceList(false);
-        m_timer3->start();
+        m_refreshTimer->start();
         m_links.btnDeviceSettings->setEnabled(false);
         return;
     }
@@ -299,26 +295,26 @@ void TDeviceListController::RadioGroup1Click(QObject* Sender) {
 
 // Type 8 is nobody else's: no lock is read or written, and no sound is played.
 void TDeviceListController::connectSingleDevice(int index) {
-    TRadioGroup& list = *m_links.RadioGroup1;
+    TRadioGroup& list = *m_links.ImageTypeList;
     const QString stationName = StationNameOfType(kSingleDeviceType);
     const int opened = m_scanner->OpenScanner(kSingleDeviceType, 0, m_patientDir);
     logOpened(deviceName(stationName), opened);
     if (opened != ScannerCode::Ok) {
-        m_timer2->start();
+        m_retryTimer->start();
         list.SetItemText(index, SingleDeviceItemText(stationName, opened));
         return;
     }
     m_scannerConnected = true;
     list.SetItemText(index, SingleDeviceItemText(stationName, m_scanner->GetScannerStatus()));
     m_links.btnDeviceSettings->setEnabled(true);
-    m_timer1->start();
+    m_statusTimer->start();
     m_links.ScanImage();
 }
 
 // The look-up of the holder, the opening and the taking of the lock are one step of the
 // lock list (ClaimDevice), so two workstations can never both take a free device.
 void TDeviceListController::connectRegisterDevice(int index, int type) {
-    TRadioGroup& list = *m_links.RadioGroup1;
+    TRadioGroup& list = *m_links.ImageTypeList;
     const QString stationName = StationNameOfType(type);
     const QString label = m_scannerLabels.value(index - 1);
     const auto open = [&](const TDeviceInformation& information) {
@@ -326,7 +322,7 @@ void TDeviceListController::connectRegisterDevice(int index, int type) {
         return int(m_scanner->OpenScanner(type, 1, m_patientDir));
     };
     TDeviceLocks::TClaim claim;
-    if (std::optional<TDeviceLocks> lockList = locks())
+    if (TDeviceLocks* lockList = locks())
         claim = lockList->ClaimDevice(GetWorkstationName(), stationName, label, open);
     else
         claim.OpenResult = open(claim.Information);
@@ -335,13 +331,13 @@ void TDeviceListController::connectRegisterDevice(int index, int type) {
         logConnectOutcome(QtInfoMsg, QStringLiteral("%1 is held by %2; queued, trying again every %3 s")
                                          .arg(deviceName(stationName, label), claim.Information.Holders)
                                          .arg(kRetryInterval / 1000));
-        m_timer2->start();
+        m_retryTimer->start();
         list.SetItemText(index, HeldDeviceItemText(stationName, label, claim.Information.Holders));
         return;
     }
     logOpened(deviceName(stationName, label), claim.OpenResult);
     if (claim.OpenResult != ScannerCode::Ok) {
-        m_timer2->start();
+        m_retryTimer->start();
         const TDeviceInformation after = deviceInformation(stationName, label);
         list.SetItemText(index, FailedDeviceItemText(stationName, label, claim.OpenResult, after));
         return;
@@ -350,16 +346,16 @@ void TDeviceListController::connectRegisterDevice(int index, int type) {
     playReadySound();
     list.SetItemText(index, DeviceItemText(stationName, label, m_scanner->GetScannerStatus()));
     m_links.btnDeviceSettings->setEnabled(true);
-    m_timer1->start();
+    m_statusTimer->start();
     m_links.ScanImage();
 }
 
 void TDeviceListController::playReadySound() {
-    if (!m_links.WavPlayer1 ||
+    if (!m_links.ReadySoundPlayer ||
         !SettingIsTrue(ReadSetting(kXRaySection, QStringLiteral("PlaySoundWhenScannerIsReady")), true))
         return;
     try {
-        m_links.WavPlayer1->Play();
+        m_links.ReadySoundPlayer->Play();
     } catch (...) {
         // The sound is a courtesy; the device is open whether it plays or not.
     }
@@ -394,7 +390,7 @@ void TDeviceListController::logOpened(const QString& device, int openResult) {
 }
 
 void TDeviceListController::RemoveOwnLocks() {
-    if (std::optional<TDeviceLocks> lockList = locks())
+    if (TDeviceLocks* lockList = locks())
         lockList->RemoveOwnLocks(GetWorkstationName());
 }
 
@@ -411,7 +407,7 @@ void TDeviceListController::runTimerHandler(const std::function<void()>& handler
 
 void TDeviceListController::Timer1Timer() {
     runTimerHandler([this] {
-        TRadioGroup& list = *m_links.RadioGroup1;
+        TRadioGroup& list = *m_links.ImageTypeList;
         const int index = list.ItemIndex();
         if (index <= 0 || !m_scanner)
             return;
@@ -427,9 +423,9 @@ void TDeviceListController::Timer1Timer() {
 
 void TDeviceListController::Timer2Timer() {
     runTimerHandler([this] {
-        m_timer2->stop();
-        if (m_links.RadioGroup1->ItemIndex() > 0)
-            RadioGroup1Click(m_timer2);
+        m_retryTimer->stop();
+        if (m_links.ImageTypeList->ItemIndex() > 0)
+            RadioGroup1Click(m_retryTimer);
     });
 }
 

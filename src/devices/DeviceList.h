@@ -5,7 +5,7 @@
 // list current. The main window forwards its events here; the logic needs no window of
 // its own, so tests drive it with a bare radio group.
 
-#include "devices/DeviceLocks.h"
+#include "database/XrayDatabase.h"
 
 #include <QObject>
 #include <QString>
@@ -49,11 +49,11 @@ inline constexpr int kHighestDeviceType = 12;
 
 // What the list needs of the main window.
 struct TDeviceListLinks {
-    TRadioGroup* RadioGroup1 = nullptr;
+    TRadioGroup* ImageTypeList = nullptr; // the main window's RadioGroup1
     QWidget* btnDeviceSettings = nullptr;
-    TWavPlayer* WavPlayer1 = nullptr;
-    // The settings window's data module; its members are null when there is none.
-    std::function<TLockQueries()> Queries;
+    TWavPlayer* ReadySoundPlayer = nullptr; // the main window's WavPlayer1
+    // The practice database; none when the program has none.
+    TXrayDatabase* Database = nullptr;
     // Arms the opened device for the next image.
     std::function<void()> ScanImage;
     // The main window's first-activation marker: 0 until the list was first built, then 1.
@@ -73,15 +73,20 @@ public:
     void SetPatientDir(const QString& patientDir) { m_patientDir = patientDir; }
 
     bool ScannerConnected() const { return m_scannerConnected; }
+    // Raised while the list is being changed: the list's click (and the settings window's
+    // format buttons) ignore their events meanwhile. Without a scanner control it stays
+    // raised after the first build, which leaves the list inert.
+    bool Updating() const { return m_updating; }
     // STATIONID of the last register row a rebuild found free to probe.
     QString gstationID() const { return m_gstationID; }
     // The device labels: entry i - 1 belongs to item i (the type-8 item has an empty one).
     const QStringList& ScannerLabels() const { return m_scannerLabels; }
     void ClearScannerLabels() { m_scannerLabels.clear(); }
 
-    QTimer* Timer1() const { return m_timer1; }
-    QTimer* Timer2() const { return m_timer2; }
-    QTimer* Timer3() const { return m_timer3; }
+    // The three timers; the designer's names Timer1, Timer2, Timer3 are their object names.
+    QTimer* StatusTimer() const { return m_statusTimer; }   // the open device's status every second
+    QTimer* RetryTimer() const { return m_retryTimer; }     // one more try after 5 s
+    QTimer* RefreshTimer() const { return m_refreshTimer; } // the whole list every 5 s while idle
     void StopTimers();
 
     // Builds the list from scratch (true) or refreshes the texts of the unselected items.
@@ -99,7 +104,8 @@ public:
 private:
     class BusyScope;
 
-    std::optional<TDeviceLocks> locks() const;
+    // The lock protocol of the database, or none.
+    TDeviceLocks* locks() const;
     TDeviceInformation deviceInformation(const QString& stationName, const QString& label);
     // Opens the device, reads its status and closes it again; the status on success,
     // otherwise the failure code in `failure`.
@@ -127,10 +133,11 @@ private:
     bool m_scannerConnected = false;
     QString m_openDevice; // the device that ScannerConnected refers to, as the log names it
     QString m_lastConnectOutcome;
+    bool m_updating = false;
     QString m_gstationID;
     QStringList m_scannerLabels;
-    QTimer* m_timer1;
-    QTimer* m_timer2;
-    QTimer* m_timer3;
+    QTimer* m_statusTimer;
+    QTimer* m_retryTimer;
+    QTimer* m_refreshTimer;
     int m_busy = 0;
 };

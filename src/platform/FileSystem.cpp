@@ -1,4 +1,5 @@
 #include "platform/FileSystem.h"
+#include "platform/UniqueFd.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -21,31 +22,6 @@ namespace {
 QByteArray nativePath(const QString& path) {
     return QFile::encodeName(path);
 }
-
-// A file descriptor that is closed when it goes out of scope.
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1)
-        : m_fd(fd) {}
-    ~Descriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    // Closes now and reports the error a delayed write may only show at this point.
-    int close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0 ? 0 : errno;
-    }
-
-private:
-    int m_fd;
-};
 
 int openRetrying(const char* path, int flags, mode_t mode = 0) {
     int fd;
@@ -135,7 +111,7 @@ int copyContents(int in, int out, const StepHook& stepReached) {
 
 // Makes a new name in `folder` survive a crash.
 void syncFolder(const QString& folder) {
-    Descriptor dir(openRetrying(nativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(openRetrying(nativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.valid())
         ::fsync(dir.get());
 }
@@ -175,7 +151,7 @@ QStringList folderEntryNames(const QString& folder) {
 }
 
 FileResult createTemporaryFile(const QString& folder, const QString& namePrefix, QString* path) {
-    Descriptor fd(createUniqueFile(folder, namePrefix, path));
+    UniqueFd fd(createUniqueFile(folder, namePrefix, path));
     if (!fd.valid())
         return {errno};
     return {fd.close()};
@@ -183,11 +159,11 @@ FileResult createTemporaryFile(const QString& folder, const QString& namePrefix,
 
 FileResult copyToTemporaryFile(const QString& source, const QString& folder, const QString& namePrefix,
                                QString* temporaryPath, const StepHook& stepReached) {
-    Descriptor in(openRetrying(nativePath(source).constData(), O_RDONLY | O_CLOEXEC));
+    UniqueFd in(openRetrying(nativePath(source).constData(), O_RDONLY | O_CLOEXEC));
     if (!in.valid())
         return {errno};
     QString path;
-    Descriptor out(createUniqueFile(folder, namePrefix, &path));
+    UniqueFd out(createUniqueFile(folder, namePrefix, &path));
     if (!out.valid())
         return {errno};
     if (stepReached)
@@ -228,7 +204,7 @@ FileResult publishWithoutReplacing(const QString& temporaryPath, const QString& 
 FileResult replaceWithFile(const QString& temporaryPath, const QString& finalName) {
     const QByteArray from = nativePath(temporaryPath);
     {
-        Descriptor file(openRetrying(from.constData(), O_RDONLY | O_CLOEXEC));
+        UniqueFd file(openRetrying(from.constData(), O_RDONLY | O_CLOEXEC));
         if (!file.valid() || ::fsync(file.get()) != 0)
             return {errno};
     }
@@ -236,7 +212,7 @@ FileResult replaceWithFile(const QString& temporaryPath, const QString& finalNam
 }
 
 int removeStaleFiles(const QString& folder, const QString& namePrefix, std::chrono::seconds minimumAge) {
-    Descriptor dirFd(openRetrying(nativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dirFd(openRetrying(nativePath(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dirFd.valid())
         return 0;
     const QByteArray prefix = nativePath(namePrefix);
@@ -270,7 +246,7 @@ FileResult removeFile(const QString& path) {
 
 FileResult writeSyncedFile(const QString& path, QByteArrayView content) {
     const QByteArray native = nativePath(path);
-    Descriptor out(openRetrying(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    UniqueFd out(openRetrying(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!out.valid())
         return {errno};
     int error = 0;

@@ -2,6 +2,7 @@
 
 #include "platform/LinuxPaths.h"
 #include "platform/Processes.h"
+#include "platform/UniqueFd.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -109,40 +110,6 @@ std::optional<Reply> decodeReply(const char* frame) {
 // ---------------------------------------------------------------------------------------
 // Small POSIX helpers.
 
-class FileDescriptor {
-public:
-    FileDescriptor() = default;
-    explicit FileDescriptor(int fd)
-        : m_fd(fd) {}
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(FileDescriptor&& other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1)) {}
-    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
-        if (this != &other) {
-            reset();
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int get() const { return m_fd; }
-    bool isValid() const { return m_fd >= 0; }
-    // Keeps errno, so that a failed call's reason survives the clean-up.
-    void reset() {
-        if (m_fd >= 0) {
-            const int saved = errno;
-            ::close(m_fd);
-            errno = saved;
-        }
-        m_fd = -1;
-    }
-
-private:
-    int m_fd = -1;
-};
-
 QString errnoText(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
@@ -159,14 +126,14 @@ bool fillAddress(const QString& path, sockaddr_un* address) {
 
 // A non-blocking connection to a window's socket; invalid with errno set when refused.
 // EAGAIN means the listener is alive but its queue of waiting connections is full.
-FileDescriptor connectTo(const QString& path) {
+UniqueFd connectTo(const QString& path) {
     sockaddr_un address;
     if (!fillAddress(path, &address)) {
         errno = ENAMETOOLONG;
         return {};
     }
-    FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!fd.isValid())
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd.valid())
         return {};
     int rc;
     do {
@@ -375,9 +342,9 @@ quint32 registerMessageName(const QString& folder, const QString& name) {
 
     if (!ensurePrivateFolder(folder, nullptr))
         return 0;
-    const FileDescriptor fd(
+    const UniqueFd fd(
         ::open(QFile::encodeName(messageTablePath(folder)).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
-    if (!fd.isValid() || !lockFile(fd.get(), LOCK_EX))
+    if (!fd.valid() || !lockFile(fd.get(), LOCK_EX))
         return 0;
     MessageNames& names = cache.byFolder[folder];
     const QByteArray content = readAll(fd.get());
@@ -404,9 +371,9 @@ QString registeredMessageName(const QString& folder, quint32 number) {
     QMutexLocker locker(&cache.mutex);
     MessageNames& names = cache.byFolder[folder];
     if (!names.byNumber.contains(number)) {
-        const FileDescriptor fd(
+        const UniqueFd fd(
             ::open(QFile::encodeName(messageTablePath(folder)).constData(), O_RDONLY | O_CLOEXEC));
-        if (fd.isValid() && lockFile(fd.get(), LOCK_SH))
+        if (fd.valid() && lockFile(fd.get(), LOCK_SH))
             parseMessageTable(readAll(fd.get()), &names);
     }
     return names.byNumber.value(number);
@@ -448,9 +415,9 @@ bool staleAtom(const QString& folder, quint32 atom) {
 }
 
 bool writeNewFile(const QString& path, const QByteArray& content) {
-    const FileDescriptor fd(
+    const UniqueFd fd(
         ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    return fd.isValid() && ::write(fd.get(), content.constData(), size_t(content.size())) == content.size();
+    return fd.valid() && ::write(fd.get(), content.constData(), size_t(content.size())) == content.size();
 }
 
 quint32 addAtom(const QString& folder, const QString& text) {
@@ -589,10 +556,10 @@ public:
     // The sockets to watch while this window's thread waits in a send of its own; when one
     // becomes readable, `serveReadable` answers it.
     void addWaitSockets(std::vector<pollfd>* fds) const {
-        if (m_listen.isValid())
+        if (m_listen.valid())
             fds->push_back(pollfd{m_listen.get(), POLLIN, 0});
         for (const Connection& connection : m_connections)
-            if (connection.fd.isValid())
+            if (connection.fd.valid())
                 fds->push_back(pollfd{connection.fd.get(), POLLIN, 0});
     }
 
@@ -619,7 +586,7 @@ protected:
 
 private:
     struct Connection {
-        FileDescriptor fd;
+        UniqueFd fd;
         QSocketNotifier* notifier = nullptr;
         QByteArray buffer;
         bool busy = false; // a request of this connection is being answered
@@ -635,9 +602,9 @@ private:
                     *error = QStringLiteral("Socket path too long: %1").arg(path);
                 return false;
             }
-            FileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-            const bool bound = fd.isValid() && ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address),
-                                                      sizeof(address)) == 0;
+            UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            const bool bound = fd.valid() && ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address),
+                                                    sizeof(address)) == 0;
             if (!bound && errno == EADDRINUSE)
                 continue; // another window's handle, or a dead one's socket
             const bool listening = bound && ::listen(fd.get(), SOMAXCONN) == 0;
@@ -661,9 +628,9 @@ private:
     }
 
     void acceptPending() {
-        while (m_listen.isValid()) {
-            FileDescriptor fd(::accept4(m_listen.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-            if (!fd.isValid()) {
+        while (m_listen.valid()) {
+            UniqueFd fd(::accept4(m_listen.get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+            if (!fd.valid()) {
                 if (errno == EINTR || errno == ECONNABORTED)
                     continue;
                 return; // EAGAIN: nobody else is waiting
@@ -709,7 +676,7 @@ private:
         if (connection.busy)
             return;
         connection.busy = true;
-        while (connection.fd.isValid() && connection.buffer.size() >= RequestSize) {
+        while (connection.fd.valid() && connection.buffer.size() >= RequestSize) {
             const std::optional<Request> request = decodeRequest(connection.buffer.constData());
             connection.buffer.remove(0, RequestSize);
             if (!request) {
@@ -719,7 +686,7 @@ private:
             const Reply reply = answer(*request);
             char frame[ReplySize];
             encodeReply(reply, frame);
-            if (!connection.fd.isValid() || !sendAll(connection.fd.get(), frame, ReplySize))
+            if (!connection.fd.valid() || !sendAll(connection.fd.get(), frame, ReplySize))
                 closeConnection(connection);
         }
         connection.busy = false;
@@ -740,7 +707,7 @@ private:
     // Forgets closed connections; a busy one may still be referred to further up the stack.
     void pruneConnections() {
         m_connections.remove_if(
-            [](const Connection& connection) { return !connection.fd.isValid() && !connection.busy; });
+            [](const Connection& connection) { return !connection.fd.valid() && !connection.busy; });
     }
 
     bool bringForward() {
@@ -765,7 +732,7 @@ private:
     const MessageHandler m_handler;
     const QPointer<QWidget> m_widget;
     WindowInfo m_info;
-    FileDescriptor m_listen;
+    UniqueFd m_listen;
     QSocketNotifier* m_listenNotifier = nullptr;
     std::list<Connection> m_connections; // stable references while requests are answered
     bool m_closed = false;
@@ -866,7 +833,7 @@ bool isLive(const QString& folder, const WindowInfo& info) {
         return true;
     if (!processAlive(info.processId))
         return false;
-    return connectTo(socketPath(folder, info.handle)).isValid() || errno == EAGAIN;
+    return connectTo(socketPath(folder, info.handle)).valid() || errno == EAGAIN;
 }
 
 // The live windows of the folder; entries of dead windows found on the way are removed.
@@ -1000,12 +967,12 @@ std::optional<qint64> LocalWindowBus::transact(quint32 kind, WindowHandle window
         removeEntry(dir, window);
         return std::nullopt;
     }
-    FileDescriptor fd = connectTo(socketPath(dir, window));
-    while (!fd.isValid() && errno == EAGAIN && !deadline.hasExpired()) {
+    UniqueFd fd = connectTo(socketPath(dir, window));
+    while (!fd.valid() && errno == EAGAIN && !deadline.hasExpired()) {
         ::poll(nullptr, 0, 1); // the receiver's queue of connections is full: it is alive but busy
         fd = connectTo(socketPath(dir, window));
     }
-    if (!fd.isValid()) {
+    if (!fd.valid()) {
         if (errno == ECONNREFUSED || errno == ENOENT)
             removeEntry(dir, window);
         return std::nullopt;

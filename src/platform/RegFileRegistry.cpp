@@ -1,4 +1,5 @@
 #include "platform/RegFileRegistry.h"
+#include "platform/UniqueFd.h"
 
 #include "platform/Paths.h"
 
@@ -307,32 +308,6 @@ FileIdentity identityOf(const struct stat& st) {
     return {st.st_dev, st.st_ino, st.st_size, qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
-// Closes a descriptor when it goes out of scope.
-class Fd {
-public:
-    explicit Fd(int fd = -1)
-        : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(Fd&& other) noexcept
-        : m_fd(std::exchange(other.m_fd, -1)) {}
-    Fd& operator=(Fd&& other) noexcept {
-        if (this != &other) {
-            if (m_fd >= 0)
-                ::close(m_fd);
-            m_fd = std::exchange(other.m_fd, -1);
-        }
-        return *this;
-    }
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-
-private:
-    int m_fd;
-};
-
 // Reads at most `limit` bytes; a longer file shows as one byte longer than the limit.
 int readAll(int fd, QByteArray& out, qsizetype limit) {
     char buffer[65536];
@@ -384,7 +359,7 @@ int makeFolder(const QByteArray& folder, mode_t mode) {
 }
 
 int syncFolder(const QByteArray& folder) {
-    Fd fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd.valid())
         return errno;
     return ::fsync(fd.get()) == 0 ? 0 : errno;
@@ -525,7 +500,7 @@ struct CachedHive {
     std::optional<FileIdentity> identity; // empty when the file does not exist
     // The parsed file stays open: while it is, no new file can be given its inode number,
     // so an equal identity really is the same file.
-    Fd file;
+    UniqueFd file;
     mode_t mode = 0;
     KeyNode root;
     QString damage;    // why the file cannot be parsed ("<file>, line <n>: <reason>")
@@ -543,7 +518,7 @@ struct RegFileRegistry::State {
     CachedHive& current(Store store);
     void load(CachedHive& cached, Store store, const QString& path);
     const KeyNode* find(Hive hive, const QStringList& parts);
-    RegResult lock(Store store, Fd& held);
+    RegResult lock(Store store, UniqueFd& held);
     DamagedHive setAside(CachedHive& cached);
     RegResult refuseDamaged(Store store);
     RegResult replaceFile(CachedHive& cached, Store store, const QByteArray& text);
@@ -588,7 +563,7 @@ void RegFileRegistry::State::load(CachedHive& cached, Store store, const QString
     cached.path = path;
     // No symbolic link, pipe or device is read as a hive: the open-keys folder is open to
     // every user, and such a file there could hang or mislead a reader.
-    Fd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!fd.valid()) {
         if (errno == ENOENT) {
             cached.loaded = true;
@@ -678,26 +653,26 @@ const KeyNode* RegFileRegistry::State::find(Hive hive, const QStringList& parts)
 
 // Takes a store's lock, creating its folder and lock file when they are missing. The lock
 // lives in a file of its own: the hive's inode changes at every write.
-RegResult RegFileRegistry::State::lock(Store store, Fd& held) {
+RegResult RegFileRegistry::State::lock(Store store, UniqueFd& held) {
     const QString path = storeFile(store);
     const StoreModes modes = modesOf(store);
     const QByteArray folder = QFile::encodeName(folderOf(path));
     if (const int error = makeFolder(folder, modes.folder))
         return failure(error);
     const QByteArray lockPath = QFile::encodeName(path) + ".lock";
-    held = Fd(openLockFile(lockPath, modes.lock));
+    held = UniqueFd(openLockFile(lockPath, modes.lock));
     if (!held.valid())
         return failure(errno);
     const int error = lockExclusive(held.get(), lockTimeout);
     if (error == ETIMEDOUT) {
-        held = Fd();
+        held = UniqueFd();
         return {false, QStringLiteral("%1 is locked by another program; the change was given up after %2 "
                                       "seconds.")
                            .arg(QFile::decodeName(lockPath))
                            .arg(double(lockTimeout.count()) / 1000.0)};
     }
     if (error) {
-        held = Fd();
+        held = UniqueFd();
         return failure(error);
     }
     return {};
@@ -757,7 +732,7 @@ RegResult RegFileRegistry::State::replaceFile(CachedHive& cached, Store store, c
         mode = cached.mode & ~mode_t(0022);
     const QByteArray target = QFile::encodeName(cached.path);
     QByteArray temp = target + ".tmp-XXXXXX";
-    Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
+    UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
     if (!fd.valid())
         return failure(errno);
     struct stat st;
@@ -801,7 +776,7 @@ RegResult RegFileRegistry::State::commit(Store store, KeyNode&& root, const Chan
 }
 
 RegResult RegFileRegistry::State::writeUser(const QList<RegChange>& changes, bool strict) {
-    Fd held;
+    UniqueFd held;
     if (const RegResult locked = lock(Store::User, held); !locked.ok)
         return locked;
     if (const RegResult refused = refuseDamaged(Store::User); !refused.ok)
@@ -828,8 +803,8 @@ RegResult RegFileRegistry::State::writeMachine(const QList<RegChange>& changes, 
     bool needMachine = false;
     bool needOpen = false;
     for (int attempt = 0;; ++attempt) {
-        Fd machineLock;
-        Fd openLock;
+        UniqueFd machineLock;
+        UniqueFd openLock;
         if (needMachine) {
             if (const RegResult locked = lock(Store::Machine, machineLock); !locked.ok)
                 return locked;
@@ -887,7 +862,7 @@ RegResult RegFileRegistry::State::write(Hive hive, const QList<RegChange>& chang
 std::optional<DamagedHive> RegFileRegistry::State::keepAside(Store store) {
     if (current(store).damage.isEmpty())
         return std::nullopt;
-    Fd held;
+    UniqueFd held;
     if (const RegResult locked = lock(store, held); !locked.ok) {
         DamagedHive kept;
         kept.damage = current(store).damage;

@@ -1,5 +1,6 @@
 #include "settings/USelectDevices.h"
 
+#include "tools/DesignerNames.h"
 #include "tools/KelvoSettings.h"
 
 #include <QGroupBox>
@@ -37,21 +38,25 @@ TfrmSelectDevices::TfrmSelectDevices(QWidget* parent)
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(230, 278);
 
-    GroupBox1 = new QGroupBox(QStringLiteral("Xray Devices"), this);
-    GroupBox1->setGeometry(8, 4, 214, 226);
-    CheckListBox1 = new QListWidget(GroupBox1);
-    CheckListBox1->setGeometry(8, 20, 198, 198);
+    DevicesGroup = new QGroupBox(QStringLiteral("Xray Devices"), this);
+    DevicesGroup->setGeometry(8, 4, 214, 226);
+    DeviceTypeList = new QListWidget(DevicesGroup);
+    DeviceTypeList->setGeometry(8, 20, 198, 198);
 
-    BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
-    BitBtn1->setGeometry(60, 240, 77, 30);
-    BitBtn1->setDefault(true);
-    BitBtn2 = new QPushButton(QStringLiteral("Avbryt"), this);
-    BitBtn2->setGeometry(145, 240, 77, 30);
-    connect(BitBtn1, &QPushButton::clicked, this, [this] {
+    OkButton = new QPushButton(QStringLiteral("OK"), this);
+    OkButton->setGeometry(60, 240, 77, 30);
+    OkButton->setDefault(true);
+    CancelButton = new QPushButton(QStringLiteral("Avbryt"), this);
+    CancelButton->setGeometry(145, 240, 77, 30);
+    connect(OkButton, &QPushButton::clicked, this, [this] {
         BitBtn1Click();
         accept();
     });
-    connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
+    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    KeepDesignerNames({{DevicesGroup, "GroupBox1"},
+                       {DeviceTypeList, "CheckListBox1"},
+                       {OkButton, "BitBtn1"},
+                       {CancelButton, "BitBtn2"}});
 
     FormCreate();
 }
@@ -75,7 +80,7 @@ void TfrmSelectDevices::FormCreate() {
         const QString name = readDevices(QString::number(n));
         if (name == kMissingSetting)
             break;
-        auto* item = new QListWidgetItem(name, CheckListBox1);
+        auto* item = new QListWidgetItem(name, DeviceTypeList);
         item->setData(Qt::UserRole, n);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
         const bool ticked = connectTo.contains(kSeparator + QString::number(n) + kSeparator);
@@ -85,8 +90,8 @@ void TfrmSelectDevices::FormCreate() {
 
 void TfrmSelectDevices::BitBtn1Click() {
     QString connectTo;
-    for (int i = 0; i < CheckListBox1->count(); ++i) {
-        const QListWidgetItem* item = CheckListBox1->item(i);
+    for (int i = 0; i < DeviceTypeList->count(); ++i) {
+        const QListWidgetItem* item = DeviceTypeList->item(i);
         if (item->checkState() == Qt::Checked)
             connectTo += kSeparator + QString::number(item->data(Qt::UserRole).toInt());
     }

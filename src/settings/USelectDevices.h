@@ -22,10 +22,12 @@ public:
     // "OK": stores the ticked types as "ConnectTo".
     void BitBtn1Click();
 
-    QGroupBox* GroupBox1 = nullptr;       // "Xray Devices"
-    QListWidget* CheckListBox1 = nullptr; // one checkable item per type; Qt::UserRole holds its number
-    QPushButton* BitBtn1 = nullptr;       // "OK"
-    QPushButton* BitBtn2 = nullptr;       // "Avbryt"
+    // The controls; the designer's names are their object names.
+    QGroupBox* DevicesGroup = nullptr; // GroupBox1: "Xray Devices"
+    QListWidget* DeviceTypeList =
+        nullptr; // CheckListBox1: one checkable item per type; Qt::UserRole holds its number
+    QPushButton* OkButton = nullptr;     // BitBtn1: "OK"
+    QPushButton* CancelButton = nullptr; // BitBtn2: "Avbryt"
 
 private:
     void FormCreate();

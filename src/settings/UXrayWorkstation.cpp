@@ -1,7 +1,7 @@
 #include "settings/UXrayWorkstation.h"
 
-#include "settings/USettings.h"
-#include "tools/KelvoDatabase.h"
+#include "database/XrayDatabase.h"
+#include "tools/DesignerNames.h"
 #include "tools/KelvoMessages.h"
 #include "tools/MessageBoxes.h"
 
@@ -22,6 +22,8 @@ const QString kXrayStationId = QStringLiteral("XRAYSTATIONID");
 const QString kComputerName = QStringLiteral("COMPUTERNAME");
 const QString kStationId = QStringLiteral("STATIONID");
 const QString kIpAdress = QStringLiteral("IPADRESS");
+const QString kLockResetFailure =
+    QStringLiteral("An error occurred while resetting DeviceLock-information in database!\r\r");
 
 // Two columns of fields, each a caption above its edit box; the left one is wider, for
 // "Get computername" beside its caption and for "Remove all locks on this device".
@@ -36,10 +38,8 @@ int rowTop(int row) {
 
 } // namespace
 
-TfrmEditXrayWorkstation::TfrmEditXrayWorkstation(TADOQuery* workstations, TADOConnection* database,
-                                                 QWidget* parent)
+TfrmEditXrayWorkstation::TfrmEditXrayWorkstation(TXrayDatabase& database, QWidget* parent)
     : QDialog(parent)
-    , m_workstations(workstations)
     , m_database(database) {
     setObjectName(QStringLiteral("frmEditXrayWorkstation"));
     setWindowTitle(QStringLiteral("Add/edit Xraystation and workstation"));
@@ -47,57 +47,67 @@ TfrmEditXrayWorkstation::TfrmEditXrayWorkstation(TADOQuery* workstations, TADOCo
     setFixedSize(452, 239);
     createControls();
 
-    connect(BitBtn1, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn1Click);
-    connect(BitBtn2, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn2Click);
-    connect(BitBtn3, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn3Click);
-    connect(BitBtn4, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn4Click);
+    connect(OkButton, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn1Click);
+    connect(CancelButton, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn2Click);
+    connect(RemoveLocksButton, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn3Click);
+    connect(GetComputerNameButton, &QPushButton::clicked, this, &TfrmEditXrayWorkstation::BitBtn4Click);
 }
 
 void TfrmEditXrayWorkstation::createControls() {
-    GroupBox1 = new QGroupBox(QStringLiteral("Properties"), this);
-    GroupBox1->setGeometry(8, 6, 436, 186);
+    PropertiesGroup = new QGroupBox(QStringLiteral("Properties"), this);
+    PropertiesGroup->setGeometry(8, 6, 436, 186);
 
     // Column widths are those of the register's table.
-    wwDBEdit2 = addField(QStringLiteral("Xraystation name:"), kXrayStation, 30, kLeftColumn, 0);
-    wwDBEdit4 = addField(QStringLiteral("Unique name:"), kXrayStationId, 20, kRightColumn, 0);
+    StationNameEdit = addField(QStringLiteral("Xraystation name:"), kXrayStation, 30, kLeftColumn, 0);
+    UniqueNameEdit = addField(QStringLiteral("Unique name:"), kXrayStationId, 20, kRightColumn, 0);
     QLabel* computerCaption = nullptr;
-    wwDBEdit1 =
+    ComputerNameEdit =
         addField(QStringLiteral("Computername:"), kComputerName, 50, kLeftColumn, 1, &computerCaption);
-    wwDBEdit3 = addField(QStringLiteral("Workstation name:"), kStationId, 100, kRightColumn, 1);
-    wwDBEdit5 = addField(QStringLiteral("IP-adress:"), kIpAdress, 20, kRightColumn, 2);
+    WorkstationNameEdit = addField(QStringLiteral("Workstation name:"), kStationId, 100, kRightColumn, 1);
+    IpAddressEdit = addField(QStringLiteral("IP-adress:"), kIpAdress, 20, kRightColumn, 2);
 
-    BitBtn4 = new QPushButton(QStringLiteral("Get computername"), GroupBox1);
+    GetComputerNameButton = new QPushButton(QStringLiteral("Get computername"), PropertiesGroup);
     // Beside the computer name's caption, ending where the edit box ends.
     const int besideCaption = computerCaption->geometry().right() + 6;
-    BitBtn4->setGeometry(besideCaption, rowTop(1) - 6, kLeftColumn.left + kLeftColumn.width - besideCaption,
-                         kEditHeight);
-    BitBtn4->setFocusPolicy(Qt::ClickFocus);
-    BitBtn4->setAutoDefault(false);
-    BitBtn3 = new QPushButton(QStringLiteral("Remove all locks on this device"), GroupBox1);
-    BitBtn3->setGeometry(kLeftColumn.left, rowTop(2) + kCaptionHeight - 1, kLeftColumn.width,
-                         kEditHeight + 2);
+    GetComputerNameButton->setGeometry(besideCaption, rowTop(1) - 6,
+                                       kLeftColumn.left + kLeftColumn.width - besideCaption, kEditHeight);
+    GetComputerNameButton->setFocusPolicy(Qt::ClickFocus);
+    GetComputerNameButton->setAutoDefault(false);
+    RemoveLocksButton = new QPushButton(QStringLiteral("Remove all locks on this device"), PropertiesGroup);
+    RemoveLocksButton->setGeometry(kLeftColumn.left, rowTop(2) + kCaptionHeight - 1, kLeftColumn.width,
+                                   kEditHeight + 2);
 
-    BitBtn1 = new QPushButton(QStringLiteral("OK"), this);
-    BitBtn1->setGeometry(288, 204, 75, 27);
-    BitBtn1->setDefault(true);
-    BitBtn2 = new QPushButton(QStringLiteral("Avbryt"), this);
-    BitBtn2->setGeometry(369, 204, 75, 27);
+    OkButton = new QPushButton(QStringLiteral("OK"), this);
+    OkButton->setGeometry(288, 204, 75, 27);
+    OkButton->setDefault(true);
+    CancelButton = new QPushButton(QStringLiteral("Avbryt"), this);
+    CancelButton->setGeometry(369, 204, 75, 27);
 
-    setTabOrder(wwDBEdit2, wwDBEdit4);
-    setTabOrder(wwDBEdit4, wwDBEdit1);
-    setTabOrder(wwDBEdit1, wwDBEdit3);
-    setTabOrder(wwDBEdit3, BitBtn3);
-    setTabOrder(BitBtn3, wwDBEdit5);
-    setTabOrder(wwDBEdit5, BitBtn1);
-    setTabOrder(BitBtn1, BitBtn2);
+    setTabOrder(StationNameEdit, UniqueNameEdit);
+    setTabOrder(UniqueNameEdit, ComputerNameEdit);
+    setTabOrder(ComputerNameEdit, WorkstationNameEdit);
+    setTabOrder(WorkstationNameEdit, RemoveLocksButton);
+    setTabOrder(RemoveLocksButton, IpAddressEdit);
+    setTabOrder(IpAddressEdit, OkButton);
+    setTabOrder(OkButton, CancelButton);
+    KeepDesignerNames({{PropertiesGroup, "GroupBox1"},
+                       {StationNameEdit, "wwDBEdit2"},
+                       {UniqueNameEdit, "wwDBEdit4"},
+                       {ComputerNameEdit, "wwDBEdit1"},
+                       {WorkstationNameEdit, "wwDBEdit3"},
+                       {RemoveLocksButton, "BitBtn3"},
+                       {IpAddressEdit, "wwDBEdit5"},
+                       {GetComputerNameButton, "BitBtn4"},
+                       {OkButton, "BitBtn1"},
+                       {CancelButton, "BitBtn2"}});
 }
 
 QLineEdit* TfrmEditXrayWorkstation::addField(const QString& caption, const QString& fieldName, int maxLength,
                                              const TColumn& column, int row, QLabel** captionLabel) {
-    auto* label = new QLabel(caption, GroupBox1);
+    auto* label = new QLabel(caption, PropertiesGroup);
     label->move(column.left, rowTop(row));
     label->adjustSize();
-    auto* edit = new QLineEdit(GroupBox1);
+    auto* edit = new QLineEdit(PropertiesGroup);
     edit->setGeometry(column.left, rowTop(row) + kCaptionHeight, column.width, kEditHeight);
     edit->setMaxLength(maxLength);
     label->setBuddy(edit);
@@ -116,14 +126,14 @@ void TfrmEditXrayWorkstation::bind(QLineEdit* edit, const QString& fieldName) {
 }
 
 bool TfrmEditXrayWorkstation::rowIsBeingChanged() const {
-    return m_workstations->State() == TDataSetState::dsEdit ||
-           m_workstations->State() == TDataSetState::dsInsert;
+    const TDataSetState state = m_database.QXRAYWORKSTATIONS->State();
+    return state == TDataSetState::dsEdit || state == TDataSetState::dsInsert;
 }
 
 void TfrmEditXrayWorkstation::storeField(const QString& fieldName, const QString& text) {
     if (!rowIsBeingChanged())
         return;
-    if (TField* field = m_workstations->FindField(fieldName))
+    if (TField* field = m_database.QXRAYWORKSTATIONS->FindField(fieldName))
         field->SetValue(text.isEmpty() ? QVariant() : QVariant(text));
 }
 
@@ -132,7 +142,7 @@ void TfrmEditXrayWorkstation::loadFields() {
     const bool editable = rowIsBeingChanged();
     for (const TBoundEdit& bound : std::as_const(m_bound)) {
         const QSignalBlocker quiet(bound.edit);
-        const TField* field = m_workstations->FindField(bound.fieldName);
+        const TField* field = m_database.QXRAYWORKSTATIONS->FindField(bound.fieldName);
         bound.edit->setText(field ? field->AsString() : QString());
         bound.edit->setReadOnly(!editable);
     }
@@ -142,7 +152,7 @@ void TfrmEditXrayWorkstation::showEvent(QShowEvent* event) {
     loadFields();
     if (const QScreen* display = screen())
         move(display->availableGeometry().center() - rect().center());
-    wwDBEdit2->setFocus();
+    StationNameEdit->setFocus();
     QDialog::showEvent(event);
 }
 
@@ -150,7 +160,7 @@ void TfrmEditXrayWorkstation::showEvent(QShowEvent* event) {
 // the row as it is.
 void TfrmEditXrayWorkstation::keyPressEvent(QKeyEvent* event) {
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        BitBtn2->click();
+        CancelButton->click();
         return;
     }
     QDialog::keyPressEvent(event);
@@ -161,15 +171,9 @@ void TfrmEditXrayWorkstation::keyPressEvent(QKeyEvent* event) {
 void TfrmEditXrayWorkstation::BitBtn1Click() {
     if (rowIsBeingChanged()) {
         try {
-            m_workstations->Post();
-            if (m_database->InTransaction())
-                m_database->CommitTrans();
-            m_database->BeginTrans();
-            // Opened afresh so that the grid shows the register as stored, in its order.
-            m_workstations->Close();
-            m_workstations->Open();
+            m_database.SaveRegisterRow();
         } catch (const std::exception& failure) {
-            m_workstations->Cancel();
+            m_database.QXRAYWORKSTATIONS->Cancel();
             InformationMessage(QStringLiteral("An error occurred while saving!\r\r") + FailureText(failure));
         }
     }
@@ -178,37 +182,38 @@ void TfrmEditXrayWorkstation::BitBtn1Click() {
 
 void TfrmEditXrayWorkstation::BitBtn2Click() {
     if (rowIsBeingChanged())
-        m_workstations->Cancel();
+        m_database.QXRAYWORKSTATIONS->Cancel();
     reject();
 }
 
 void TfrmEditXrayWorkstation::BitBtn4Click() {
     // Through the edit box, which stores it in the row.
-    wwDBEdit1->setText(GetWorkstationName());
+    ComputerNameEdit->setText(GetWorkstationName());
 }
 
-// The names are taken as they stand in the row now, typed but unsaved changes included,
-// and bound as values. The removal is committed at once: left in the open transaction, the
-// main window's next read-only look-up would undo it after the user was told the device is
-// unlocked.
+// The names are taken as they stand in the row now, typed but unsaved changes included.
 void TfrmEditXrayWorkstation::BitBtn3Click() {
     if (!QuestionBox(QStringLiteral("Warning! This will make the device open for all "
                                     "connections!\r\rRemove all current locks?")))
         return;
+    QString station;
+    QString device;
     try {
-        const QString station = m_workstations->FieldByName(kXrayStation).AsString();
-        const QString device = m_workstations->FieldByName(kXrayStationId).AsString();
-        if (!m_database->InTransaction())
-            m_database->BeginTrans();
-        m_database->Execute(QStringLiteral("DELETE FROM XRAYDEVICELOCKLIST WHERE XRAYSTATION = :station "
-                                           "AND XRAYSTATIONID = :device"),
-                            {{QStringLiteral("station"), station}, {QStringLiteral("device"), device}});
-        m_database->CommitTrans();
-        m_database->BeginTrans();
+        station = m_database.QXRAYWORKSTATIONS->FieldByName(kXrayStation).AsString();
+        device = m_database.QXRAYWORKSTATIONS->FieldByName(kXrayStationId).AsString();
+    } catch (const std::exception& failure) {
+        InformationMessage(kLockResetFailure + FailureText(failure));
+        return;
+    }
+    RemoveDeviceLocksAndTell(m_database, station, device);
+}
+
+void RemoveDeviceLocksAndTell(TXrayDatabase& database, const QString& stationName,
+                              const QString& deviceLabel) {
+    try {
+        database.RemoveDeviceLocks(stationName, deviceLabel);
         WarningBox(QStringLiteral("Device unlocked. Press OK to Confirm."));
     } catch (const std::exception& failure) {
-        InformationMessage(
-            QStringLiteral("An error occurred while resetting DeviceLock-information in database!\r\r") +
-            FailureText(failure));
+        InformationMessage(kLockResetFailure + FailureText(failure));
     }
 }

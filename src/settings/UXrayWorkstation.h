@@ -12,15 +12,14 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QShowEvent;
-class TADOConnection;
-class TADOQuery;
+class TXrayDatabase;
 
 class TfrmEditXrayWorkstation : public QDialog {
     Q_OBJECT
 public:
-    // Works on the current row of `workstations`, which the caller puts into the edit or
-    // insert state before showing the dialog; `database` is the register's connection.
-    TfrmEditXrayWorkstation(TADOQuery* workstations, TADOConnection* database, QWidget* parent = nullptr);
+    // Works on the current row of the database's register (QXRAYWORKSTATIONS), which the
+    // caller puts into the edit or insert state before showing the dialog.
+    explicit TfrmEditXrayWorkstation(TXrayDatabase& database, QWidget* parent = nullptr);
 
     // Handlers, named after their controls; the controls call them, and so may tests.
     void BitBtn1Click(); // "OK"
@@ -28,16 +27,17 @@ public:
     void BitBtn3Click(); // "Remove all locks on this device"
     void BitBtn4Click(); // "Get computername"
 
-    QGroupBox* GroupBox1 = nullptr; // "Properties"
-    QLineEdit* wwDBEdit2 = nullptr; // XRAYSTATION
-    QLineEdit* wwDBEdit4 = nullptr; // XRAYSTATIONID
-    QLineEdit* wwDBEdit1 = nullptr; // COMPUTERNAME
-    QLineEdit* wwDBEdit3 = nullptr; // STATIONID
-    QLineEdit* wwDBEdit5 = nullptr; // IPADRESS
-    QPushButton* BitBtn1 = nullptr; // "OK"
-    QPushButton* BitBtn2 = nullptr; // "Avbryt"
-    QPushButton* BitBtn3 = nullptr; // "Remove all locks on this device"
-    QPushButton* BitBtn4 = nullptr; // "Get computername"
+    // The controls; the designer's names are their object names.
+    QGroupBox* PropertiesGroup = nullptr;         // GroupBox1: "Properties"
+    QLineEdit* StationNameEdit = nullptr;         // wwDBEdit2: XRAYSTATION
+    QLineEdit* UniqueNameEdit = nullptr;          // wwDBEdit4: XRAYSTATIONID
+    QLineEdit* ComputerNameEdit = nullptr;        // wwDBEdit1: COMPUTERNAME
+    QLineEdit* WorkstationNameEdit = nullptr;     // wwDBEdit3: STATIONID
+    QLineEdit* IpAddressEdit = nullptr;           // wwDBEdit5: IPADRESS
+    QPushButton* OkButton = nullptr;              // BitBtn1: "OK"
+    QPushButton* CancelButton = nullptr;          // BitBtn2: "Avbryt"
+    QPushButton* RemoveLocksButton = nullptr;     // BitBtn3: "Remove all locks on this device"
+    QPushButton* GetComputerNameButton = nullptr; // BitBtn4: "Get computername"
 
     // A column of the "Properties" group: its left edge and width.
     struct TColumn {
@@ -66,7 +66,11 @@ private:
     void loadFields();
     void storeField(const QString& fieldName, const QString& text);
 
-    TADOQuery* m_workstations;
-    TADOConnection* m_database;
+    TXrayDatabase& m_database;
     QList<TBoundEdit> m_bound;
 };
+
+// Removes every lock of a device (the settings window's and the editor's "Remove all locks")
+// and tells the user that the device is unlocked, or what went wrong.
+void RemoveDeviceLocksAndTell(TXrayDatabase& database, const QString& stationName,
+                              const QString& deviceLabel);

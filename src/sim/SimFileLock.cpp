@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <string>
-#include <utility>
 
 namespace {
 
@@ -45,55 +44,30 @@ void recordHolder(int fd) {
 
 } // namespace
 
-SimFileLock::SimFileLock(int fd)
-    : m_fd(fd) {}
-
-SimFileLock::~SimFileLock() {
-    release();
-}
-
-SimFileLock::SimFileLock(SimFileLock&& other) noexcept
-    : m_fd(std::exchange(other.m_fd, -1)) {}
-
-SimFileLock& SimFileLock::operator=(SimFileLock&& other) noexcept {
-    if (this != &other) {
-        release();
-        m_fd = std::exchange(other.m_fd, -1);
-    }
-    return *this;
-}
+SimFileLock::SimFileLock(platform::UniqueFd fd)
+    : m_fd(std::move(fd)) {}
 
 std::optional<SimFileLock> SimFileLock::tryAcquire(const QString& path) {
-    const int fd = openLockFile(path);
-    if (fd < 0)
+    platform::UniqueFd fd(openLockFile(path));
+    if (!fd.valid() || !lockFd(fd.get(), false))
         return std::nullopt;
-    if (!lockFd(fd, false)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    recordHolder(fd);
-    return SimFileLock(fd);
+    recordHolder(fd.get());
+    return SimFileLock(std::move(fd));
 }
 
 std::optional<SimFileLock> SimFileLock::acquire(const QString& path) {
-    const int fd = openLockFile(path);
-    if (fd < 0)
+    platform::UniqueFd fd(openLockFile(path));
+    if (!fd.valid() || !lockFd(fd.get(), true))
         return std::nullopt;
-    if (!lockFd(fd, true)) {
-        ::close(fd);
-        return std::nullopt;
-    }
-    return SimFileLock(fd);
+    return SimFileLock(std::move(fd));
 }
 
 bool SimFileLock::isHeld(const QString& path) {
-    const int fd = openLockFile(path);
-    if (fd < 0)
+    const platform::UniqueFd fd(openLockFile(path));
+    if (!fd.valid())
         return false;
     struct flock probe = wholeFile(F_WRLCK);
-    const bool held = ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
-    ::close(fd);
-    return held;
+    return ::fcntl(fd.get(), F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
 }
 
 qint64 SimFileLock::recordedHolder(const QString& path) {
@@ -104,9 +78,5 @@ qint64 SimFileLock::recordedHolder(const QString& path) {
 }
 
 void SimFileLock::release() {
-    if (m_fd >= 0) {
-        // Closing the last descriptor of the open file description drops its lock.
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_fd.reset();
 }

@@ -5,17 +5,15 @@
 // they conflict between two opens in the same process too (two controls in one program), and
 // another process can ask who holds one without taking it.
 
+#include "platform/UniqueFd.h"
+
 #include <QString>
 #include <optional>
 
+// Moving a lock hands it over; destroying it releases it.
 class SimFileLock {
 public:
     SimFileLock() = default;
-    ~SimFileLock();
-    SimFileLock(SimFileLock&& other) noexcept;
-    SimFileLock& operator=(SimFileLock&& other) noexcept;
-    SimFileLock(const SimFileLock&) = delete;
-    SimFileLock& operator=(const SimFileLock&) = delete;
 
     // Takes the lock without waiting and writes this process's id into the file.
     // Empty when another holder has it or the file cannot be opened.
@@ -31,6 +29,7 @@ public:
     void release();
 
 private:
-    explicit SimFileLock(int fd);
-    int m_fd = -1;
+    explicit SimFileLock(platform::UniqueFd fd);
+    // Closing the last descriptor of the open file description drops its lock.
+    platform::UniqueFd m_fd;
 };

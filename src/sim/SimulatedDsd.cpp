@@ -1,9 +1,9 @@
 #include "sim/SimulatedDsd.h"
 
+#include "platform/Registry.h"
 #include "scanner/ScannerStatus.h"
 #include "sim/SimImageWriter.h"
 #include "sim/SimRadiograph.h"
-#include "tools/KelvoSettings.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -14,6 +14,14 @@ namespace {
 
 const QString kDriverKey = QStringLiteral("SOFTWARE\\Soredex\\Dsd\\Uid");
 constexpr int kNetworkType = 4;
+
+// A value of the driver's own key in the machine-wide hive, as a real driver reads it;
+// an empty text and 0 when it is missing.
+platform::RegValue driverValue(const QString& name) {
+    return platform::registry()
+        .value(platform::Hive::LocalMachine, kDriverKey, name)
+        .value_or(platform::RegValue());
+}
 
 int depthOf(qint32 imageFormat) {
     return (imageFormat >> 16) & 0xFFFF;
@@ -68,12 +76,12 @@ std::optional<SimDevice> TSimulatedDsd::deviceForType(qint32 scannertype, qint32
         return std::nullopt;
     }
     // In network mode the driver reaches the type-4 device at the address it was given.
+    const platform::RegValue netMode = driverValue(QStringLiteral("NetMode"));
     const bool networkMode =
-        scannertype == kNetworkType &&
-        ReadRegDWord(platform::Hive::LocalMachine, kDriverKey, QStringLiteral("NetMode")) == 1;
+        scannertype == kNetworkType && netMode.type == platform::RegType::DWord && netMode.dword() == 1;
     QString address;
     if (networkMode) {
-        address = ReadRegString(platform::Hive::LocalMachine, kDriverKey, QStringLiteral("ScIP")).trimmed();
+        address = driverValue(QStringLiteral("ScIP")).text().trimmed();
         if (address.isEmpty()) {
             *failure = ScannerCode::NoIpAddress;
             return std::nullopt;

@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 
 #include <stdexcept>
 
@@ -29,33 +28,14 @@ QString requiredFolder(const QString& folder, const char* failureText) {
     return withTrailingDelimiter(folder);
 }
 
-bool fileExists(const QString& path) {
-    return !path.isEmpty() && QFileInfo(path).isFile();
-}
-
-// A data-link argument names the file itself (relative names from the current directory),
-// a file in the program's folder or one in the data-link folder, tried in that order.
-QString resolveDataLinkArgument(const QString& argument, const TApplicationEnvironment& env) {
-    for (const QString& candidate :
-         {argument, env.ApplicationPath + argument, env.DataLinksPath + argument}) {
-        if (fileExists(candidate))
-            return candidate;
-    }
-    return {};
-}
-
-void readCommandLine(const QStringList& arguments, TApplicationEnvironment& env) {
-    env.NoLogin = false;
+// The switch of the tools library; data-link arguments belong to the data-link file's choice.
+bool noLoginSwitch(const QStringList& arguments) {
     for (const QString& argument : arguments.mid(1)) {
         const QString upper = argument.toUpper();
-        if (upper.contains(QStringLiteral(".UDL"))) {
-            const QString file = resolveDataLinkArgument(argument, env);
-            if (!file.isEmpty())
-                env.DataProviderFile = file;
-        } else if (upper.contains(QStringLiteral("NOLOGIN=1"))) {
-            env.NoLogin = true;
-        }
+        if (!upper.contains(QStringLiteral(".UDL")) && upper.contains(QStringLiteral("NOLOGIN=1")))
+            return true;
     }
+    return false;
 }
 
 // The suite's per-user data folder, created when missing; empty when that is impossible.
@@ -96,22 +76,15 @@ bool InitApplicationEnvironment(const QStringList& arguments) {
     if (commonFiles.isEmpty())
         commonFiles = paths.machineDirectory();
     env.DataLinksPath = withTrailingDelimiter(commonFiles) + kDataLinkFolder;
-    env.ConnectionString.clear();
 
-    const QString setting =
-        ReadSetting(QStringLiteral("DataProvider"), QStringLiteral("DefaultDataProvider"));
-    env.DataProviderFile = fileExists(setting) ? setting : env.DataLinksPath + setting;
-    readCommandLine(arguments, env);
-    // An unreadable or binary file leaves the connection string empty, so that the login
-    // looks for a usable file instead of trying a connection string without a provider.
-    if (platform::profileFile().isReadable(env.DataProviderFile))
-        env.ConnectionString =
-            QStringLiteral("Provider=") +
-            ReadIniString(env.DataProviderFile, QStringLiteral("oledb"), QStringLiteral("Provider"));
+    SelectDataLinkAtStart(env,
+                          ReadSetting(QStringLiteral("DataProvider"), QStringLiteral("DefaultDataProvider")),
+                          arguments, withTrailingDelimiter(paths.executableDirectory()));
+    env.NoLogin = noLoginSwitch(arguments);
 
     env.SuiteDataPath = suiteDataFolder();
     ForgetProgressAppPath();
-    return true;
+    return !env.SuiteDataPath.isEmpty();
 }
 
 QString ApplicationKeyFor(const QString& folderPath) {

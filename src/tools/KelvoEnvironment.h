@@ -3,27 +3,30 @@
 // The application environment: the places the program works with, resolved by
 // InitApplicationEnvironment and read by the settings store, the login and the windows.
 
+#include "database/DataLinkFile.h"
+
 #include <QString>
 #include <QStringList>
 
-struct TApplicationEnvironment {
+// The data-link folder, the data-link file and the connection string come from the
+// database layer's TDataLinkState, which decides the data-link file at start.
+struct TApplicationEnvironment : TDataLinkState {
     QString ApplicationPath; // current directory at set-up, with a trailing delimiter
     QString ApplicationKey;  // installation key of the settings store, ends in "\"
     QString UserKey;         // equal to ApplicationKey
     QString WindowsPath;
     QString SystemPath;
-    QString DataLinksPath;    // folder of the data-link files, with a trailing delimiter
-    QString DataProviderFile; // full path of the data-link file; may name a missing file
-    QString ConnectionString; // empty or "Provider=" + the file's initialisation string
-    QString SuiteDataPath;    // per-user data folder of the suite, or empty
+    QString SuiteDataPath; // per-user data folder of the suite, or empty
     bool NoLogin = false;
 };
 
 // The process-wide environment values.
 TApplicationEnvironment& Environment();
 
-// Recomputes every value from scratch. Throws std::runtime_error with "Unable to get
-// Current path" (or the Windows/System32 texts) when a system folder cannot be had.
+// Recomputes every value from scratch; the program does it once, at start. Throws
+// std::runtime_error with "Unable to get Current path" (or the Windows/System32 texts) when
+// a system folder cannot be had. True when every value was set up; false when the suite's
+// data folder could not be had (SuiteDataPath then stays empty, which is not reported).
 bool InitApplicationEnvironment();
 // The same, with the command-line arguments given (the first is the program itself).
 bool InitApplicationEnvironment(const QStringList& arguments);

@@ -1,5 +1,6 @@
 #include "tools/KelvoMessages.h"
 
+#include "database/DatabaseLinks.h"
 #include "platform/FileSystem.h"
 #include "platform/Workstation.h"
 #include "tools/KelvoProgress.h"
@@ -16,15 +17,6 @@ using platform::DialogKind;
 using platform::DialogRequest;
 
 namespace {
-
-const QString kLostUpdateEnglish = QStringLiteral(
-    "Row cannot be located for updating. Some values may have been changed since it was last read");
-const QString kLostUpdateSwedish = QStringLiteral(
-    "Det gick inte att hitta raden för uppdatering. Vissa värden kan ha ändrats sedan den lästes sist");
-const QString kLostUpdateAdvice =
-    QStringLiteral("Uppgifterna kan ha ändrats av en annan användare.") + QStringLiteral("\r") +
-    QStringLiteral("Om möjligt, kopiera dina ändringar till klippbordet.") + QStringLiteral("\r\r") +
-    QStringLiteral("Tryck sedan Ångra för att se de aktuella uppgifterna.");
 
 constexpr int kCustomStyleExtraWidth = 10;
 
@@ -146,17 +138,6 @@ private:
 
 } // namespace
 
-bool ReplaceLostUpdateReport(QString& text) {
-    for (const QString& report : {kLostUpdateEnglish, kLostUpdateSwedish}) {
-        const qsizetype at = text.indexOf(report);
-        if (at >= 0) {
-            text.replace(at, report.size(), kLostUpdateAdvice);
-            return true;
-        }
-    }
-    return false;
-}
-
 void InformationMessage(const QString& text) {
     QString shown = text;
     const bool replaced = ReplaceLostUpdateReport(shown);
@@ -225,10 +206,6 @@ QStringList FindFiles(const QString& folder, const QString& pattern) {
                      failure.text);
     }
     return found;
-}
-
-QString FailureText(const std::exception& failure) {
-    return QString::fromUtf8(failure.what());
 }
 
 void ShowUnhandledFailure(const std::exception& failure) {

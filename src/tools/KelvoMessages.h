@@ -17,13 +17,10 @@ void NoticeMessage(const QString& text);
 // True when the user chose Yes.
 bool ConfirmMessage(const QString& text);
 
-// Replaces the database driver's lost-update report by advice for the user; returns
-// whether a report was replaced.
-bool ReplaceLostUpdateReport(QString& text);
+// InformationMessage and ErrorMessage replace the database driver's lost-update report by
+// advice for the user (ReplaceLostUpdateReport, database/DatabaseLinks.h); FailureText
+// (platform/DialogService.h) gives a failure's text for the end of a message.
 
-// The text of a failure, as it follows a message's lead-in. The program's own failures
-// (database, scanner control) carry their text as UTF-8.
-QString FailureText(const std::exception& failure);
 // Reports a failure that no handler guards against: its text in an error box, as an
 // application's default handler would, so that it never escapes into the event loop.
 void ShowUnhandledFailure(const std::exception& failure);

@@ -1,8 +1,8 @@
 #include "tools/KelvoPowerHandler.h"
 
+#include "database/KelvoDatabase.h"
 #include "platform/Logging.h"
 #include "platform/PowerEvents.h"
-#include "tools/KelvoDatabase.h"
 #include "tools/KelvoMessages.h"
 
 #include <QPointer>
@@ -58,6 +58,8 @@ void HandleSuspend(const QList<TADOConnection*>& connections) {
 
 void HandleResume(const QList<TADOConnection*>& connections, const TResumeOptions& options) {
     QThread::msleep(static_cast<unsigned long>(options.wait.count()));
+    // A deliberate reconnect: servers that did not answer before the suspend are tried again.
+    TADOConnection::ForgetUnreachableServers();
 
     bool success = true;
     int count = 0;
@@ -107,13 +109,14 @@ void HandleResume(const QList<TADOConnection*>& connections, const TResumeOption
         std::exit(1); // at once: the program cannot go on without its database
 }
 
-TfrmKelvoTools::TfrmKelvoTools(platform::PowerEvents& events, TResumeOptions options, QObject* parent)
+TKelvoPowerHandler::TKelvoPowerHandler(platform::PowerEvents& events, TResumeOptions options, QObject* parent)
     : QObject(parent)
     , m_options(std::move(options)) {
+    setObjectName(QStringLiteral("frmKelvoTools"));
     connect(&events, &platform::PowerEvents::suspending, this, [] { HandleSuspend(PowerConnections()); });
     connect(&events, &platform::PowerEvents::resumed, this,
             [this] { HandleResume(PowerConnections(), m_options); });
 }
 
-TfrmKelvoTools::TfrmKelvoTools(QObject* parent)
-    : TfrmKelvoTools(platform::powerEvents(), {}, parent) {}
+TKelvoPowerHandler::TKelvoPowerHandler(QObject* parent)
+    : TKelvoPowerHandler(platform::powerEvents(), {}, parent) {}

@@ -45,13 +45,15 @@ void HandleResume(const QList<TADOConnection*>& connections, const TResumeOption
 
 // The tools library's power handling, created once when the program starts: runs the
 // handlers over the registered connections when the power port reports a suspend or a resume.
-class TfrmKelvoTools : public QObject {
+// It was the hidden window TfrmKelvoTools (frmKelvoTools); it is no window, and its designer
+// name stays its object name.
+class TKelvoPowerHandler : public QObject {
     Q_OBJECT
 public:
-    explicit TfrmKelvoTools(platform::PowerEvents& events, TResumeOptions options = {},
-                            QObject* parent = nullptr);
+    explicit TKelvoPowerHandler(platform::PowerEvents& events, TResumeOptions options = {},
+                                QObject* parent = nullptr);
     // Listens to the computer's own power notices.
-    explicit TfrmKelvoTools(QObject* parent = nullptr);
+    explicit TKelvoPowerHandler(QObject* parent = nullptr);
 
 private:
     TResumeOptions m_options;

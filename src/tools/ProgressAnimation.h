@@ -16,7 +16,8 @@ inline constexpr int kCopyAnimationFrameMs = 100;
 // background included. Safe on any thread when it paints onto a QImage.
 void PaintCopyAnimationFrame(QPainter& painter, const QRectF& area, int frame, const QPalette& palette);
 
-// The animation as a control (the progress window's `Animate1`), driven by a timer of the GUI thread.
+// The animation as a control (the progress window's `Animation`, object name `Animate1`), driven by a timer
+// of the GUI thread.
 class TAnimate : public QWidget {
     Q_OBJECT
 public:

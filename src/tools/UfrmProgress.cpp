@@ -89,30 +89,30 @@ TfrmProgress::TfrmProgress(QWidget* parent)
     auto* groupLayout = new QVBoxLayout(group);
     groupLayout->setContentsMargins(6, 4, 6, 2);
     groupLayout->setSpacing(0);
-    Label1 = new QLabel(kDesignStatus, group);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setAlignment(Qt::AlignCenter);
-    Label1->setWordWrap(true);
-    Label1->setFixedHeight(2 * Label1->fontMetrics().lineSpacing());
-    Label2 = new QLabel(group);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setAlignment(Qt::AlignCenter);
-    Animate1 = new TAnimate(group);
-    Animate1->setObjectName(QStringLiteral("Animate1"));
-    Animate1->setFixedHeight(kAnimationHeight);
-    groupLayout->addWidget(Label1);
-    groupLayout->addWidget(Label2);
-    groupLayout->addWidget(Animate1);
+    StatusLabel = new QLabel(kDesignStatus, group);
+    StatusLabel->setObjectName(QStringLiteral("Label1"));
+    StatusLabel->setAlignment(Qt::AlignCenter);
+    StatusLabel->setWordWrap(true);
+    StatusLabel->setFixedHeight(2 * StatusLabel->fontMetrics().lineSpacing());
+    SpareLabel = new QLabel(group);
+    SpareLabel->setObjectName(QStringLiteral("Label2"));
+    SpareLabel->setAlignment(Qt::AlignCenter);
+    Animation = new TAnimate(group);
+    Animation->setObjectName(QStringLiteral("Animate1"));
+    Animation->setFixedHeight(kAnimationHeight);
+    groupLayout->addWidget(StatusLabel);
+    groupLayout->addWidget(SpareLabel);
+    groupLayout->addWidget(Animation);
     PrepareForm(this);
 }
 
 void TfrmProgress::setTexts(const QString& caption, const QString& status) {
     setWindowTitle(caption);
-    Label1->setText(status);
+    StatusLabel->setText(status);
 }
 
 QRect TfrmProgress::AnimationArea() const {
-    return QRect(Animate1->mapTo(this, QPoint(0, 0)), Animate1->size());
+    return QRect(Animation->mapTo(this, QPoint(0, 0)), Animation->size());
 }
 
 QString TfrmProgress::ElapsedCaption(const QString& caption, int milliseconds) {
@@ -144,8 +144,8 @@ TProgressThread::~TProgressThread() {
 void TProgressThread::SetWindow(TfrmProgress* form, std::unique_ptr<platform::WindowOverlay> overlay) {
     FProgressform = form;
     m_overlay = std::move(overlay);
-    m_palette = form->Animate1->palette();
-    m_animationSize = form->Animate1->size();
+    m_palette = form->Animation->palette();
+    m_animationSize = form->Animation->size();
 }
 
 void TProgressThread::RequestEnd() {
@@ -272,7 +272,7 @@ void ShowProgressWindow(const QString& caption, const QString& status) {
     state.window = window;
     window->setTexts(caption, status);
     centreOnScreen(window);
-    window->Animate1->Play();
+    window->Animation->Play();
     showAndPaint(window);
 
     auto thread = std::make_unique<TProgressThread>(platform::taskbarProgress());
@@ -282,7 +282,7 @@ void ShowProgressWindow(const QString& caption, const QString& status) {
     thread->SetWindow(window, platform::windowOverlays().create(window, window->AnimationArea()));
     // Where the thread paints the animation, the window's own timer would only paint beneath it.
     if (thread->HasOverlay())
-        window->Animate1->Stop();
+        window->Animation->Stop();
     state.thread = std::move(thread);
     state.thread->start();
 }
@@ -293,7 +293,7 @@ void HideProgressWindow() {
     // The thread ends first: it paints into the window that is destroyed next.
     state.thread.reset();
     if (state.window) {
-        state.window->Animate1->Stop();
+        state.window->Animation->Stop();
         delete state.window.data();
     }
 }

@@ -50,9 +50,10 @@ public:
     // The animation's place in the window's coordinates.
     QRect AnimationArea() const;
 
-    QLabel* Label1 = nullptr; // the status line
-    QLabel* Label2 = nullptr;
-    TAnimate* Animate1 = nullptr;
+    // The designer's names are their object names.
+    QLabel* StatusLabel = nullptr; // Label1: the status line
+    QLabel* SpareLabel = nullptr;  // Label2: empty, below the status line
+    TAnimate* Animation = nullptr; // Animate1: the copy animation
 
     // The elapsed-time caption: `caption` + " - " + seconds with one optional decimal + "s".
     static QString ElapsedCaption(const QString& caption, int milliseconds);

@@ -2,18 +2,22 @@
 #include "app/MainUnit.h"
 #include "app/SessionEnd.h"
 #include "app/UPreviewPicture.h"
+#include "database/DataLinkFile.h"
 #include "devices/DeviceList.h"
 #include "devices/TRadioGroup.h"
 #include "platform/ProfileFile.h"
 #include "platform/WindowBus.h"
+#include "settings/ProgramDatabaseLinks.h"
 #include "settings/USelectDevices.h"
 #include "settings/USettings.h"
 #include "sim/SimCatalogue.h"
 #include "sim/SimDeviceFolder.h"
 #include "sim/SimulatedDsd.h"
+#include "sound/WavPlayer.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoSettings.h"
 
+#include "support/DesignerNames.h"
 #include "support/ModalWindows.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestEnvironment.h"
@@ -26,6 +30,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
@@ -85,7 +91,7 @@ private:
                 m_pressedIn = modal;
                 m_pressedInClass = QString::fromLatin1(modal->metaObject()->className());
                 if (const auto* preview = qobject_cast<TfrmPreviewPicture*>(modal))
-                    m_showedPicture = !preview->Image1->Picture().isNull();
+                    m_showedPicture = !preview->PictureView->Picture().isNull();
                 button->click();
                 return;
             }
@@ -138,6 +144,8 @@ private Q_SLOTS:
     void oneShotClosesAfterHandOff();
     void helpButtonOpensSettings();
     void closeTellsHost();
+    void unreachableDatabaseShowsOneFailure_data();
+    void unreachableDatabaseShowsOneFailure();
     void endRequestClosesModalWindowsFirst();
     void secondStart_data();
     void secondStart();
@@ -150,6 +158,7 @@ private:
     std::unique_ptr<TestEnvironment> m_env;
     std::unique_ptr<ScriptedDialogs> m_dialogs;
     std::unique_ptr<TestHost> m_host;
+    std::unique_ptr<TXrayDatabase> m_database;
 };
 
 void TestMainForm::initTestCase() {
@@ -161,8 +170,8 @@ void TestMainForm::init() {
     m_env->makeFolder(QStringLiteral("xray"));
     m_dialogs = std::make_unique<ScriptedDialogs>();
     m_host = std::make_unique<TestHost>();
-    gUpdating = false;
     InitApplicationEnvironment({QStringLiteral("ravlek")});
+    m_database = std::make_unique<TXrayDatabase>(Environment(), ProgramDatabaseLinks());
     for (int type = 1; type <= 8; ++type)
         WriteSetting(QStringLiteral("DigoraDevices"), QString::number(type), DefaultDeviceName(type));
     WriteSetting(QStringLiteral("DigoraDevices"), QStringLiteral("ConnectTo"), u"¤8¤"_qs);
@@ -171,13 +180,15 @@ void TestMainForm::init() {
 }
 
 void TestMainForm::cleanup() {
+    m_database.reset();
     m_host.reset();
     m_dialogs.reset();
     m_env.reset();
 }
 
 std::unique_ptr<TRavlekMainForm> TestMainForm::startForm(const QStringList& arguments, bool show) {
-    auto form = std::make_unique<TRavlekMainForm>(QStringList{QStringLiteral("ravlek")} + arguments);
+    auto form = std::make_unique<TRavlekMainForm>(m_database.get(),
+                                                  QStringList{QStringLiteral("ravlek")} + arguments);
     form->CreateSettingsWindow();
     if (show) {
         form->show();
@@ -192,36 +203,56 @@ void TestMainForm::windowAndControls() {
     const auto form = startForm({QStringLiteral("PNR=7"), QStringLiteral("OUTDIR=") + outDir()}, false);
     // The version comes from the program file's own version information: its product version,
     // the three-part version the caption has always shown.
-    QCOMPARE(form->windowTitle(), QStringLiteral("Digora                   version: " RAVLEK_PROJECT_VERSION));
+    QCOMPARE(form->windowTitle(),
+             QStringLiteral("Digora                   version: " RAVLEK_PROJECT_VERSION));
     QCOMPARE(form->size(), QSize(402, 242));
     QCOMPARE(form->minimumSize(), form->maximumSize());
     QVERIFY(form->windowFlags().testFlag(Qt::WindowContextHelpButtonHint));
     QVERIFY(!form->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     QVERIFY(!form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
-    QCOMPARE(form->CheckBox1->text(), QStringLiteral("After copying file, delete source file"));
-    QCOMPARE(form->CheckBox2->text(), QStringLiteral("Preview image"));
-    QCOMPARE(form->BitBtn1->text(), QStringLiteral("&Close"));
+    QCOMPARE(form->DeleteSourceCheckBox->text(), QStringLiteral("After copying file, delete source file"));
+    QCOMPARE(form->PreviewCheckBox->text(), QStringLiteral("Preview image"));
+    QCOMPARE(form->CloseButton->text(), QStringLiteral("&Close"));
     QCOMPARE(form->btnDeviceSettings->text(), QStringLiteral("Device Settings..."));
     QCOMPARE(form->btnSelectDevices->text(), QStringLiteral("Select devices..."));
-    QCOMPARE(form->RadioGroup1->title(), QStringLiteral("Imagetype"));
+    QCOMPARE(form->ImageTypeList->title(), QStringLiteral("Imagetype"));
     QVERIFY(form->btnGrabImage->isHidden());
     QCOMPARE(form->btnGrabImage->x(), 400);
-    QVERIFY(form->GroupBox2->isHidden());
-    QCOMPARE(form->Label6->text(), QStringLiteral("0"));
-    QCOMPARE(form->Label3->text(), QStringLiteral("kV"));
-    QCOMPARE(form->Panel1->height(), 45);
+    QVERIFY(form->HardwareGroup->isHidden());
+    QCOMPARE(form->KvLabel->text(), QStringLiteral("0"));
+    QCOMPARE(form->KvUnitLabel->text(), QStringLiteral("kV"));
+    QCOMPARE(form->BottomPanel->height(), 45);
     // The patient is shown beside the destination, with room for the longest number, clear of
     // the other controls of the panel.
-    QVERIFY(!form->Label2->isHidden());
-    QCOMPARE(form->Label2->text(), QStringLiteral("Patientnr: 7"));
-    QCOMPARE(form->Label1->text(), QStringLiteral("Outdir: ") + outDir());
-    QCOMPARE(form->Label1->toolTip(), outDir()); // a long one does not fit
-    QVERIFY(form->Label2->width() >=
-            form->Label2->fontMetrics().horizontalAdvance(u"Patientnr: 2147483647"_qs));
-    for (const QWidget* other : {static_cast<QWidget*>(form->Label1), static_cast<QWidget*>(form->BitBtn1),
-                                 static_cast<QWidget*>(form->CheckBox1)})
-        QVERIFY(!form->Label2->geometry().intersects(other->geometry()));
+    QVERIFY(!form->PatientNrLabel->isHidden());
+    QCOMPARE(form->PatientNrLabel->text(), QStringLiteral("Patientnr: 7"));
+    QCOMPARE(form->OutDirLabel->text(), QStringLiteral("Outdir: ") + outDir());
+    QCOMPARE(form->OutDirLabel->toolTip(), outDir()); // a long one does not fit
+    QVERIFY(form->PatientNrLabel->width() >=
+            form->PatientNrLabel->fontMetrics().horizontalAdvance(u"Patientnr: 2147483647"_qs));
+    for (const QWidget* other :
+         {static_cast<QWidget*>(form->OutDirLabel), static_cast<QWidget*>(form->CloseButton),
+          static_cast<QWidget*>(form->DeleteSourceCheckBox)})
+        QVERIFY(!form->PatientNrLabel->geometry().intersects(other->geometry()));
     QCOMPARE(form->Tag(), 0);
+    verifyDesignerNames(*form, {{"Panel1", form->BottomPanel},
+                                {"Label1", form->OutDirLabel},
+                                {"Label2", form->PatientNrLabel},
+                                {"BitBtn1", form->CloseButton},
+                                {"CheckBox1", form->DeleteSourceCheckBox},
+                                {"RadioGroup1", form->ImageTypeList},
+                                {"CheckBox2", form->PreviewCheckBox},
+                                {"GroupBox2", form->HardwareGroup},
+                                {"Label3", form->KvUnitLabel},
+                                {"Label4", form->MaUnitLabel},
+                                {"Label5", form->MsUnitLabel},
+                                {"Label6", form->KvLabel},
+                                {"Label7", form->MaLabel},
+                                {"Label8", form->MsLabel},
+                                {"WavPlayer1", form->ReadySoundPlayer},
+                                {"Timer1", form->Devices()->StatusTimer()},
+                                {"Timer2", form->Devices()->RetryTimer()},
+                                {"Timer3", form->Devices()->RefreshTimer()}});
 }
 
 void TestMainForm::commandLine_data() {
@@ -321,15 +352,15 @@ void TestMainForm::checkBoxesFollowSettings() {
     if (!preview.isEmpty())
         WriteSetting(QStringLiteral("XRay"), QStringLiteral("Preview"), preview);
     const auto form = startForm({QStringLiteral("PNR=1"), QStringLiteral("OUTDIR=") + outDir()}, false);
-    QCOMPARE(form->CheckBox1->isChecked(), box1);
-    QCOMPARE(form->CheckBox2->isChecked(), box2);
+    QCOMPARE(form->DeleteSourceCheckBox->isChecked(), box1);
+    QCOMPARE(form->PreviewCheckBox->isChecked(), box2);
     // Reading the states wrote nothing back.
     QCOMPARE(ReadSetting(QStringLiteral("XRay"), QStringLiteral("Preview")),
              preview.isEmpty() ? QStringLiteral("ERROR") : preview);
-    form->CheckBox1->click();
+    form->DeleteSourceCheckBox->click();
     QCOMPARE(ReadSetting(QStringLiteral("XRay"), QStringLiteral("DeleteSource")),
              box1 ? QStringLiteral("0") : QStringLiteral("1"));
-    form->CheckBox2->click();
+    form->PreviewCheckBox->click();
     QCOMPARE(ReadSetting(QStringLiteral("XRay"), QStringLiteral("Preview")),
              box2 ? QStringLiteral("0") : QStringLiteral("1"));
 }
@@ -341,10 +372,9 @@ void TestMainForm::scannerCreationFailure() {
     const auto form = startForm({QStringLiteral("PNR=1"), QStringLiteral("OUTDIR=") + outDir()});
     QVERIFY(!form->Scanner());
     QVERIFY(form->isVisible());
-    QCOMPARE(form->RadioGroup1->Count(), 1);
-    QCOMPARE(form->RadioGroup1->ItemIndex(), -1);
+    QCOMPARE(form->ImageTypeList->Count(), 1);
+    QCOMPARE(form->ImageTypeList->ItemIndex(), -1);
     QCOMPARE(form->Tag(), 1);
-    gUpdating = false;
 }
 
 void TestMainForm::scanImageFormats_data() {
@@ -364,13 +394,13 @@ void TestMainForm::scanImageFormats() {
     const auto form = startForm({QStringLiteral("PNR=9"), QStringLiteral("OUTDIR=") + outDir()});
     QVERIFY(form->Devices()->ScannerConnected());
     TfrmSettings& settings = *form->Settings();
-    QRadioButton* typeButton = fileType == QStringLiteral("DIB")   ? settings.RadioButton3
-                               : fileType == QStringLiteral("DCM") ? settings.RadioButton4
-                                                                   : settings.RadioButton5;
+    QRadioButton* typeButton = fileType == QStringLiteral("DIB")   ? settings.DibButton
+                               : fileType == QStringLiteral("DCM") ? settings.DcmButton
+                                                                   : settings.RawButton;
     typeButton->click();
     if (sixteenBits) {
-        settings.RadioButton2->setEnabled(true);
-        settings.RadioButton2->click();
+        settings.Bits16Button->setEnabled(true);
+        settings.Bits16Button->click();
     }
     const QString workingFile = outDir() + QStringLiteral("lastscannedfile.") + extension;
     m_env->writeFile(QStringLiteral("xray/lastscannedfile.") + extension, "an earlier image");
@@ -429,7 +459,7 @@ void TestMainForm::previewSaveOrDiscard() {
     const auto form = startForm(
         {QStringLiteral("PNR=123"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
     QVERIFY(form->Devices()->ScannerConnected());
-    QVERIFY(form->CheckBox2->isChecked() && form->CheckBox2->isEnabled());
+    QVERIFY(form->PreviewCheckBox->isChecked() && form->PreviewCheckBox->isEnabled());
     ModalPresser presser(button);
     QVERIFY(simDevice(8).requestExposure());
     QTRY_VERIFY(presser.pressedIn());
@@ -484,20 +514,24 @@ void TestMainForm::previewWindowLayout() {
     preview.show();
     QCOMPARE(preview.windowTitle(), QStringLiteral("Preview picture"));
     QCOMPARE(preview.size(), QSize(580, 362));
-    QCOMPARE(preview.Panel1->height(), 35);
-    QCOMPARE(preview.BitBtn1->text(), QStringLiteral("Save picture"));
-    QCOMPARE(preview.BitBtn1->x(), 24);
-    QVERIFY(preview.BitBtn1->isDefault());
-    QCOMPARE(preview.BitBtn2->text(), QStringLiteral("Discard picture"));
-    QCOMPARE(preview.BitBtn2->x(), 424);
+    QCOMPARE(preview.ButtonPanel->height(), 35);
+    QCOMPARE(preview.SaveButton->text(), QStringLiteral("Save picture"));
+    QCOMPARE(preview.SaveButton->x(), 24);
+    QVERIFY(preview.SaveButton->isDefault());
+    QCOMPARE(preview.DiscardButton->text(), QStringLiteral("Discard picture"));
+    QCOMPARE(preview.DiscardButton->x(), 424);
     // Scaled down to the width, proportionally, and centred in the height.
-    QCOMPARE(preview.Image1->size(), QSize(580, 327));
-    QCOMPARE(preview.Image1->PictureRect(), QRect(0, (327 - 50) / 2, 580, 50));
+    QCOMPARE(preview.PictureView->size(), QSize(580, 327));
+    QCOMPARE(preview.PictureView->PictureRect(), QRect(0, (327 - 50) / 2, 580, 50));
+    verifyDesignerNames(preview, {{"Image1", preview.PictureView},
+                                  {"Panel1", preview.ButtonPanel},
+                                  {"BitBtn1", preview.SaveButton},
+                                  {"BitBtn2", preview.DiscardButton}});
 
     QImage small(100, 60, QImage::Format_Grayscale8);
     small.fill(0);
-    preview.Image1->SetPicture(small);
-    QCOMPARE(preview.Image1->PictureRect(), QRect(240, (327 - 60) / 2, 100, 60));
+    preview.PictureView->SetPicture(small);
+    QCOMPARE(preview.PictureView->PictureRect(), QRect(240, (327 - 60) / 2, 100, 60));
 
     // Escape discards, as the cancel button does.
     QTest::keyClick(&preview, Qt::Key_Escape);
@@ -551,14 +585,57 @@ void TestMainForm::closeTellsHost() {
     const auto form =
         startForm({QStringLiteral("PNR=31"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
     QCOMPARE(form->Tag(), 1);
-    form->BitBtn1->click();
+    form->CloseButton->click();
     QVERIFY(!form->isVisible());
     QCOMPARE(m_host->received, QStringList{QStringLiteral("XRAY_TRANSFERRED 31")});
     QVERIFY(!form->Settings());
-    QVERIFY(!form->Devices()->Timer1()->isActive());
+    QVERIFY(!form->Devices()->StatusTimer()->isActive());
     QVERIFY(form->Devices()->ScannerLabels().isEmpty());
     // The closed window is no longer found as a running copy.
     QCOMPARE(platform::windowBus().findWindow(kMainFormClass, QString()), 0);
+}
+
+void TestMainForm::unreachableDatabaseShowsOneFailure_data() {
+    QTest::addColumn<bool>("loginInFile");
+    QTest::newRow("login in the data-link file") << true;
+    QTest::newRow("login fetched from the database") << false;
+}
+
+// A start against a database server that does not answer (a server that takes connections and
+// never replies, as an unreachable one looks to the program: every connect runs into its
+// time-out). The start, the list of a register type, the selection and the close cost one
+// connect attempt, and the failure is shown once.
+void TestMainForm::unreachableDatabaseShowsOneFailure() {
+    QFETCH(bool, loginInFile);
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost));
+    const QString server = QStringLiteral("127.0.0.1:%1").arg(silent.serverPort());
+    QString link =
+        QStringLiteral("Provider=PostgreSQL;Initial Catalog=practice;Connect Timeout=2;Data Source=") +
+        server;
+    if (loginInFile)
+        link += QStringLiteral(";User ID=ravlek;Password=secret");
+    QVERIFY(QDir().mkpath(Environment().DataLinksPath));
+    QVERIFY(WriteDataLinkFile(Environment().DataLinksPath + QStringLiteral("Practice.udl"), link));
+    WriteSetting(QStringLiteral("DigoraDevices"), QStringLiteral("ConnectTo"), u"¤1¤8¤"_qs);
+    m_dialogs->expect(QStringLiteral("Det gick inte att ansluta till databasen ") + server);
+
+    const auto form =
+        startForm({QStringLiteral("PNR=5"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
+    QCOMPARE(form->Tag(), 1);
+    QCOMPARE(form->ImageTypeList->Count(), 2); // "(Idle)" and the device that needs no database
+    form->CloseButton->click();
+
+    QVERIFY(m_dialogs->allAnswered());
+    QCOMPARE(m_dialogs->shown().size(), 1);
+    QCOMPARE(m_host->received, QStringList{QStringLiteral("XRAY_TRANSFERRED 5")});
+    QTest::qWait(50); // the server takes the connections waiting in its queue
+    int attempts = 0;
+    while (QTcpSocket* connection = silent.nextPendingConnection()) {
+        ++attempts;
+        delete connection;
+    }
+    QCOMPARE(attempts, 1);
 }
 
 // Asked to end while the settings window is open (a logout, `kill`): the settings window is

@@ -3,10 +3,12 @@
 
 #include "app/MainUnit.h"
 #include "app/PacsLink.h"
+#include "database/XrayDatabase.h"
 #include "devices/DeviceList.h"
 #include "pacs/PacsOutbox.h"
 #include "pacs/PacsService.h"
 #include "platform/WindowBus.h"
+#include "settings/ProgramDatabaseLinks.h"
 #include "settings/USettings.h"
 #include "sim/SimCatalogue.h"
 #include "sim/SimDeviceFolder.h"
@@ -88,7 +90,7 @@ void returnFromSettingsWhenShown() {
         auto* settings = qobject_cast<TfrmSettings*>(QApplication::activeModalWidget());
         if (settings && settings->isVisible()) {
             poll->deleteLater();
-            settings->BitBtn2->click();
+            settings->ReturnButton->click();
         }
     });
     poll->start(10);
@@ -115,6 +117,7 @@ private:
     std::unique_ptr<TestEnvironment> m_env;
     std::unique_ptr<ScriptedDialogs> m_dialogs;
     std::unique_ptr<TestHost> m_host;
+    std::unique_ptr<TXrayDatabase> m_database;
 };
 
 void TestPacsLink::init() {
@@ -122,8 +125,8 @@ void TestPacsLink::init() {
     m_env->makeFolder(QStringLiteral("xray"));
     m_dialogs = std::make_unique<ScriptedDialogs>();
     m_host = std::make_unique<TestHost>();
-    gUpdating = false;
     InitApplicationEnvironment({QStringLiteral("ravlek")});
+    m_database = std::make_unique<TXrayDatabase>(Environment(), ProgramDatabaseLinks());
     WriteSetting(QStringLiteral("DigoraDevices"), QStringLiteral("8"), QStringLiteral("Digora Toto"));
     WriteSetting(QStringLiteral("DigoraDevices"), QStringLiteral("ConnectTo"), u"¤8¤"_qs);
     WriteSetting(QStringLiteral("XRay"), QStringLiteral("TotoOneShot"), QStringLiteral("0"));
@@ -131,6 +134,7 @@ void TestPacsLink::init() {
 }
 
 void TestPacsLink::cleanup() {
+    m_database.reset();
     m_host.reset();
     m_dialogs.reset();
     m_env.reset();
@@ -138,8 +142,8 @@ void TestPacsLink::cleanup() {
 
 std::unique_ptr<TRavlekMainForm> TestPacsLink::startForm(qint32 patient) {
     auto form = std::make_unique<TRavlekMainForm>(
-        QStringList{QStringLiteral("ravlek"), QStringLiteral("PNR=%1").arg(patient), m_host->handleArgument(),
-                    QStringLiteral("OUTDIR=") + outDir()});
+        m_database.get(), QStringList{QStringLiteral("ravlek"), QStringLiteral("PNR=%1").arg(patient),
+                                      m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
     form->CreateSettingsWindow();
     form->show();
     form->activateWindow();

@@ -1,8 +1,8 @@
 // "ravlek --settings": the settings window as the only job of the process.
 
 #include "app/SettingsJob.h"
+#include "database/EmbeddedDefault.h"
 #include "platform/WindowBus.h"
-#include "settings/EmbeddedDefault.h"
 #include "settings/USettings.h"
 #include "support/ModalWindows.h"
 #include "support/TestEnvironment.h"
@@ -65,16 +65,16 @@ void tst_SettingsJob::settingsWindowIsTheOnlyWindow() {
     qsizetype busWindows = -1;
     whenModal<TfrmSettings>([&](TfrmSettings* window) {
         shown = true;
-        connected = window->Database1 && window->Database1->Connected();
-        registerOpen = window->Panel3->isHidden(); // the cover "Connect to database" has gone
+        connected = window->Database().Database1->Connected();
+        registerOpen = window->ConnectCover->isHidden(); // the cover "Connect to database" has gone
         const QWidgetList windows = QApplication::topLevelWidgets();
         visibleWindows = std::count_if(windows.cbegin(), windows.cend(),
                                        [](const QWidget* widget) { return widget->isVisible(); });
         busWindows = platform::windowBus().enumWindows().size();
-        window->BitBtn2->click();
+        window->ReturnButton->click();
     });
 
-    QCOMPARE(RunSettingsJob(), 0);
+    QCOMPARE(RunSettingsJob({QStringLiteral("ravlek"), kSettingsSwitch}), 0);
     QVERIFY(shown);
     QVERIFY(connected);
     QVERIFY(registerOpen);

@@ -127,12 +127,12 @@ void TestKelvoProgress::textsArriveInAtoms() {
     QVERIFY(progress.Register(nullptr));
     const WindowHandle window = progress.Handle();
     QCOMPARE(progress.Window()->windowTitle(), QStringLiteral("Start"));
-    QCOMPARE(progress.Window()->Label1->text(), QStringLiteral("Startar"));
+    QCOMPARE(progress.Window()->StatusLabel->text(), QStringLiteral("Startar"));
 
     QCOMPARE(sendText(window, kMsgSetActiveCaption, QStringLiteral("Ansluter till databasen")), 1);
     QCOMPARE(sendText(window, kMsgSetActiveStatus, QStringLiteral("Ansluter till databasen,\rvänta...")), 1);
     QCOMPARE(progress.Window()->windowTitle(), QStringLiteral("Ansluter till databasen"));
-    QCOMPARE(progress.Window()->Label1->text(), QStringLiteral("Ansluter till databasen,\rvänta..."));
+    QCOMPARE(progress.Window()->StatusLabel->text(), QStringLiteral("Ansluter till databasen,\rvänta..."));
     // The bus entry carries the caption too.
     QCOMPARE(windowBus().findWindow(QString(), QStringLiteral("Ansluter till databasen")), window);
 
@@ -176,13 +176,13 @@ void TestKelvoProgress::activationsShowAndHide() {
     QCOMPARE(send(window, kMsgActivateProgressApp, 1001), 1);
     QCOMPARE(send(window, kMsgActivateProgressApp, 1001), 1);
     QVERIFY(form->isVisible());
-    QVERIFY(form->Animate1->Active());
+    QVERIFY(form->Animation->Active());
     QCOMPARE(progress.Activations(), 2);
     QCOMPARE(send(window, kMsgInactivateProgressApp, 1001), 1);
     QVERIFY(form->isVisible());
     QCOMPARE(send(window, kMsgInactivateProgressApp, 1001), 1);
     QVERIFY(!form->isVisible());
-    QVERIFY(!form->Animate1->Active());
+    QVERIFY(!form->Animation->Active());
     QCOMPARE(send(window, kMsgInactivateProgressApp, 1001), 1);
     QCOMPARE(progress.Activations(), 0);
 

@@ -1,16 +1,19 @@
 #pragma once
 
-// A device list on its own: a bare radio group and button, the settings window's data
-// module on an SQLite database, and the simulated driver, in an isolated installation.
+// A device list on its own: a bare radio group and button, the program's database layer on
+// an SQLite database, and the simulated driver, in an isolated installation.
 
+#include "database/EmbeddedDefault.h"
+#include "database/XrayDatabase.h"
 #include "devices/DeviceList.h"
 #include "devices/TRadioGroup.h"
+#include "settings/ProgramDatabaseLinks.h"
 #include "settings/USelectDevices.h"
-#include "settings/USettings.h"
 #include "sim/SimCatalogue.h"
 #include "sim/SimDeviceFolder.h"
 #include "sim/SimulatedDsd.h"
 #include "sound/WavPlayer.h"
+#include "tools/KelvoEnvironment.h"
 #include "tools/KelvoSettings.h"
 
 #include "support/ScriptedDialogs.h"
@@ -30,22 +33,21 @@ class DeviceListFixture {
 public:
     DeviceListFixture()
         : env(kThisComputer) {
-        gUpdating = false;
-        // The settings window sets up the environment, which fixes where settings are stored.
-        settings = std::make_unique<TfrmSettings>(TSettingsLinks{{}, {}, {}, {}, {QStringLiteral("ravlek")}});
+        // The environment fixes where settings are stored; the database connects as at start
+        // (the only data-link file is the embedded default).
+        InitApplicationEnvironment({QStringLiteral("ravlek")});
         for (int type = 1; type <= kSingleDeviceType; ++type)
             WriteSetting(QStringLiteral("DigoraDevices"), QString::number(type), DefaultDeviceName(type));
-        connected = settings->ConnectToDatabase();
+        database = std::make_unique<TXrayDatabase>(Environment(), ProgramDatabaseLinks());
+        EnsureEmbeddedDataLink(Environment().DataLinksPath);
+        connected = connectDatabase();
         scanner = std::make_unique<TSimulatedDsd>();
 
         TDeviceListLinks links;
-        links.RadioGroup1 = &radioGroup;
+        links.ImageTypeList = &radioGroup;
         links.btnDeviceSettings = &deviceSettings;
-        links.WavPlayer1 = &player;
-        links.Queries = [this] {
-            return TLockQueries{settings->Database1, settings->QXRAYDEV, settings->QCONNECTEDDEV,
-                                settings->QXRAYDEVICES};
-        };
+        links.ReadySoundPlayer = &player;
+        links.Database = database.get();
         links.ScanImage = [this] {
             ++scansArmed;
             if (onScan)
@@ -58,9 +60,13 @@ public:
                          [this] { controller->RadioGroup1Click(&radioGroup); });
     }
 
-    ~DeviceListFixture() {
-        controller.reset();
-        gUpdating = false;
+    ~DeviceListFixture() { controller.reset(); }
+
+    bool connectDatabase() {
+        if (!database->BuildConnectionString())
+            return false;
+        database->Connect();
+        return true;
     }
 
     void setConnectTo(const QString& types) {
@@ -68,7 +74,7 @@ public:
     }
 
     void execute(const QString& sql, const QVariantMap& values) {
-        TADOConnection& db = *settings->Database1;
+        TADOConnection& db = *database->Database1;
         if (!db.InTransaction())
             db.BeginTrans();
         db.Execute(sql, values);
@@ -104,7 +110,7 @@ public:
     // Lock rows of a device as "COMPUTER:NUMBER", in LOCKNUMBER order.
     QStringList lockRows(int type, const QString& label) {
         TADOQuery query;
-        query.SetConnection(settings->Database1);
+        query.SetConnection(database->Database1);
         query.SetSQL({QStringLiteral("SELECT COMPUTERNAME, LOCKNUMBER FROM XRAYDEVICELOCKLIST WHERE "
                                      "XRAYSTATION = :s AND XRAYSTATIONID = :l ORDER BY LOCKNUMBER")});
         query.Parameters().ParamByName(QStringLiteral("s")).Value = DefaultDeviceName(type);
@@ -148,7 +154,7 @@ public:
 
     TestEnvironment env;
     ScriptedDialogs dialogs;
-    std::unique_ptr<TfrmSettings> settings;
+    std::unique_ptr<TXrayDatabase> database;
     bool connected = false;
     std::unique_ptr<TSimulatedDsd> scanner;
     TRadioGroup radioGroup;

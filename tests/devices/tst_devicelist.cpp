@@ -144,7 +144,7 @@ void TestDeviceList::registerDeviceTexts() {
     // A held device is not probed, so its workstation name is not taken.
     const bool probed = situation != Situation::HeldByOther && situation != Situation::HeldByTwo;
     QCOMPARE(f.controller->gstationID(), probed ? QStringLiteral("WS1") : QString());
-    QVERIFY(!gUpdating);
+    QVERIFY(!f.controller->Updating());
 }
 
 void TestDeviceList::singleDeviceTexts_data() {
@@ -318,12 +318,10 @@ void TestDeviceList::withoutScannerControlOnlyIdle() {
     f.controller->UpdateDeviceList(true);
     QCOMPARE(f.itemTexts(), QStringList{QStringLiteral("(Idle)")});
     QCOMPARE(f.radioGroup.ItemIndex(), -1);
-    QVERIFY(gUpdating);
-    // The list stays inert even when something lowers the flag.
-    gUpdating = false;
+    QVERIFY(f.controller->Updating());
     f.radioGroup.SetItemIndex(0);
     QCOMPARE(ReadSetting(QStringLiteral("XRay"), QStringLiteral("Imagetype")), QStringLiteral("ERROR"));
-    QVERIFY(!f.controller->Timer3()->isActive());
+    QVERIFY(!f.controller->RefreshTimer()->isActive());
 }
 
 QTEST_MAIN(TestDeviceList)

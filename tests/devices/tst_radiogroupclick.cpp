@@ -62,20 +62,20 @@ void TestRadioGroupClick::idleStartsRefresh() {
     f.addStation(kThisComputer, 1, QStringLiteral("D1"), QStringLiteral("WS1"));
     f.controller->UpdateDeviceList(true); // stored choice missing: "(Idle)" is selected
     QCOMPARE(f.radioGroup.ItemIndex(), 0);
-    QVERIFY(f.controller->Timer3()->isActive());
-    QVERIFY(!f.controller->Timer1()->isActive());
-    QVERIFY(!f.controller->Timer2()->isActive());
+    QVERIFY(f.controller->RefreshTimer()->isActive());
+    QVERIFY(!f.controller->StatusTimer()->isActive());
+    QVERIFY(!f.controller->RetryTimer()->isActive());
     QVERIFY(!f.deviceSettings.isEnabled());
     QVERIFY(!f.controller->ScannerConnected());
-    QCOMPARE(f.controller->Timer3()->interval(), 5000);
+    QCOMPARE(f.controller->RefreshTimer()->interval(), 5000);
 
     // Choosing a device stops the refresh; choosing "(Idle)" again closes it.
     clickItem(f, 1);
     QVERIFY(f.controller->ScannerConnected());
-    QVERIFY(!f.controller->Timer3()->isActive());
+    QVERIFY(!f.controller->RefreshTimer()->isActive());
     clickItem(f, 0);
     QVERIFY(!f.controller->ScannerConnected());
-    QVERIFY(f.controller->Timer3()->isActive());
+    QVERIFY(f.controller->RefreshTimer()->isActive());
     QCOMPARE(f.lockRows(1, QStringLiteral("D1")), QStringList{});
     QCOMPARE(ReadSetting(QStringLiteral("XRay"), QStringLiteral("Imagetype")), QStringLiteral("0"));
 }
@@ -90,8 +90,8 @@ void TestRadioGroupClick::freeDeviceIsOpenedAndLocked() {
     f.controller->UpdateDeviceList(true);
     clickItem(f, 1);
     QVERIFY(f.controller->ScannerConnected());
-    QVERIFY(f.controller->Timer1()->isActive());
-    QCOMPARE(f.controller->Timer1()->interval(), 1000);
+    QVERIFY(f.controller->StatusTimer()->isActive());
+    QCOMPARE(f.controller->StatusTimer()->interval(), 1000);
     QVERIFY(f.deviceSettings.isEnabled());
     QCOMPARE(f.scansArmed, 1);
     QCOMPARE(f.radioGroup.ItemText(1), QStringLiteral("Digora - D1: CONNECTED"));
@@ -112,7 +112,7 @@ void TestRadioGroupClick::heldDeviceQueuesAndRetryKeepsPlace() {
     f.controller->UpdateDeviceList(true);
     clickItem(f, 1);
     QVERIFY(!f.controller->ScannerConnected());
-    QVERIFY(f.controller->Timer2()->isActive());
+    QVERIFY(f.controller->RetryTimer()->isActive());
     QCOMPARE(f.scansArmed, 0);
     QCOMPARE(f.radioGroup.ItemText(1),
              QStringLiteral("Digora - D1: ALREADYOPENED") + CR + QStringLiteral("Connected to - WS2, "));
@@ -121,7 +121,7 @@ void TestRadioGroupClick::heldDeviceQueuesAndRetryKeepsPlace() {
     // Another workstation queues behind; a retry keeps this computer's place.
     f.addLock(QStringLiteral("THIRDPC"), 1, QStringLiteral("D1"), 2);
     f.controller->Timer2Timer();
-    QVERIFY(f.controller->Timer2()->isActive());
+    QVERIFY(f.controller->RetryTimer()->isActive());
     QCOMPARE(f.lockRows(1, QStringLiteral("D1")),
              (QStringList{QStringLiteral("OTHERPC:0"), u"TESTPC:1"_qs, u"THIRDPC:2"_qs}));
 
@@ -141,13 +141,13 @@ void TestRadioGroupClick::retryOpensDeviceOnceReleased() {
     WriteSetting(QStringLiteral("XRay"), QStringLiteral("Imagetype"), QStringLiteral("-1"));
     f.controller->UpdateDeviceList(true);
     clickItem(f, 1);
-    QVERIFY(f.controller->Timer2()->isActive());
+    QVERIFY(f.controller->RetryTimer()->isActive());
 
     f.removeLocksOf(QStringLiteral("OTHERPC"));
     f.controller->Timer2Timer();
     QVERIFY(f.controller->ScannerConnected());
-    QVERIFY(f.controller->Timer1()->isActive());
-    QVERIFY(!f.controller->Timer2()->isActive());
+    QVERIFY(f.controller->StatusTimer()->isActive());
+    QVERIFY(!f.controller->RetryTimer()->isActive());
     QCOMPARE(f.lockRows(1, QStringLiteral("D1")), QStringList{QStringLiteral("TESTPC:0")});
     QCOMPARE(f.scansArmed, 1);
 }
@@ -172,8 +172,7 @@ void TestRadioGroupClick::readySoundFollowsSetting() {
     LoadReadySound(f.player);
     f.setConnectTo(u"¤1¤"_qs);
     f.addStation(kThisComputer, 1, QStringLiteral("D1"), QStringLiteral("WS1"));
-    // The settings window stores its own choice at creation; the test's value replaces it
-    // (a blank value reads as a missing one).
+    // A blank value reads as a missing one.
     WriteSetting(QStringLiteral("XRay"), QStringLiteral("PlaySoundWhenScannerIsReady"),
                  stored.isEmpty() ? QStringLiteral(" ") : stored);
     QCOMPARE(ReadSetting(QStringLiteral("XRay"), QStringLiteral("PlaySoundWhenScannerIsReady")),
@@ -196,7 +195,7 @@ void TestRadioGroupClick::singleDeviceTakesNoLockAndPlaysNothing() {
     f.controller->UpdateDeviceList(true);
     clickItem(f, 1);
     QVERIFY(f.controller->ScannerConnected());
-    QVERIFY(f.controller->Timer1()->isActive());
+    QVERIFY(f.controller->StatusTimer()->isActive());
     QCOMPARE(f.radioGroup.ItemText(1), QStringLiteral("Digora Toto: CONNECTED"));
     QCOMPARE(sound.played, 0);
     QCOMPARE(f.scansArmed, 1);
@@ -214,7 +213,7 @@ void TestRadioGroupClick::failedOpeningIsRetried() {
     const std::unique_ptr<TSimulatedDsd> otherProcess = f.holdDevice(1);
     clickItem(f, 1);
     QVERIFY(!f.controller->ScannerConnected());
-    QVERIFY(f.controller->Timer2()->isActive());
+    QVERIFY(f.controller->RetryTimer()->isActive());
     QCOMPARE(f.radioGroup.ItemText(1), QStringLiteral("Digora - D1: ALREADYOPENED"));
     QCOMPARE(f.lockRows(1, QStringLiteral("D1")), QStringList{});
 }

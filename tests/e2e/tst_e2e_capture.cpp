@@ -5,7 +5,7 @@
 
 #include "E2eInstallation.h"
 #include "app/CommandLine.h"
-#include "tools/KelvoSchema.h"
+#include "database/KelvoSchema.h"
 #include "tools/KelvoSettings.h"
 
 #include <QDirIterator>

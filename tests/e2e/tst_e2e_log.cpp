@@ -4,7 +4,7 @@
 // output on a computer without a sound device.
 
 #include "E2eInstallation.h"
-#include "tools/KelvoSchema.h"
+#include "database/KelvoSchema.h"
 
 #include <QtTest>
 

@@ -8,10 +8,10 @@
 #include "DesktopSession.h"
 #include "E2eInstallation.h"
 #include "cli/ProgressApp.h"
+#include "database/DataLinkFile.h"
 #include "platform/LauncherEntryTaskbar.h"
 #include "platform/Processes.h"
 #include "platform/WindowBus.h"
-#include "tools/DataLinkFile.h"
 #include "tools/KelvoProgress.h"
 
 #include <QDBusConnection>

@@ -5,9 +5,9 @@
 // a shutdown, `kill`), which must give the device up as its Close button does.
 
 #include "E2eInstallation.h"
+#include "database/DataLinkFile.h"
+#include "database/KelvoSchema.h"
 #include "support/PostgresTestDatabase.h"
-#include "tools/DataLinkFile.h"
-#include "tools/KelvoSchema.h"
 
 #include <QScopeGuard>
 #include <QSqlDatabase>

@@ -4,13 +4,14 @@
 // for SQLite or PostgreSQL, a database of the run on the PostgreSQL server, and the shape
 // of a table as the engine's catalogue reports it.
 
+#include "database/DataLinkFile.h"
+#include "database/KelvoDatabase.h"
+#include "database/KelvoSchema.h"
+#include "settings/ProgramDatabaseLinks.h"
 #include "settings/USettings.h"
 #include "support/PostgresTestDatabase.h"
 #include "support/TestEnvironment.h"
-#include "tools/DataLinkFile.h"
-#include "tools/KelvoDatabase.h"
 #include "tools/KelvoEnvironment.h"
-#include "tools/KelvoSchema.h"
 
 #include <QCoreApplication>
 #include <QMap>
@@ -102,12 +103,14 @@ private:
     QStringList m_roles;
 };
 
-// One isolated installation whose only data-link file names the test's database.
+// One isolated installation whose only data-link file names the test's database, with the
+// environment set up as at the program's start and the program's database layer on it.
 class Installation {
 public:
     Installation() { InitApplicationEnvironment({QStringLiteral("ravlek")}); }
 
     TestEnvironment env;
+    TXrayDatabase database{Environment(), ProgramDatabaseLinks()};
 
     QString dataLinksPath() const { return Environment().DataLinksPath; }
 
@@ -255,7 +258,7 @@ inline TableShape tableShape(TADOConnection& connection, const QString& table) {
 
 // The values of one grid column, top to bottom.
 inline QStringList gridColumn(const TfrmSettings& window, const QString& title) {
-    const QAbstractItemModel* model = window.wwDBGrid1->model();
+    const QAbstractItemModel* model = window.RegisterGrid->model();
     for (int column = 0; column < model->columnCount(); ++column) {
         if (model->headerData(column, Qt::Horizontal).toString() != title)
             continue;

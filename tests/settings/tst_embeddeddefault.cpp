@@ -3,8 +3,8 @@
 
 #include "SettingsFixture.h"
 
+#include "database/EmbeddedDefault.h"
 #include "platform/Paths.h"
-#include "settings/EmbeddedDefault.h"
 #include "support/ScriptedDialogs.h"
 #include "tools/KelvoSettings.h"
 
@@ -39,7 +39,7 @@ void TestEmbeddedDefault::firstStartConnectsWithoutQuestion() {
     ScriptedDialogs dialogs; // any message box fails the test
 
     {
-        TfrmSettings window({});
+        TfrmSettings window(installation.database);
         QCOMPARE(dataLinkFiles(), QStringList{QStringLiteral("Ravlek.udl")});
         QCOMPARE(*ReadDataLinkFile(Environment().DataLinksPath + QStringLiteral("Ravlek.udl")),
                  QStringLiteral("Provider=SQLite;Data Source=") + database);
@@ -58,8 +58,9 @@ void TestEmbeddedDefault::firstStartConnectsWithoutQuestion() {
     QCOMPARE(tableShape(check, QStringLiteral("XRAYDEVICELOCKLIST")).primaryKey,
              QStringLiteral("PK_XRAYDEVICELOCKLIST"));
 
-    // The next start finds its default at creation and writes nothing more.
-    TfrmSettings restarted({});
+    // The next start finds its default and writes nothing more.
+    InitApplicationEnvironment({QStringLiteral("ravlek")});
+    TfrmSettings restarted(installation.database);
     QCOMPARE(restarted.lblDataProvider->text(), QStringLiteral("Ravlek.udl"));
     QCOMPARE(dataLinkFiles(), QStringList{QStringLiteral("Ravlek.udl")});
     QVERIFY(restarted.ConnectToDatabase());
@@ -88,7 +89,7 @@ void TestEmbeddedDefault::unwritableFolderWritesNothing() {
     ScriptedDialogs dialogs;
 
     QCOMPARE(EnsureEmbeddedDataLink(Environment().DataLinksPath), TEmbeddedDefault::NotWritable);
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(!QFileInfo::exists(Environment().DataLinksPath));
     QCOMPARE(window.lblDataProvider->text(), QStringLiteral("(ingen vald)"));
     QVERIFY(!QFileInfo::exists(EmbeddedDatabasePath()));

@@ -163,12 +163,12 @@ void TestPacsSettings::testConnection() {
 void TestPacsSettings::settingsWindowOpensIt() {
     Installation installation;
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QCOMPARE(window.btnPacs->text(), QStringLiteral("PACS..."));
     QCOMPARE(window.btnPacs->objectName(), QStringLiteral("btnPacs"));
     QVERIFY(window.rect().contains(window.btnPacs->geometry()));
-    QVERIFY(!window.btnPacs->geometry().intersects(window.BitBtn2->geometry()));
-    QVERIFY(!window.btnPacs->geometry().intersects(window.GroupBox4->geometry()));
+    QVERIFY(!window.btnPacs->geometry().intersects(window.ReturnButton->geometry()));
+    QVERIFY(!window.btnPacs->geometry().intersects(window.SoundGroup->geometry()));
 
     bool shown = false;
     whenModal<TfrmPacsSettings>([&](TfrmPacsSettings* dialog) {

@@ -1,6 +1,7 @@
 // The device selection dialog and the table of device types it keeps.
 
 #include "settings/USelectDevices.h"
+#include "support/DesignerNames.h"
 #include "support/TestEnvironment.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoSettings.h"
@@ -29,8 +30,8 @@ QString deviceSetting(const QString& key) {
 // The list as "number:name" with the ticked numbers apart.
 QStringList listed(const TfrmSelectDevices& dialog) {
     QStringList items;
-    for (int i = 0; i < dialog.CheckListBox1->count(); ++i) {
-        const QListWidgetItem* item = dialog.CheckListBox1->item(i);
+    for (int i = 0; i < dialog.DeviceTypeList->count(); ++i) {
+        const QListWidgetItem* item = dialog.DeviceTypeList->item(i);
         items.append(QStringLiteral("%1:%2").arg(item->data(Qt::UserRole).toInt()).arg(item->text()));
     }
     return items;
@@ -38,16 +39,16 @@ QStringList listed(const TfrmSelectDevices& dialog) {
 
 QList<int> ticked(const TfrmSelectDevices& dialog) {
     QList<int> numbers;
-    for (int i = 0; i < dialog.CheckListBox1->count(); ++i) {
-        if (dialog.CheckListBox1->item(i)->checkState() == Qt::Checked)
-            numbers.append(dialog.CheckListBox1->item(i)->data(Qt::UserRole).toInt());
+    for (int i = 0; i < dialog.DeviceTypeList->count(); ++i) {
+        if (dialog.DeviceTypeList->item(i)->checkState() == Qt::Checked)
+            numbers.append(dialog.DeviceTypeList->item(i)->data(Qt::UserRole).toInt());
     }
     return numbers;
 }
 
 void tickOnly(TfrmSelectDevices& dialog, const QList<int>& numbers) {
-    for (int i = 0; i < dialog.CheckListBox1->count(); ++i) {
-        QListWidgetItem* item = dialog.CheckListBox1->item(i);
+    for (int i = 0; i < dialog.DeviceTypeList->count(); ++i) {
+        QListWidgetItem* item = dialog.DeviceTypeList->item(i);
         item->setCheckState(numbers.contains(item->data(Qt::UserRole).toInt()) ? Qt::Checked : Qt::Unchecked);
     }
 }
@@ -93,11 +94,15 @@ void TestSelectDevices::layout() {
     TfrmSelectDevices dialog;
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Select devices to connect to"));
     QCOMPARE(dialog.size(), QSize(230, 278));
-    QCOMPARE(dialog.GroupBox1->title(), QStringLiteral("Xray Devices"));
-    QCOMPARE(dialog.BitBtn1->text(), QStringLiteral("OK"));
-    QVERIFY(dialog.BitBtn1->isDefault());
-    QCOMPARE(dialog.BitBtn2->text(), QStringLiteral("Avbryt"));
-    QVERIFY(dialog.CheckListBox1->item(0)->flags() & Qt::ItemIsUserCheckable);
+    QCOMPARE(dialog.DevicesGroup->title(), QStringLiteral("Xray Devices"));
+    QCOMPARE(dialog.OkButton->text(), QStringLiteral("OK"));
+    QVERIFY(dialog.OkButton->isDefault());
+    QCOMPARE(dialog.CancelButton->text(), QStringLiteral("Avbryt"));
+    QVERIFY(dialog.DeviceTypeList->item(0)->flags() & Qt::ItemIsUserCheckable);
+    verifyDesignerNames(dialog, {{"GroupBox1", dialog.DevicesGroup},
+                                 {"CheckListBox1", dialog.DeviceTypeList},
+                                 {"BitBtn1", dialog.OkButton},
+                                 {"BitBtn2", dialog.CancelButton}});
 }
 
 void TestSelectDevices::firstRunShowsDefaultAndStoresNames() {
@@ -111,7 +116,7 @@ void TestSelectDevices::firstRunShowsDefaultAndStoresNames() {
     QCOMPARE(deviceSetting(kConnectTo), kMissingSetting);
 
     dialog.show();
-    dialog.BitBtn1->click();
+    dialog.OkButton->click();
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(deviceSetting(kConnectTo), QStringLiteral("\u00A4"
                                                        "1\u00A4"
@@ -185,7 +190,7 @@ void TestSelectDevices::cancelKeepsConnectTo() {
     dialog.show();
 
     QCOMPARE(ticked(dialog), QList<int>({1, 8}));
-    dialog.BitBtn2->click();
+    dialog.CancelButton->click();
 
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(deviceSetting(kConnectTo), ticks({2}));

@@ -3,12 +3,12 @@
 
 #include "SettingsFixture.h"
 
+#include "database/KelvoLogin.h"
 #include "platform/ProfileFile.h"
+#include "settings/Udataproviders.h"
 #include "support/ModalWindows.h"
 #include "support/ScriptedDialogs.h"
-#include "tools/KelvoLogin.h"
 #include "tools/KelvoSettings.h"
-#include "tools/Udataproviders.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -87,20 +87,20 @@ void TestSettingsConnect::freshDatabaseGetsBothTables() {
                                installation.connectionString(currentEngine(), m_pg));
     ScriptedDialogs dialogs;
     Grab grab;
-    TfrmSettings window(grab.links());
-    QVERIFY(window.BitBtn1->isEnabled());
-    QVERIFY(!window.Panel3->isHidden());
+    TfrmSettings window(installation.database, grab.links());
+    QVERIFY(window.ConnectButton->isEnabled());
+    QVERIFY(!window.ConnectCover->isHidden());
 
-    window.BitBtn1->click();
+    window.ConnectButton->click();
 
     QCOMPARE(grab.calls, QList<bool>{true});
-    QVERIFY(window.Database1->Connected());
-    QVERIFY(window.Database1->InTransaction());
-    QVERIFY(!window.BitBtn1->isEnabled());
-    QVERIFY(window.Panel3->isHidden());
+    QVERIFY(window.Database().Database1->Connected());
+    QVERIFY(window.Database().Database1->InTransaction());
+    QVERIFY(!window.ConnectButton->isEnabled());
+    QVERIFY(window.ConnectCover->isHidden());
     QCOMPARE(window.lblDataProvider->text(), QStringLiteral("Practice.udl"));
-    QVERIFY(window.QXRAYWORKSTATIONS->Active());
-    QCOMPARE(window.wwDBGrid1->model()->rowCount(), 0);
+    QVERIFY(window.Database().QXRAYWORKSTATIONS->Active());
+    QCOMPARE(window.RegisterGrid->model()->rowCount(), 0);
 
     auto other = installation.connect(currentEngine(), m_pg);
     const TableShape workstations = tableShape(*other, QStringLiteral("XRAYWORKSTATIONS"));
@@ -142,7 +142,7 @@ void TestSettingsConnect::existingTablesAreLeftAndRegisterIsOrdered() {
     other->CommitTrans();
 
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
 
     QCOMPARE(gridColumn(window, QStringLiteral("Workstationname")),
@@ -181,9 +181,9 @@ void TestSettingsConnect::failedConnectionIsReported() {
                    QStringLiteral(": ") + database + QStringLiteral(" med användarnamnet ") + user +
                    QStringLiteral("\r\r"));
     Grab grab;
-    TfrmSettings window(grab.links());
+    TfrmSettings window(installation.database, grab.links());
 
-    window.BitBtn1->click();
+    window.ConnectButton->click();
 
     QVERIFY(dialogs.allAnswered());
     QCOMPARE(dialogs.shown().size(), 1);
@@ -191,9 +191,9 @@ void TestSettingsConnect::failedConnectionIsReported() {
     const QString failure = dialogs.shown().first().text.section(QStringLiteral("\r\r"), 1);
     QVERIFY2(!failure.trimmed().isEmpty(), "the failure's own text follows the lead-in");
     QCOMPARE(grab.calls, QList<bool>{false});
-    QVERIFY(!window.Database1->Connected());
-    QVERIFY(window.BitBtn1->isEnabled());
-    QVERIFY(!window.Panel3->isHidden());
+    QVERIFY(!window.Database().Database1->Connected());
+    QVERIFY(window.ConnectButton->isEnabled());
+    QVERIFY(!window.ConnectCover->isHidden());
 }
 
 void TestSettingsConnect::failedLoginStepShowsOnlyItsOwnMessage() {
@@ -202,7 +202,7 @@ void TestSettingsConnect::failedLoginStepShowsOnlyItsOwnMessage() {
     // The file is found only when connecting, so that the login step reads it.
     ScriptedDialogs dialogs;
     Grab grab;
-    TfrmSettings window(grab.links());
+    TfrmSettings window(installation.database, grab.links());
     QVERIFY(Environment().ConnectionString.isEmpty());
     FailingProfileFile failing;
     platform::ScopedPort<platform::ProfileFile> scope(failing);
@@ -211,13 +211,13 @@ void TestSettingsConnect::failedLoginStepShowsOnlyItsOwnMessage() {
         QStringLiteral("Det gick inte att hämta användarnamn och lösenord till databasen!\r\r"
                        "the profile file cannot be read"));
 
-    window.BitBtn1->click();
+    window.ConnectButton->click();
 
     QVERIFY(dialogs.allAnswered());
     QCOMPARE(grab.calls, QList<bool>{false});
-    QVERIFY(!window.Database1->Connected());
-    QVERIFY(window.BitBtn1->isEnabled());
-    QVERIFY(!window.Panel3->isHidden());
+    QVERIFY(!window.Database().Database1->Connected());
+    QVERIFY(window.ConnectButton->isEnabled());
+    QVERIFY(!window.ConnectCover->isHidden());
 }
 
 void TestSettingsConnect::terminatedServerIsReportedAndLaterConnectSucceeds() {
@@ -232,10 +232,10 @@ void TestSettingsConnect::terminatedServerIsReportedAndLaterConnectSucceeds() {
     insertLock(*administrator, QStringLiteral("PC1"), QStringLiteral("Digora OPTIME"), QStringLiteral("OPT1"),
                1);
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
 
-    const int pid = scalar(*window.Database1, QStringLiteral("SELECT pg_backend_pid()")).toInt();
+    const int pid = scalar(*window.Database().Database1, QStringLiteral("SELECT pg_backend_pid()")).toInt();
     QVERIFY(scalar(*administrator, QStringLiteral("SELECT pg_terminate_backend(%1)").arg(pid)).toBool());
     QTRY_COMPARE_WITH_TIMEOUT(
         scalar(*administrator,
@@ -250,7 +250,7 @@ void TestSettingsConnect::terminatedServerIsReportedAndLaterConnectSucceeds() {
     QCOMPARE(scalar(*administrator, QStringLiteral("SELECT COUNT(*) FROM XRAYDEVICELOCKLIST")).toInt(), 1);
 
     QVERIFY(window.ConnectToDatabase());
-    QVERIFY(window.Database1->InTransaction());
+    QVERIFY(window.Database().Database1->InTransaction());
     QCOMPARE(gridColumn(window, QStringLiteral("XraystationID")), QStringList{QStringLiteral("OPT1")});
 }
 
@@ -270,7 +270,7 @@ void TestSettingsConnect::unreadableTableCountsAsMissing() {
                                pgConnectionString(m_pg.name(), reader, QStringLiteral("reader")));
     ScriptedDialogs dialogs;
     dialogs.expect(QStringLiteral("Det gick inte att ansluta till databasen "));
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
 
     QVERIFY(!window.ConnectToDatabase());
 
@@ -280,12 +280,13 @@ void TestSettingsConnect::unreadableTableCountsAsMissing() {
     QCOMPARE(scalar(*administrator, QStringLiteral("SELECT COUNT(*) FROM XRAYWORKSTATIONS")).toInt(), 1);
 
     // The same probe on a connection that may read the table finds it.
-    window.Database1->SetConnectionString(pgConnectionString(m_pg.name()));
-    window.Database1->Open();
+    window.Database().Database1->SetConnectionString(pgConnectionString(m_pg.name()));
+    window.Database().Database1->Open();
     QVERIFY(window.TableExists(QStringLiteral("XRAYWORKSTATIONS")));
-    window.Database1->Close();
-    window.Database1->SetConnectionString(pgConnectionString(m_pg.name(), reader, QStringLiteral("reader")));
-    window.Database1->Open();
+    window.Database().Database1->Close();
+    window.Database().Database1->SetConnectionString(
+        pgConnectionString(m_pg.name(), reader, QStringLiteral("reader")));
+    window.Database().Database1->Open();
     QVERIFY(window.TableExists(QStringLiteral("XRAYDEVICELOCKLIST")));
     QVERIFY(!window.TableExists(QStringLiteral("XRAYWORKSTATIONS")));
 }
@@ -297,26 +298,27 @@ void TestSettingsConnect::selectDisconnectsUntilConnect() {
     installation.writeDataLink(QStringLiteral("Second.udl"),
                                installation.sqliteConnectionString(QStringLiteral("second/ravlek.sqlite")));
     WriteSetting(QStringLiteral("DataProvider"), QStringLiteral("DefaultDataProvider"), first);
+    InitApplicationEnvironment({QStringLiteral("ravlek")}); // a start with that default stored
     ScriptedDialogs dialogs;
     Grab grab;
-    TfrmSettings window(grab.links());
+    TfrmSettings window(installation.database, grab.links());
     QCOMPARE(window.lblDataProvider->text(), QStringLiteral("First.udl"));
-    window.BitBtn1->click();
-    QVERIFY(window.Database1->Connected());
+    window.ConnectButton->click();
+    QVERIFY(window.Database().Database1->Connected());
 
     chooseDataProviderWhenAsked(QStringLiteral("Second.udl"));
-    window.BitBtn3->click();
+    window.SelectButton->click();
 
     QCOMPARE(Environment().DataProviderFile, installation.dataLinksPath() + QStringLiteral("Second.udl"));
     QCOMPARE(window.lblDataProvider->text(), QStringLiteral("Second.udl"));
-    QVERIFY(!window.Database1->Connected());
-    QVERIFY(window.BitBtn1->isEnabled());
-    QVERIFY(!window.Panel3->isHidden());
+    QVERIFY(!window.Database().Database1->Connected());
+    QVERIFY(window.ConnectButton->isEnabled());
+    QVERIFY(!window.ConnectCover->isHidden());
     QCOMPARE(grab.calls, QList<bool>({true, false}));
 
-    window.BitBtn1->click();
+    window.ConnectButton->click();
     QCOMPARE(grab.calls, QList<bool>({true, false, true}));
-    QVERIFY(window.Database1->ConnectionString().contains(
+    QVERIFY(window.Database().Database1->ConnectionString().contains(
         installation.env.path(QStringLiteral("second/ravlek.sqlite"))));
     QVERIFY(QFileInfo::exists(installation.env.path(QStringLiteral("second/ravlek.sqlite"))));
 }
@@ -363,11 +365,12 @@ void TestSettingsConnect::dataLinkArgument() {
     QVERIFY(WriteDataLinkFile(installation.env.path(QStringLiteral("cwd/Both.udl")),
                               QStringLiteral("Provider=SQLOLEDB.1;Data Source=cwd")));
 
-    TSettingsLinks links;
-    links.ProgramDir = programDir;
-    links.Arguments = QStringList{QStringLiteral("ravlek")} + arguments;
+    // The data-link file is decided once at start, from the stored default and the command line.
+    SelectDataLinkAtStart(Environment(),
+                          ReadSetting(QStringLiteral("DataProvider"), QStringLiteral("DefaultDataProvider")),
+                          QStringList{QStringLiteral("ravlek")} + arguments, programDir);
     ScriptedDialogs dialogs;
-    TfrmSettings window(links);
+    TfrmSettings window(installation.database);
 
     const QString expectedPath = installation.env.path(expected);
     QCOMPARE(QFileInfo(Environment().DataProviderFile).absoluteFilePath(), expectedPath);

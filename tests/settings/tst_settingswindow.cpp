@@ -3,6 +3,7 @@
 
 #include "SettingsFixture.h"
 
+#include "support/DesignerNames.h"
 #include "support/ScriptedDialogs.h"
 #include "tools/KelvoSettings.h"
 
@@ -48,8 +49,8 @@ struct MainWindowStandIn {
 };
 
 QRadioButton* formatButton(const TfrmSettings& window, const QString& caption) {
-    for (QRadioButton* button : {window.RadioButton1, window.RadioButton2, window.RadioButton3,
-                                 window.RadioButton4, window.RadioButton5}) {
+    for (QRadioButton* button :
+         {window.Bits8Button, window.Bits16Button, window.DibButton, window.DcmButton, window.RawButton}) {
         if (button->text() == caption)
             return button;
     }
@@ -78,6 +79,7 @@ private Q_SLOTS:
     void restoredChoices();
     void formatClicks_data();
     void formatClicks();
+    void formatButtonsWaitWhileTheDeviceListChanges();
     void soundBoxes_data();
     void soundBoxes();
     void search_data();
@@ -97,50 +99,73 @@ private:
 void TestSettingsWindow::layoutAndCaptions() {
     Installation installation;
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
 
     QCOMPARE(window.windowTitle(), QStringLiteral("Settings"));
     QCOMPARE(window.size(), QSize(461, 352));
-    QCOMPARE(window.GroupBox2->title(), QStringLiteral("Current DataProvider"));
+    QCOMPARE(window.DataProviderGroup->title(), QStringLiteral("Current DataProvider"));
     // No stored default yet: the label keeps its design caption until the first connect.
     QCOMPARE(window.lblDataProvider->text(), QStringLiteral("(ingen vald)"));
     QCOMPARE(window.lblDataProvider->palette().color(QPalette::WindowText), QColor(Qt::blue));
-    QCOMPARE(window.BitBtn3->text(), QStringLiteral("Select..."));
-    QCOMPARE(window.BitBtn1->text(), QStringLiteral("Connect"));
-    QCOMPARE(window.GroupBox1->title(), QStringLiteral("Xraystations and workstations"));
-    QCOMPARE(window.BitBtn42->text(), QStringLiteral("Add..."));
-    QCOMPARE(window.BitBtn44->text(), QStringLiteral("Edit..."));
-    QCOMPARE(window.BitBtn89->text(), QStringLiteral("Delete..."));
-    QCOMPARE(window.Edit1->placeholderText(), QStringLiteral("(Search)"));
-    QCOMPARE(window.Edit1->text(), QString());
-    QCOMPARE(window.GroupBox3->title(), QStringLiteral("Filetype"));
-    QCOMPARE(window.GroupBox4->title(), QStringLiteral("Sound"));
-    QCOMPARE(window.CheckBox1->text(), QStringLiteral("Play sound when scanner is ready"));
-    QCOMPARE(window.CheckBox2->text(), QStringLiteral("Toto - Oneshot"));
-    QCOMPARE(window.CheckBox2->toolTip(),
+    QCOMPARE(window.SelectButton->text(), QStringLiteral("Select..."));
+    QCOMPARE(window.ConnectButton->text(), QStringLiteral("Connect"));
+    QCOMPARE(window.RegisterGroup->title(), QStringLiteral("Xraystations and workstations"));
+    QCOMPARE(window.AddButton->text(), QStringLiteral("Add..."));
+    QCOMPARE(window.EditButton->text(), QStringLiteral("Edit..."));
+    QCOMPARE(window.DeleteButton->text(), QStringLiteral("Delete..."));
+    QCOMPARE(window.SearchEdit->placeholderText(), QStringLiteral("(Search)"));
+    QCOMPARE(window.SearchEdit->text(), QString());
+    QCOMPARE(window.FileTypeGroup->title(), QStringLiteral("Filetype"));
+    QCOMPARE(window.SoundGroup->title(), QStringLiteral("Sound"));
+    QCOMPARE(window.PlaySoundCheckBox->text(), QStringLiteral("Play sound when scanner is ready"));
+    QCOMPARE(window.TotoOneShotCheckBox->text(), QStringLiteral("Toto - Oneshot"));
+    QCOMPARE(window.TotoOneShotCheckBox->toolTip(),
              QStringLiteral("When using Digora Toto, close after every new image"));
-    QCOMPARE(window.BitBtn2->text(), QStringLiteral("Return"));
-    QCOMPARE(window.Removealllocksonselecteddevice1->text(),
-             QStringLiteral("Remove all locks on selected device"));
-    QCOMPARE(window.PopupMenu1->actions().size(), 1);
+    QCOMPARE(window.ReturnButton->text(), QStringLiteral("Return"));
+    QCOMPARE(window.RemoveAllLocksAction->text(), QStringLiteral("Remove all locks on selected device"));
+    QCOMPARE(window.RegisterMenu->actions().size(), 1);
 
     // The cover lies over the register, in front of it.
-    const auto* cover = qobject_cast<QLabel*>(window.Panel3);
+    const auto* cover = qobject_cast<QLabel*>(window.ConnectCover);
     QVERIFY(cover);
     QCOMPARE(cover->text(), QStringLiteral("Connect to database"));
-    QCOMPARE(window.Panel3->geometry(), window.GroupBox1->geometry());
-    QVERIFY(window.children().indexOf(window.Panel3) > window.children().indexOf(window.GroupBox1));
+    QCOMPARE(window.ConnectCover->geometry(), window.RegisterGroup->geometry());
+    QVERIFY(window.children().indexOf(window.ConnectCover) > window.children().indexOf(window.RegisterGroup));
 
-    QCOMPARE(window.wwDBGrid1->selectionBehavior(), QAbstractItemView::SelectRows);
-    QCOMPARE(window.wwDBGrid1->editTriggers(), QAbstractItemView::NoEditTriggers);
+    verifyDesignerNames(window, {{"GroupBox2", window.DataProviderGroup},
+                                 {"BitBtn3", window.SelectButton},
+                                 {"BitBtn1", window.ConnectButton},
+                                 {"GroupBox1", window.RegisterGroup},
+                                 {"BitBtn42", window.AddButton},
+                                 {"BitBtn44", window.EditButton},
+                                 {"Edit1", window.SearchEdit},
+                                 {"BitBtn89", window.DeleteButton},
+                                 {"wwDBGrid1", window.RegisterGrid},
+                                 {"DataSource1", window.RegisterModel},
+                                 {"PopupMenu1", window.RegisterMenu},
+                                 {"Removealllocksonselecteddevice1", window.RemoveAllLocksAction},
+                                 {"Panel3", window.ConnectCover},
+                                 {"GroupBox3", window.FileTypeGroup},
+                                 {"RadioButton1", window.Bits8Button},
+                                 {"RadioButton2", window.Bits16Button},
+                                 {"RadioButton3", window.DibButton},
+                                 {"RadioButton4", window.DcmButton},
+                                 {"RadioButton5", window.RawButton},
+                                 {"GroupBox4", window.SoundGroup},
+                                 {"CheckBox1", window.PlaySoundCheckBox},
+                                 {"CheckBox2", window.TotoOneShotCheckBox},
+                                 {"BitBtn2", window.ReturnButton}});
+
+    QCOMPARE(window.RegisterGrid->selectionBehavior(), QAbstractItemView::SelectRows);
+    QCOMPARE(window.RegisterGrid->editTriggers(), QAbstractItemView::NoEditTriggers);
 
     // Return hides the window; it lives on as the data module.
     window.show();
-    window.BitBtn2->click();
+    window.ReturnButton->click();
     QVERIFY(window.isHidden());
-    QVERIFY(window.Database1);
-    QCOMPARE(window.Database1->Name(), QStringLiteral("Database1"));
-    QCOMPARE(window.Database1->parent()->objectName(), QStringLiteral("frmSettings"));
+    QVERIFY(window.Database().Database1);
+    QCOMPARE(window.Database().Database1->Name(), QStringLiteral("Database1"));
+    QCOMPARE(window.Database().Database1->parent()->objectName(), QStringLiteral("frmSettings"));
 }
 
 void TestSettingsWindow::restoredChoices_data() {
@@ -173,18 +198,17 @@ void TestSettingsWindow::restoredChoices() {
     ScriptedDialogs dialogs;
     MainWindowStandIn main;
 
-    TfrmSettings window(main.links());
+    TfrmSettings window(installation.database, main.links());
 
-    QCOMPARE(checkedOf({window.RadioButton3, window.RadioButton4, window.RadioButton5}), type);
-    QCOMPARE(checkedOf({window.RadioButton1, window.RadioButton2}), depth);
+    QCOMPARE(checkedOf({window.DibButton, window.DcmButton, window.RawButton}), type);
+    QCOMPARE(checkedOf({window.Bits8Button, window.Bits16Button}), depth);
     // Creation leaves the enabled states as designed, and neither stores nor arms.
-    QVERIFY(!window.RadioButton2->isEnabled());
+    QVERIFY(!window.Bits16Button->isEnabled());
     QCOMPARE(main.scans, 0);
     QVERIFY(main.preview.isEmpty());
     QCOMPARE(xraySetting(QStringLiteral("FileTypeExt")), storedType.isNull() ? kMissingSetting : storedType);
     QCOMPARE(xraySetting(QStringLiteral("FileTypeBits")),
              storedDepth.isNull() ? kMissingSetting : storedDepth);
-    QVERIFY(!gUpdating);
 }
 
 void TestSettingsWindow::formatClicks_data() {
@@ -236,7 +260,7 @@ void TestSettingsWindow::formatClicks() {
     storeOrLeave(QStringLiteral("FileTypeBits"), storedDepth);
     ScriptedDialogs dialogs;
     MainWindowStandIn main;
-    TfrmSettings window(main.links());
+    TfrmSettings window(installation.database, main.links());
     window.show();
 
     for (const QString& caption : clicks)
@@ -245,9 +269,41 @@ void TestSettingsWindow::formatClicks() {
     QCOMPARE(xraySetting(QStringLiteral("FileTypeExt")), type);
     QCOMPARE(xraySetting(QStringLiteral("FileTypeBits")), depth);
     QCOMPARE(main.scans, scans);
-    QCOMPARE(window.RadioButton2->isEnabled(), sixteenEnabled);
-    QCOMPARE(checkedOf({window.RadioButton1, window.RadioButton2}), checkedDepth);
+    QCOMPARE(window.Bits16Button->isEnabled(), sixteenEnabled);
+    QCOMPARE(checkedOf({window.Bits8Button, window.Bits16Button}), checkedDepth);
     QCOMPARE(main.preview, preview);
+    // The main window arms its scans with the format the buttons show.
+    const TImageFormat format = window.ImageFormat();
+    QCOMPARE(format.Depth,
+             checkedDepth == QStringLiteral("16 bits") ? ImageDepth::Bits16 : ImageDepth::Bits8);
+    const QString checkedType = checkedOf({window.DibButton, window.DcmButton, window.RawButton});
+    QCOMPARE(format.FileType, checkedType == QStringLiteral("RAW")   ? ImageFileType::RAW
+                              : checkedType == QStringLiteral("DCM") ? ImageFileType::DCM
+                                                                     : ImageFileType::DIB);
+}
+
+// While the device list is being changed, a format click is ignored: nothing is stored or
+// armed, and the dependent states stay.
+void TestSettingsWindow::formatButtonsWaitWhileTheDeviceListChanges() {
+    Installation installation;
+    ScriptedDialogs dialogs;
+    MainWindowStandIn main;
+    bool listUpdating = true;
+    TSettingsLinks links = main.links();
+    links.DeviceListUpdating = [&listUpdating] { return listUpdating; };
+    TfrmSettings window(installation.database, links);
+    window.show();
+
+    formatButton(window, QStringLiteral("RAW"))->click();
+    QCOMPARE(xraySetting(QStringLiteral("FileTypeExt")), kMissingSetting);
+    QCOMPARE(main.scans, 0);
+    QVERIFY(!window.Bits16Button->isEnabled());
+
+    listUpdating = false;
+    formatButton(window, QStringLiteral("DCM"))->click();
+    QCOMPARE(xraySetting(QStringLiteral("FileTypeExt")), QStringLiteral("DCM"));
+    QCOMPARE(main.scans, 1);
+    QVERIFY(window.Bits16Button->isEnabled());
 }
 
 void TestSettingsWindow::soundBoxes_data() {
@@ -279,16 +335,16 @@ void TestSettingsWindow::soundBoxes() {
     storeOrLeave(QStringLiteral("PlaySoundWhenScannerIsReady"), storedSound);
     storeOrLeave(QStringLiteral("TotoOneShot"), storedOneShot);
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
 
-    QCOMPARE(window.CheckBox1->isChecked(), sound);
-    QCOMPARE(window.CheckBox2->isChecked(), oneShot);
+    QCOMPARE(window.PlaySoundCheckBox->isChecked(), sound);
+    QCOMPARE(window.TotoOneShotCheckBox->isChecked(), oneShot);
     QCOMPARE(xraySetting(QStringLiteral("PlaySoundWhenScannerIsReady")), soundAfter);
     QCOMPARE(xraySetting(QStringLiteral("TotoOneShot")), oneShotAfter);
 
     window.show();
-    window.CheckBox1->click();
-    window.CheckBox2->click();
+    window.PlaySoundCheckBox->click();
+    window.TotoOneShotCheckBox->click();
     QCOMPARE(xraySetting(QStringLiteral("PlaySoundWhenScannerIsReady")),
              sound ? QStringLiteral("0") : QStringLiteral("-1"));
     QCOMPARE(xraySetting(QStringLiteral("TotoOneShot")),
@@ -340,15 +396,15 @@ void TestSettingsWindow::search() {
     insertStation(*other, QStringLiteral("PC5"), QStringLiteral("Sopix"), QStringLiteral("SX1"),
                   QStringLiteral("E station"));
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
 
-    window.Edit1->setText(QStringLiteral("no such station"));
+    window.SearchEdit->setText(QStringLiteral("no such station"));
     QCOMPARE(gridColumn(window, QStringLiteral("Workstationname")), QStringList{});
-    window.Edit1->setText(text);
+    window.SearchEdit->setText(text);
 
     QCOMPARE(gridColumn(window, QStringLiteral("Workstationname")), computers);
-    QVERIFY(window.QXRAYWORKSTATIONS->Active());
+    QVERIFY(window.Database().QXRAYWORKSTATIONS->Active());
 }
 
 void TestSettingsWindow::editAndDeleteFollowRows() {
@@ -358,41 +414,41 @@ void TestSettingsWindow::editAndDeleteFollowRows() {
     installation.writeDataLink(QStringLiteral("Practice.udl"),
                                installation.connectionString(currentEngine(), m_pg));
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
-    QVERIFY(!window.BitBtn44->isEnabled());
-    QVERIFY(!window.BitBtn89->isEnabled());
+    QVERIFY(!window.EditButton->isEnabled());
+    QVERIFY(!window.DeleteButton->isEnabled());
 
     auto other = installation.connect(currentEngine(), m_pg);
     insertStation(*other, QStringLiteral("PC1"), QStringLiteral("Digora"), QStringLiteral("D1"),
                   QStringLiteral("Room 1"));
     insertStation(*other, QStringLiteral("PC2"), QStringLiteral("Sopix"), QStringLiteral("S1"),
                   QStringLiteral("Room 2"));
-    window.Edit1->setText(QStringLiteral(" "));
-    QVERIFY(window.BitBtn44->isEnabled());
-    QVERIFY(window.BitBtn89->isEnabled());
+    window.SearchEdit->setText(QStringLiteral(" "));
+    QVERIFY(window.EditButton->isEnabled());
+    QVERIFY(window.DeleteButton->isEnabled());
 
-    window.wwDBGrid1->selectRow(1);
+    window.RegisterGrid->selectRow(1);
     dialogs.expectExactly(DialogKind::Question, QStringLiteral("Delete selected Xraystation/Workstation?"),
                           DialogButton::No);
-    window.BitBtn89->click();
+    window.DeleteButton->click();
     QCOMPARE(scalar(*other, QStringLiteral("SELECT COUNT(*) FROM XRAYWORKSTATIONS")).toInt(), 2);
 
     dialogs.expect(QStringLiteral("Delete selected"), DialogButton::Yes);
-    window.BitBtn89->click();
+    window.DeleteButton->click();
     QVERIFY(dialogs.allAnswered());
     QCOMPARE(dialogs.shown().last().title, QStringLiteral("Fråga"));
     // Committed: another workstation sees the row gone.
     QCOMPARE(scalar(*other, QStringLiteral("SELECT STATIONID FROM XRAYWORKSTATIONS")).toString(),
              QStringLiteral("Room 1"));
     QCOMPARE(scalar(*other, QStringLiteral("SELECT COUNT(*) FROM XRAYWORKSTATIONS")).toInt(), 1);
-    QVERIFY(window.Database1->InTransaction());
-    QVERIFY(window.BitBtn89->isEnabled());
+    QVERIFY(window.Database().Database1->InTransaction());
+    QVERIFY(window.DeleteButton->isEnabled());
 
     dialogs.expect(QStringLiteral("Delete selected"), DialogButton::Yes);
-    window.BitBtn89->click();
-    QVERIFY(!window.BitBtn44->isEnabled());
-    QVERIFY(!window.BitBtn89->isEnabled());
+    window.DeleteButton->click();
+    QVERIFY(!window.EditButton->isEnabled());
+    QVERIFY(!window.DeleteButton->isEnabled());
     QCOMPARE(scalar(*other, QStringLiteral("SELECT COUNT(*) FROM XRAYWORKSTATIONS")).toInt(), 0);
 }
 
@@ -430,7 +486,7 @@ void TestSettingsWindow::removeAllLocks() {
     insertLock(*other, QStringLiteral("PC2"), station, device, 2);
     insertLock(*other, QStringLiteral("PC2"), station, QStringLiteral("OPT9"), 1);
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
 
     dialogs.expectExactly(DialogKind::Question,
@@ -440,7 +496,7 @@ void TestSettingsWindow::removeAllLocks() {
                           answer);
     if (confirm)
         dialogs.expectExactly(DialogKind::Warning, QStringLiteral("Device unlocked. Press OK to Confirm."));
-    window.Removealllocksonselecteddevice1->trigger();
+    window.RemoveAllLocksAction->trigger();
 
     QVERIFY(dialogs.allAnswered());
     // What the message says holds for every workstation: the removal is committed.
@@ -449,8 +505,8 @@ void TestSettingsWindow::removeAllLocks() {
         scalar(*other, QStringLiteral("SELECT COUNT(*) FROM XRAYDEVICELOCKLIST WHERE XRAYSTATIONID = 'OPT9'"))
             .toInt(),
         1);
-    QVERIFY(window.Database1->InTransaction());
-    window.Database1->RollbackTrans();
+    QVERIFY(window.Database().Database1->InTransaction());
+    window.Database().Database1->RollbackTrans();
     QCOMPARE(scalar(*other, QStringLiteral("SELECT COUNT(*) FROM XRAYDEVICELOCKLIST")).toInt(), locksLeft);
 }
 
@@ -464,15 +520,15 @@ void TestSettingsWindow::gridRowIsTheCurrentRecord() {
     insertStation(*other, QStringLiteral("PC2"), QStringLiteral("Sopix"), QStringLiteral("S1"),
                   QStringLiteral("Room 2"));
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
-    QCOMPARE(window.wwDBGrid1->currentIndex().row(), 0);
+    QCOMPARE(window.RegisterGrid->currentIndex().row(), 0);
 
-    window.wwDBGrid1->selectRow(1);
-    QCOMPARE(window.QXRAYWORKSTATIONS->RecNo(), 2);
-    window.QXRAYWORKSTATIONS->First();
-    QCOMPARE(window.wwDBGrid1->currentIndex().row(), 0);
-    QCOMPARE(window.wwDBGrid1->horizontalHeader()->defaultAlignment(), Qt::AlignLeft | Qt::AlignVCenter);
+    window.RegisterGrid->selectRow(1);
+    QCOMPARE(window.Database().QXRAYWORKSTATIONS->RecNo(), 2);
+    window.Database().QXRAYWORKSTATIONS->First();
+    QCOMPARE(window.RegisterGrid->currentIndex().row(), 0);
+    QCOMPARE(window.RegisterGrid->horizontalHeader()->defaultAlignment(), Qt::AlignLeft | Qt::AlignVCenter);
 }
 
 QTEST_MAIN(TestSettingsWindow)

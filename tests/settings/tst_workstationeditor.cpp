@@ -5,6 +5,7 @@
 #include "SettingsFixture.h"
 
 #include "settings/UXrayWorkstation.h"
+#include "support/DesignerNames.h"
 #include "support/ScriptedDialogs.h"
 #include "tools/KelvoMessages.h"
 
@@ -85,11 +86,11 @@ struct Station {
 };
 
 void fill(TfrmEditXrayWorkstation& editor, const Station& station) {
-    type(editor.wwDBEdit2, station.xraystation);
-    type(editor.wwDBEdit4, station.uniqueName);
-    type(editor.wwDBEdit1, station.computer);
-    type(editor.wwDBEdit3, station.workstation);
-    type(editor.wwDBEdit5, station.address);
+    type(editor.StationNameEdit, station.xraystation);
+    type(editor.UniqueNameEdit, station.uniqueName);
+    type(editor.ComputerNameEdit, station.computer);
+    type(editor.WorkstationNameEdit, station.workstation);
+    type(editor.IpAddressEdit, station.address);
 }
 
 QString captionOf(const TfrmEditXrayWorkstation& editor, const QWidget* edit) {
@@ -163,50 +164,59 @@ private:
 
 void TestWorkstationEditor::layout() {
     Installation installation;
-    TADOConnection database;
-    TADOQuery workstations;
-    TfrmEditXrayWorkstation editor(&workstations, &database);
+    TfrmEditXrayWorkstation editor(installation.database);
 
     QCOMPARE(editor.windowTitle(), QStringLiteral("Add/edit Xraystation and workstation"));
     QCOMPARE(editor.size(), QSize(452, 239));
-    QCOMPARE(editor.GroupBox1->title(), QStringLiteral("Properties"));
+    QCOMPARE(editor.PropertiesGroup->title(), QStringLiteral("Properties"));
     const QList<std::tuple<QLineEdit*, QString, int>> fields{
-        {editor.wwDBEdit2, QStringLiteral("Xraystation name:"), 30},
-        {editor.wwDBEdit4, QStringLiteral("Unique name:"), 20},
-        {editor.wwDBEdit1, QStringLiteral("Computername:"), 50},
-        {editor.wwDBEdit3, QStringLiteral("Workstation name:"), 100},
-        {editor.wwDBEdit5, QStringLiteral("IP-adress:"), 20}};
+        {editor.StationNameEdit, QStringLiteral("Xraystation name:"), 30},
+        {editor.UniqueNameEdit, QStringLiteral("Unique name:"), 20},
+        {editor.ComputerNameEdit, QStringLiteral("Computername:"), 50},
+        {editor.WorkstationNameEdit, QStringLiteral("Workstation name:"), 100},
+        {editor.IpAddressEdit, QStringLiteral("IP-adress:"), 20}};
     for (const auto& [edit, caption, maxLength] : fields) {
         QCOMPARE(captionOf(editor, edit), caption);
         QCOMPARE(edit->maxLength(), maxLength);
     }
-    QCOMPARE(editor.BitBtn3->text(), QStringLiteral("Remove all locks on this device"));
-    QCOMPARE(editor.BitBtn4->text(), QStringLiteral("Get computername"));
-    QCOMPARE(editor.BitBtn1->text(), QStringLiteral("OK"));
-    QVERIFY(editor.BitBtn1->isDefault());
-    QCOMPARE(editor.BitBtn2->text(), QStringLiteral("Avbryt"));
+    QCOMPARE(editor.RemoveLocksButton->text(), QStringLiteral("Remove all locks on this device"));
+    QCOMPARE(editor.GetComputerNameButton->text(), QStringLiteral("Get computername"));
+    QCOMPARE(editor.OkButton->text(), QStringLiteral("OK"));
+    QVERIFY(editor.OkButton->isDefault());
+    QCOMPARE(editor.CancelButton->text(), QStringLiteral("Avbryt"));
     // "Get computername" sits on the computer name's caption line.
     const QLabel* computerCaption = nullptr;
     for (const QLabel* label : editor.findChildren<QLabel*>()) {
-        if (label->buddy() == editor.wwDBEdit1)
+        if (label->buddy() == editor.ComputerNameEdit)
             computerCaption = label;
     }
     QVERIFY(computerCaption);
-    QVERIFY(editor.BitBtn4->geometry().left() > computerCaption->geometry().right());
-    QVERIFY(editor.BitBtn4->geometry().bottom() < editor.wwDBEdit1->geometry().top());
+    QVERIFY(editor.GetComputerNameButton->geometry().left() > computerCaption->geometry().right());
+    QVERIFY(editor.GetComputerNameButton->geometry().bottom() < editor.ComputerNameEdit->geometry().top());
+    verifyDesignerNames(editor, {{"GroupBox1", editor.PropertiesGroup},
+                                 {"wwDBEdit1", editor.ComputerNameEdit},
+                                 {"wwDBEdit2", editor.StationNameEdit},
+                                 {"wwDBEdit3", editor.WorkstationNameEdit},
+                                 {"wwDBEdit4", editor.UniqueNameEdit},
+                                 {"wwDBEdit5", editor.IpAddressEdit},
+                                 {"BitBtn1", editor.OkButton},
+                                 {"BitBtn2", editor.CancelButton},
+                                 {"BitBtn3", editor.RemoveLocksButton},
+                                 {"BitBtn4", editor.GetComputerNameButton}});
 
     // The tab key's order, which leaves out "Get computername".
     QList<QWidget*> tabOrder;
-    QWidget* widget = editor.wwDBEdit2;
+    QWidget* widget = editor.StationNameEdit;
     do {
         if (widget->focusPolicy() & Qt::TabFocus)
             tabOrder.append(widget);
         widget = widget->nextInFocusChain();
-    } while (widget != editor.wwDBEdit2);
-    const QList<QWidget*> expected{editor.wwDBEdit2, editor.wwDBEdit4, editor.wwDBEdit1, editor.wwDBEdit3,
-                                   editor.BitBtn3,   editor.wwDBEdit5, editor.BitBtn1,   editor.BitBtn2};
+    } while (widget != editor.StationNameEdit);
+    const QList<QWidget*> expected{
+        editor.StationNameEdit,   editor.UniqueNameEdit, editor.ComputerNameEdit, editor.WorkstationNameEdit,
+        editor.RemoveLocksButton, editor.IpAddressEdit,  editor.OkButton,         editor.CancelButton};
     QCOMPARE(tabOrder, expected);
-    QVERIFY(!(editor.BitBtn4->focusPolicy() & Qt::TabFocus));
+    QVERIFY(!(editor.GetComputerNameButton->focusPolicy() & Qt::TabFocus));
 }
 
 void TestWorkstationEditor::addStation_data() {
@@ -237,26 +247,26 @@ void TestWorkstationEditor::addStation() {
                   QStringLiteral("Room 3"));
     const QStringList before = storedStations(*other);
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
     if (refused)
         dialogs.expect(kSaveFailed);
 
     EditorScript script([&](TfrmEditXrayWorkstation& editor) {
-        QCOMPARE(window.QXRAYWORKSTATIONS->State(), TDataSetState::dsInsert);
-        QCOMPARE(editor.wwDBEdit2->text(), QString());
+        QCOMPARE(window.Database().QXRAYWORKSTATIONS->State(), TDataSetState::dsInsert);
+        QCOMPARE(editor.StationNameEdit->text(), QString());
         fill(editor, {QStringLiteral("Digora OPTIME"), uniqueName, QStringLiteral("PC1"),
                       QStringLiteral("Room 2"), QStringLiteral("10.0.0.7")});
-        QTest::mouseClick(editor.BitBtn1, Qt::LeftButton);
+        QTest::mouseClick(editor.OkButton, Qt::LeftButton);
     });
-    window.BitBtn42->click();
+    window.AddButton->click();
 
     QVERIFY(script.ran());
     QCOMPARE(script.result(), int(QDialog::Accepted));
     QVERIFY(dialogs.allAnswered());
     QVERIFY(!QApplication::activeModalWidget());
-    QCOMPARE(window.QXRAYWORKSTATIONS->State(), TDataSetState::dsBrowse);
-    QVERIFY(window.Database1->InTransaction());
+    QCOMPARE(window.Database().QXRAYWORKSTATIONS->State(), TDataSetState::dsBrowse);
+    QVERIFY(window.Database().Database1->InTransaction());
     if (refused) {
         const platform::DialogRequest& message = dialogs.shown().last();
         QCOMPARE(message.kind, DialogKind::Information);
@@ -267,7 +277,8 @@ void TestWorkstationEditor::addStation() {
         QCOMPARE(gridColumn(window, QStringLiteral("XraystationID")),
                  (QStringList{QStringLiteral("OPT1"), QStringLiteral("S1")}));
         // The transaction was left open and still works.
-        QCOMPARE(scalar(*window.Database1, QStringLiteral("SELECT COUNT(*) FROM XRAYWORKSTATIONS")).toInt(),
+        QCOMPARE(scalar(*window.Database().Database1, QStringLiteral("SELECT COUNT(*) FROM XRAYWORKSTATIONS"))
+                     .toInt(),
                  2);
         return;
     }
@@ -277,7 +288,7 @@ void TestWorkstationEditor::addStation() {
         (QStringList{before.at(0), QStringLiteral("PC1/Digora OPTIME/OPT2/Room 2/10.0.0.7"), before.at(1)}));
     QCOMPARE(gridColumn(window, QStringLiteral("XraystationID")),
              (QStringList{QStringLiteral("OPT1"), QStringLiteral("OPT2"), QStringLiteral("S1")}));
-    QVERIFY(window.BitBtn44->isEnabled());
+    QVERIFY(window.EditButton->isEnabled());
 }
 
 // "Get computername" fills in the name this workstation is known by, so that its main window
@@ -289,28 +300,29 @@ void TestWorkstationEditor::getComputerName() {
     installation.env.setVariable("KELVO_COMPUTERNAME", QStringLiteral("XRAYROOM4"));
     auto other = preparePractice(installation);
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
 
     EditorScript script([](TfrmEditXrayWorkstation& editor) {
         fill(editor, {QStringLiteral("Digora Toto"), QStringLiteral("TOTO1"), QString(),
                       QStringLiteral("Room 4"), QString()});
-        QTest::mouseClick(editor.BitBtn4, Qt::LeftButton);
-        QCOMPARE(editor.wwDBEdit1->text(), QStringLiteral("XRAYROOM4"));
-        QTest::mouseClick(editor.BitBtn1, Qt::LeftButton);
+        QTest::mouseClick(editor.GetComputerNameButton, Qt::LeftButton);
+        QCOMPARE(editor.ComputerNameEdit->text(), QStringLiteral("XRAYROOM4"));
+        QTest::mouseClick(editor.OkButton, Qt::LeftButton);
     });
-    window.BitBtn42->click();
+    window.AddButton->click();
 
     QVERIFY(script.ran());
     QCOMPARE(storedStations(*other), QStringList{QStringLiteral("XRAYROOM4/Digora Toto/TOTO1/Room 4/NULL")});
     // The main window's look-up of this computer's row for the device.
-    window.QXRAYDEV->Parameters().ParamByName(QStringLiteral("computername")).Value = GetWorkstationName();
-    window.QXRAYDEV->Parameters().ParamByName(QStringLiteral("xraystation")).Value =
+    window.Database().QXRAYDEV->Parameters().ParamByName(QStringLiteral("computername")).Value =
+        GetWorkstationName();
+    window.Database().QXRAYDEV->Parameters().ParamByName(QStringLiteral("xraystation")).Value =
         QStringLiteral("Digora Toto");
-    window.QXRAYDEV->Parameters().ParamByName(QStringLiteral("xraystationid")).Value =
+    window.Database().QXRAYDEV->Parameters().ParamByName(QStringLiteral("xraystationid")).Value =
         QStringLiteral("TOTO1");
-    window.QXRAYDEV->Open();
-    QCOMPARE(window.QXRAYDEV->RecordCount(), 1);
+    window.Database().QXRAYDEV->Open();
+    QCOMPARE(window.Database().QXRAYDEV->RecordCount(), 1);
 }
 
 void TestWorkstationEditor::removeLocks_data() {
@@ -346,7 +358,7 @@ void TestWorkstationEditor::removeLocks() {
     insertLock(*other, QStringLiteral("PC1"), typed, device, 1);
     insertLock(*other, QStringLiteral("PC2"), typed, device, 2);
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
     if (lockTableGone)
         other->Execute(QStringLiteral("DROP TABLE XRAYDEVICELOCKLIST"));
@@ -358,20 +370,20 @@ void TestWorkstationEditor::removeLocks() {
 
     bool stayedOpen = false;
     EditorScript script([&](TfrmEditXrayWorkstation& editor) {
-        QCOMPARE(editor.wwDBEdit2->text(), stored);
-        type(editor.wwDBEdit2, typed);
-        QTest::mouseClick(editor.BitBtn3, Qt::LeftButton);
+        QCOMPARE(editor.StationNameEdit->text(), stored);
+        type(editor.StationNameEdit, typed);
+        QTest::mouseClick(editor.RemoveLocksButton, Qt::LeftButton);
         stayedOpen = editor.isVisible();
-        QTest::mouseClick(editor.BitBtn2, Qt::LeftButton);
+        QTest::mouseClick(editor.CancelButton, Qt::LeftButton);
     });
-    window.BitBtn44->click();
+    window.EditButton->click();
 
     QVERIFY(script.ran());
     QVERIFY(stayedOpen);
     QVERIFY(dialogs.allAnswered());
     QCOMPARE(dialogs.shown().first().title, QStringLiteral("Fråga"));
     QCOMPARE(storedStations(*other), QStringList{QStringLiteral("PC1/Digora/D1/Room 1/NULL")});
-    QVERIFY(window.Database1->InTransaction());
+    QVERIFY(window.Database().Database1->InTransaction());
     if (lockTableGone) {
         const QString message = dialogs.shown().last().text;
         QVERIFY2(message.size() > kUnlockFailed.size(), qPrintable(message));
@@ -381,7 +393,7 @@ void TestWorkstationEditor::removeLocks() {
              answer == DialogButton::Yes ? QStringLiteral("Information") : QStringLiteral("Fråga"));
     // A later rollback of the window's transaction, as the main window's look-ups do,
     // keeps what the user was told.
-    window.Database1->RollbackTrans();
+    window.Database().Database1->RollbackTrans();
     QCOMPARE(lockCount(*other, typed, device), newNameLocks);
     QCOMPARE(lockCount(*other, stored, device), 1);
 }
@@ -417,31 +429,31 @@ void TestWorkstationEditor::closeWithoutSaving() {
                   QStringLiteral("Room 1"));
     const QStringList before = storedStations(*other);
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
 
     EditorScript script([&](TfrmEditXrayWorkstation& editor) {
         fill(editor, {QStringLiteral("Sopix"), QStringLiteral("S9"), QStringLiteral("PC9"),
                       QStringLiteral("Room 9"), QStringLiteral("10.0.0.9")});
         if (closeBy == QStringLiteral("Avbryt"))
-            QTest::mouseClick(editor.BitBtn2, Qt::LeftButton);
+            QTest::mouseClick(editor.CancelButton, Qt::LeftButton);
         else if (closeBy == QStringLiteral("Escape"))
-            QTest::keyClick(editor.wwDBEdit5, Qt::Key_Escape);
+            QTest::keyClick(editor.IpAddressEdit, Qt::Key_Escape);
         else
             editor.close();
     });
-    (add ? window.BitBtn42 : window.BitBtn44)->click();
+    (add ? window.AddButton : window.EditButton)->click();
 
     QVERIFY(script.ran());
     QCOMPARE(script.result(), int(QDialog::Rejected));
-    QCOMPARE(window.QXRAYWORKSTATIONS->State(), stateAfter);
+    QCOMPARE(window.Database().QXRAYWORKSTATIONS->State(), stateAfter);
     if (stateAfter == TDataSetState::dsBrowse)
-        QCOMPARE(window.QXRAYWORKSTATIONS->FieldByName(QStringLiteral("XRAYSTATION")).AsString(),
+        QCOMPARE(window.Database().QXRAYWORKSTATIONS->FieldByName(QStringLiteral("XRAYSTATION")).AsString(),
                  QStringLiteral("Digora"));
     else
-        window.QXRAYWORKSTATIONS->Cancel();
+        window.Database().QXRAYWORKSTATIONS->Cancel();
     QCOMPARE(gridColumn(window, QStringLiteral("Xraystation")), QStringList{QStringLiteral("Digora")});
-    window.Database1->CommitTrans();
+    window.Database().Database1->CommitTrans();
     QCOMPARE(storedStations(*other), before);
 }
 
@@ -470,39 +482,39 @@ void TestWorkstationEditor::doubleClickOnGrid() {
                       QStringLiteral("Room 2"));
     }
     ScriptedDialogs dialogs;
-    TfrmSettings window({});
+    TfrmSettings window(installation.database);
     QVERIFY(window.ConnectToDatabase());
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(window.BitBtn44->isEnabled(), !emptyRegister);
+    QCOMPARE(window.EditButton->isEnabled(), !emptyRegister);
 
     TDataSetState state = TDataSetState::dsInactive;
     QString shownStation;
     EditorScript script([&](TfrmEditXrayWorkstation& editor) {
-        state = window.QXRAYWORKSTATIONS->State();
-        shownStation = editor.wwDBEdit2->text();
+        state = window.Database().QXRAYWORKSTATIONS->State();
+        shownStation = editor.StationNameEdit->text();
         if (emptyRegister)
             fill(editor, {QStringLiteral("Cranex D"), QStringLiteral("CD1"), QStringLiteral("PC5"),
                           QStringLiteral("Room 5"), QString()});
         else
-            type(editor.wwDBEdit3, QStringLiteral("Room 7"));
-        QTest::mouseClick(editor.BitBtn1, Qt::LeftButton);
+            type(editor.WorkstationNameEdit, QStringLiteral("Room 7"));
+        QTest::mouseClick(editor.OkButton, Qt::LeftButton);
     });
     // On the second row when there are rows, on the empty space below them otherwise.
-    const QPoint where = emptyRegister
-                             ? QPoint(20, 20)
-                             : window.wwDBGrid1->visualRect(window.wwDBGrid1->model()->index(1, 0)).center();
+    const QPoint where =
+        emptyRegister ? QPoint(20, 20)
+                      : window.RegisterGrid->visualRect(window.RegisterGrid->model()->index(1, 0)).center();
     // A double click arrives as a click followed by the double-click event; QTest's double
     // click sends only the latter.
-    QTest::mouseClick(window.wwDBGrid1->viewport(), Qt::LeftButton, {}, where);
-    QTest::mouseDClick(window.wwDBGrid1->viewport(), Qt::LeftButton, {}, where);
+    QTest::mouseClick(window.RegisterGrid->viewport(), Qt::LeftButton, {}, where);
+    QTest::mouseDClick(window.RegisterGrid->viewport(), Qt::LeftButton, {}, where);
 
     QVERIFY(script.ran());
     if (emptyRegister) {
         QCOMPARE(state, TDataSetState::dsInsert);
         QCOMPARE(shownStation, QString());
         QCOMPARE(storedStations(*other), QStringList{QStringLiteral("PC5/Cranex D/CD1/Room 5/NULL")});
-        QVERIFY(window.BitBtn44->isEnabled());
+        QVERIFY(window.EditButton->isEnabled());
         return;
     }
     QCOMPARE(state, TDataSetState::dsEdit);

@@ -1,6 +1,6 @@
 #include "ModalWindows.h"
 
-#include "tools/Udataproviders.h"
+#include "settings/Udataproviders.h"
 
 #include <QListWidget>
 #include <QPushButton>
@@ -8,9 +8,9 @@
 
 void chooseDataProviderWhenAsked(const QString& name) {
     whenModal<TfrmDataProviders>([name](TfrmDataProviders* chooser) {
-        const QList<QListWidgetItem*> items = chooser->ListBox1->findItems(name, Qt::MatchFixedString);
+        const QList<QListWidgetItem*> items = chooser->ProviderList->findItems(name, Qt::MatchFixedString);
         if (!items.isEmpty())
-            chooser->ListBox1->setCurrentItem(items.first());
-        QTest::mouseClick(items.isEmpty() ? chooser->BitBtn2 : chooser->BitBtn1, Qt::LeftButton);
+            chooser->ProviderList->setCurrentItem(items.first());
+        QTest::mouseClick(items.isEmpty() ? chooser->CancelButton : chooser->OkButton, Qt::LeftButton);
     });
 }

@@ -1,6 +1,6 @@
 #include "PostgresTestDatabase.h"
 
-#include "tools/KelvoDatabase.h"
+#include "database/KelvoDatabase.h"
 
 #include <QByteArray>
 #include <QTest>

@@ -304,8 +304,10 @@ void tst_Environment::connectionString() {
 void tst_Environment::suiteFolderThatCannotBeCreated() {
     TestEnvironment env;
     env.setVariable("XDG_DATA_HOME", env.writeFile(QStringLiteral("a-file"), "x"));
-    QVERIFY(InitApplicationEnvironment({kProgram}));
+    // Not reported to the user, but the set-up answers that it is incomplete.
+    QVERIFY(!InitApplicationEnvironment({kProgram}));
     QCOMPARE(Environment().SuiteDataPath, QString());
+    QVERIFY(!Environment().DataLinksPath.isEmpty());
 }
 
 void tst_Environment::secondCallGivesSameValues() {

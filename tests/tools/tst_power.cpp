@@ -1,8 +1,8 @@
+#include "database/KelvoDatabase.h"
 #include "platform/LogindPowerEvents.h"
 #include "platform/PowerEvents.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestEnvironment.h"
-#include "tools/KelvoDatabase.h"
 #include "tools/KelvoPowerHandler.h"
 
 #include <QDBusConnection>
@@ -46,7 +46,7 @@ private Q_SLOTS:
     void failedReconnect_data();
     void failedReconnect();
     void registrationOrderAndLifetime();
-    void toolsWindowHearsPowerPort();
+    void powerHandlerHearsPowerPort();
     void logindWithoutBusEmitsNothing();
     void logindSignalsBecomeEvents();
 
@@ -192,10 +192,11 @@ void TestPower::registrationOrderAndLifetime() {
     QVERIFY(PowerConnections().isEmpty());
 }
 
-void TestPower::toolsWindowHearsPowerPort() {
+void TestPower::powerHandlerHearsPowerPort() {
     platform::PowerEvents events;
     TestResume resume;
-    TfrmKelvoTools tools(events, resume.options());
+    TKelvoPowerHandler tools(events, resume.options());
+    QCOMPARE(tools.objectName(), QStringLiteral("frmKelvoTools")); // the designer's name
     TADOConnection* connection = makeConnection(QStringLiteral("A"), m_env->path(QStringLiteral("a.db")));
     RegisterPowerConnection(connection);
     connection->Open();

@@ -274,7 +274,7 @@ void TestProgress::environmentSetUpForgetsTheProgram() {
     QCOMPARE(ProgressAppPath(), program);
     QVERIFY(ProgressWindow());
     QCOMPARE(ProgressWindow()->windowTitle(), kCaption);
-    QCOMPARE(ProgressWindow()->Label1->text(), kStatus);
+    QCOMPARE(ProgressWindow()->StatusLabel->text(), kStatus);
     EndProgress(false);
     QVERIFY(!ProgressWindow());
 }

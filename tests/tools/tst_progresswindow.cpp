@@ -260,12 +260,12 @@ void TestProgressWindow::windowIsPaintedBeforeTheWorkBegins() {
     QVERIFY(window->isVisible());
     QVERIFY(window->windowHandle()->isExposed());
     QVERIFY2(counter.paints > 0, "nothing painted before the slow work");
-    QCOMPARE(window->Label1->text(), kStatus);
+    QCOMPARE(window->StatusLabel->text(), kStatus);
     QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
     // The overlay covers the animation; without one the window's own timer animates it.
     QCOMPARE(overlays.createdFor, window);
     QCOMPARE(overlays.createdArea, window->AnimationArea());
-    QCOMPARE(window->Animate1->Active(), !overlaySupported);
+    QCOMPARE(window->Animation->Active(), !overlaySupported);
     QCOMPARE(ProgressThread()->HasOverlay(), overlaySupported);
     HideProgressWindow();
     QVERIFY(!QApplication::overrideCursor());
@@ -285,7 +285,7 @@ void TestProgressWindow::secondShowChangesTheTextsOnly() {
     QCOMPARE(ProgressWindow(), window);
     QCOMPARE(ProgressThread(), thread);
     QCOMPARE(window->windowTitle(), QStringLiteral("Vänta"));
-    QCOMPARE(window->Label1->text(), QStringLiteral("Läser registret..."));
+    QCOMPARE(window->StatusLabel->text(), QStringLiteral("Läser registret..."));
     // The thread counts behind the caption it was started with.
     QTRY_VERIFY(!recorder.of(QStringLiteral("title ")).isEmpty());
     QCOMPARE(recorder.of(QStringLiteral("title ")).first().what, QStringLiteral("title ") + caption(1200));
