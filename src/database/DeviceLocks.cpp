@@ -1,5 +1,7 @@
 #include "database/DeviceLocks.h"
 
+#include "platform/Logging.h"
+
 #include <QCryptographicHash>
 #include <QtEndian>
 
@@ -41,6 +43,20 @@ template <typename Work> std::optional<TFailure> failureOf(Work&& work) {
 void showFailure(const TDatabaseLinks& links, const QString& leadIn, const TFailure& failure) {
     if (!failure.reported)
         DatabaseMessage(links, platform::DialogKind::Information, leadIn + failure.text);
+}
+
+// What the log says of a lock row written for `computerName`.
+QString deviceText(const QString& stationName, const QString& deviceLabel) {
+    return stationName + QStringLiteral(" - ") + deviceLabel;
+}
+QString holderText(const QString& computerName, const QString& stationName, const QString& deviceLabel) {
+    return QStringLiteral("%1 holds %2").arg(computerName, deviceText(stationName, deviceLabel));
+}
+QString queuedText(const QString& computerName, const QString& stationName, const QString& deviceLabel,
+                   int lockNumber) {
+    return QStringLiteral("%1 queues for %2 as number %3")
+        .arg(computerName, deviceText(stationName, deviceLabel))
+        .arg(lockNumber);
 }
 
 void beginIfNone(TADOConnection& connection) {
@@ -235,11 +251,11 @@ TDeviceInformation TDeviceLocks::GetDeviceInformation(const QString& computerNam
 }
 
 // The first lock row becomes this computer's with LOCKNUMBER 0, whoever it belonged to.
-void TDeviceLocks::writeHolderRow(const QString& stationName, const QString& deviceLabel,
-                                  const QString& computerName) {
+QString TDeviceLocks::writeHolderRow(const QString& stationName, const QString& deviceLabel,
+                                     const QString& computerName) {
     openRegisterRow(computerName, stationName, deviceLabel);
     if (m_q.QXRAYDEV->IsEmpty())
-        return;
+        return {};
     TADOQuery& locks = *m_q.QCONNECTEDDEV;
     const QString station = field(*m_q.QXRAYDEV, QStringLiteral("XRAYSTATION"));
     const QString label = field(*m_q.QXRAYDEV, QStringLiteral("XRAYSTATIONID"));
@@ -256,14 +272,15 @@ void TDeviceLocks::writeHolderRow(const QString& stationName, const QString& dev
     locks.FieldByName(QStringLiteral("LOCKNUMBER")).SetAsInteger(0);
     locks.Post();
     locks.Close();
+    return holderText(computerName, station, label);
 }
 
 // A row behind the last one, unless this computer has a row for the device already.
-void TDeviceLocks::writeQueueRow(const QString& stationName, const QString& deviceLabel,
-                                 const QString& computerName) {
+QString TDeviceLocks::writeQueueRow(const QString& stationName, const QString& deviceLabel,
+                                    const QString& computerName) {
     openRegisterRow(computerName, stationName, deviceLabel);
     if (m_q.QXRAYDEV->IsEmpty())
-        return;
+        return {};
     TADOQuery& locks = *m_q.QCONNECTEDDEV;
     const QString station = field(*m_q.QXRAYDEV, QStringLiteral("XRAYSTATION"));
     const QString label = field(*m_q.QXRAYDEV, QStringLiteral("XRAYSTATIONID"));
@@ -271,7 +288,7 @@ void TDeviceLocks::writeQueueRow(const QString& stationName, const QString& devi
     for (locks.First(); !locks.Eof(); locks.Next()) {
         if (field(locks, QStringLiteral("COMPUTERNAME")) == computerName) {
             locks.Close();
-            return;
+            return {};
         }
     }
     int lastNumber = 0;
@@ -286,40 +303,48 @@ void TDeviceLocks::writeQueueRow(const QString& stationName, const QString& devi
     locks.FieldByName(QStringLiteral("XRAYSTATIONID")).SetAsString(label);
     locks.Post();
     locks.Close();
+    return queuedText(computerName, station, label, lastNumber + 1);
 }
 
 void TDeviceLocks::QueueDeviceLock(const QString& stationName, const QString& deviceLabel,
                                    const QString& computerName) {
-    writeLockUnit([&] { writeQueueRow(stationName, deviceLabel, computerName); });
+    writeLockUnit([&] { return writeQueueRow(stationName, deviceLabel, computerName); });
 }
 
 void TDeviceLocks::TakeDeviceLock(const QString& stationName, const QString& deviceLabel,
                                   const QString& computerName) {
-    writeLockUnit([&] { writeHolderRow(stationName, deviceLabel, computerName); });
+    writeLockUnit([&] { return writeHolderRow(stationName, deviceLabel, computerName); });
 }
 
-void TDeviceLocks::writeLockUnit(const std::function<void()>& write) {
+void TDeviceLocks::writeLockUnit(const std::function<QString()>& write) {
+    QString written;
     const std::optional<TFailure> failure = failureOf([&] {
         m_q.QXRAYDEV->Close();
         beginIfNone(*m_q.Database1);
-        write();
+        written = write();
         m_q.QXRAYDEV->Close();
         m_q.Database1->CommitAndBeginTrans();
     });
     if (failure)
         showFailure(m_links, kLookupFailure, *failure);
+    else if (!written.isEmpty())
+        qCInfo(lcLock).noquote() << written;
 }
 
 void TDeviceLocks::RemoveOwnLocks(const QString& computerName) {
+    int removed = 0;
     const std::optional<TFailure> failure = failureOf([&] {
         beginIfNone(*m_q.Database1);
-        m_q.Database1->Execute(
+        removed = m_q.Database1->Execute(
             QStringLiteral("DELETE FROM XRAYDEVICELOCKLIST WHERE COMPUTERNAME = :computername"),
             {{QStringLiteral("computername"), computerName}});
         m_q.Database1->CommitAndBeginTrans();
     });
     if (failure)
         showFailure(m_links, kResetFailure, *failure);
+    else if (removed > 0)
+        qCInfo(lcLock).noquote()
+            << QStringLiteral("%1 gave up its locks and queue places (%2)").arg(computerName).arg(removed);
 }
 
 TDeviceLocks::TClaim TDeviceLocks::ClaimDevice(const QString& computerName, const QString& stationName,
@@ -339,26 +364,29 @@ TDeviceLocks::TClaim TDeviceLocks::ClaimDevice(const QString& computerName, cons
         return claimWithoutSerialising(claim, computerName, stationName, deviceLabel, open);
     }
 
-    std::function<void()> write;
+    std::function<QString()> write;
     if (claim.Information.HeldByAnother()) {
         claim.HeldByAnother = true;
-        write = [&] { writeQueueRow(stationName, deviceLabel, computerName); };
+        write = [&] { return writeQueueRow(stationName, deviceLabel, computerName); };
     } else {
         claim.OpenResult = open(claim.Information);
         if (claim.OpenResult != 1) {
             transaction.release();
             return claim;
         }
-        write = [&] { writeHolderRow(stationName, deviceLabel, computerName); };
+        write = [&] { return writeHolderRow(stationName, deviceLabel, computerName); };
     }
+    QString written;
     const std::optional<TFailure> writeFailure = failureOf([&] {
-        write();
+        written = write();
         m_q.QXRAYDEV->Close();
         transaction.commit();
     });
     if (writeFailure) {
         transaction.release();
         showFailure(m_links, kLookupFailure, *writeFailure);
+    } else if (!written.isEmpty()) {
+        qCInfo(lcLock).noquote() << written;
     }
     return claim;
 }

@@ -85,11 +85,15 @@ private:
                 TDeviceInformation& information);
     void openRegisterRow(const QString& computerName, const QString& stationName, const QString& deviceLabel);
     void openLockRows(const QString& stationName, const QString& deviceLabel);
-    void writeHolderRow(const QString& stationName, const QString& deviceLabel, const QString& computerName);
-    void writeQueueRow(const QString& stationName, const QString& deviceLabel, const QString& computerName);
+    // Each answers what it wrote, as the log tells it; nothing when it wrote no row.
+    QString writeHolderRow(const QString& stationName, const QString& deviceLabel,
+                           const QString& computerName);
+    QString writeQueueRow(const QString& stationName, const QString& deviceLabel,
+                          const QString& computerName);
     // One lock operation as its own unit of work: `write` inside a transaction, then commit
-    // and begin the next; a failure is shown and leaves the transaction as it was.
-    void writeLockUnit(const std::function<void()>& write);
+    // and begin the next, and the log told what was written; a failure is shown and leaves the
+    // transaction as it was.
+    void writeLockUnit(const std::function<QString()>& write);
     TClaim claimWithoutSerialising(TClaim claim, const QString& computerName, const QString& stationName,
                                    const QString& deviceLabel,
                                    const std::function<int(const TDeviceInformation&)>& open);

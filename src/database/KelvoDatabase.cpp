@@ -1,5 +1,7 @@
 #include "database/KelvoDatabase.h"
 
+#include "platform/Logging.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -195,9 +197,37 @@ QString singleTableOf(const QString& commandText) {
 
 // ---------------------------------------------------------------------------------------
 
+namespace {
+
+thread_local int tl_quietDatabaseErrors = 0;
+
+// A failure of the database as the log tells it: a warning, or detail when asked for or
+// while a TQuietDatabaseErrors lives.
+void logFailure(const QString& text, QtMsgType level = QtWarningMsg) {
+    if (level == QtDebugMsg || tl_quietDatabaseErrors > 0)
+        qCDebug(lcDb).noquote() << text;
+    else
+        qCWarning(lcDb).noquote() << text;
+}
+
+} // namespace
+
+TQuietDatabaseErrors::TQuietDatabaseErrors() {
+    ++tl_quietDatabaseErrors;
+}
+
+TQuietDatabaseErrors::~TQuietDatabaseErrors() {
+    --tl_quietDatabaseErrors;
+}
+
 EDatabaseError::EDatabaseError(const QString& message)
+    : EDatabaseError(message, QtWarningMsg) {}
+
+EDatabaseError::EDatabaseError(const QString& message, QtMsgType level)
     : std::runtime_error(message.toStdString())
-    , m_message(message) {}
+    , m_message(message) {
+    logFailure(message, level);
+}
 
 QString RowCannotBeLocatedText() {
     return QStringLiteral(
@@ -284,8 +314,17 @@ void TADOConnection::Open() {
         connectNow();
     } catch (const EDatabaseError& error) {
         m_failedConnect = error.Message();
+        logFailure(QStringLiteral("%1 could not connect with %2").arg(name(), m_connectionString));
         throw;
     }
+    qCInfo(lcDb).noquote() << QStringLiteral("%1 connected with %2").arg(name(), m_connectionString);
+}
+
+// The connection as the log names it; the handler masks the login of its connection string.
+QString TADOConnection::name() const {
+    const QString owner = parent() ? parent()->objectName() : QString();
+    const QString own = objectName().isEmpty() ? QStringLiteral("The connection") : objectName();
+    return owner.isEmpty() ? own : owner + QLatin1Char('.') + own;
 }
 
 void TADOConnection::ForgetUnreachableServers() {
@@ -405,6 +444,8 @@ void TADOConnection::Close() {
         if (db.isOpen() && m_physicalTransaction)
             db.rollback();
         m_statements.clear();
+        if (db.isOpen())
+            qCInfo(lcDb).noquote() << name() + QStringLiteral(" closed");
         db.close();
     }
     m_inTransaction = false;

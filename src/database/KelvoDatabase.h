@@ -26,22 +26,38 @@ class QSqlQuery;
 class TCustomADODataSet;
 
 // A failure of the database or of a data set. Message() is the engine's own text (or the
-// data set's), ready to follow a lead-in that ends in "\r\r".
+// data set's), ready to follow a lead-in that ends in "\r\r". Every one is logged as it
+// arises (category ravlek.db, as a warning).
 class EDatabaseError : public std::runtime_error {
 public:
     explicit EDatabaseError(const QString& message);
     QString Message() const { return m_message; }
 
+protected:
+    // Logs the failure at `level` rather than as a warning.
+    EDatabaseError(const QString& message, QtMsgType level);
+
 private:
     QString m_message;
 };
 
+// While one lives, the database's failures on this thread are logged as detail (debug) rather
+// than as warnings: for a look-up whose failure the caller goes round and logs itself.
+class TQuietDatabaseErrors {
+public:
+    TQuietDatabaseErrors();
+    ~TQuietDatabaseErrors();
+    TQuietDatabaseErrors(const TQuietDatabaseErrors&) = delete;
+    TQuietDatabaseErrors& operator=(const TQuietDatabaseErrors&) = delete;
+};
+
 // The failure of a connection whose connect failed and has not been tried again deliberately
 // since (see TADOConnection::Open): the database was not reached, and that has been reported
-// once already, by the connect that failed.
+// once already, by the connect that failed. So it is logged as detail only.
 class EDatabaseUnreachable : public EDatabaseError {
 public:
-    using EDatabaseError::EDatabaseError;
+    explicit EDatabaseUnreachable(const QString& message)
+        : EDatabaseError(message, QtDebugMsg) {}
 };
 
 // The text a failed optimistic update or delete reports: the row no longer holds the
@@ -119,6 +135,8 @@ private:
 
     QSqlDatabase database() const;
     void connectNow();
+    // "frmSettings.Database1": the owner's name and the connection's, for the log.
+    QString name() const;
     // The data sets' own connect: refused at once while a failed connect is remembered.
     void connectForStatement();
     void openSqlServer(QSqlDatabase& db, const TDataLink& link);

@@ -3,6 +3,7 @@
 #include "database/KelvoCipher.h"
 #include "database/KelvoComponents.h"
 #include "database/KelvoDatabase.h"
+#include "platform/Logging.h"
 
 #include <QFileInfo>
 
@@ -93,6 +94,7 @@ void fetchStoredLogin(const QString& connectionString, TDBConnection& record, co
                       const QString& fallbackPassword) {
     // Private, and never asks the user for a login: it only ever tries the two below.
     TADOConnection connection;
+    connection.setObjectName(QStringLiteral("KELVOUSER login"));
     connectForLogin(connection, connectionString, record, fallbackUser, fallbackPassword);
 
     // A failure on the way leaves the rest to the destructors: the connection's Close
@@ -169,9 +171,14 @@ bool BuildConnectionString(TDataLinkState& dataLink, const TDatabaseLinks& links
         const bool systemLogin = usesSystemLogin(text);
         if ((record.Username.trimmed().isEmpty() || record.Password.trimmed().isEmpty()) && !systemLogin) {
             try {
+                // Most databases of a single workstation have no KELVOUSER: not worth a warning.
+                const TQuietDatabaseErrors quiet;
                 fetchStoredLogin(text, record, fallbackUser, fallbackPassword);
-            } catch (const std::exception&) {
+            } catch (const std::exception& failure) {
                 // Never reported: a wrong login shows up when the program connects.
+                qCInfo(lcDb).noquote() << QStringLiteral("No login could be read from KELVOUSER (%1); the "
+                                                         "program's own login is used")
+                                              .arg(FailureText(failure));
                 record.Username = BuiltInLoginName();
                 record.Password = BuiltInLoginPassword();
             }

@@ -36,7 +36,8 @@ const char* buttonName(DialogButton button) {
 // Every box of the program passes here once, however it is shown: its title and text go to
 // the log as the user reads them, before it shows.
 void logBox(const DialogRequest& request) {
-    const QString line = QLatin1Char('[') + titleOf(request) + QStringLiteral("] ") + DisplayText(request.text);
+    const QString line =
+        QLatin1Char('[') + titleOf(request) + QStringLiteral("] ") + DisplayText(request.text);
     switch (request.kind) {
     case DialogKind::Warning:
         qCWarning(lcDialog).noquote() << line;

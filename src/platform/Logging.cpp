@@ -18,6 +18,8 @@ Q_LOGGING_CATEGORY(lcDialog, "ravlek.dialog", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcHandOff, "ravlek.handoff", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcBus, "ravlek.bus", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcDevice, "ravlek.device", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcDb, "ravlek.db", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcLock, "ravlek.lock", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcPacs, "ravlek.pacs", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcSound, "ravlek.sound", QtInfoMsg)
 
@@ -32,7 +34,6 @@ std::unique_ptr<LogSink> LogSink::makeDefault() {
 
 namespace {
 
-constexpr qsizetype kShortestRegisteredSecret = 4;
 const QString kMask = QStringLiteral("****");
 
 // ---- Secrets ----------------------------------------------------------------------------
@@ -52,21 +53,20 @@ const QRegularExpression& urlLoginPattern() {
     return pattern;
 }
 
-struct RegisteredSecrets {
-    std::mutex mutex;
-    QStringList texts;
-    QRegularExpression pattern; // every text as a word of its own; empty while there is none
-};
-
-RegisteredSecrets& registeredSecrets() {
-    static RegisteredSecrets secrets;
-    return secrets;
+// A login name that a database's error quotes: `user "ann"`, `role "ann"`, `Login failed for
+// user 'ann'`.
+const QRegularExpression& quotedLoginPattern() {
+    static const QRegularExpression pattern(
+        QStringLiteral(R"((?<![\w])((?:user|role|login)\s+)(["'])(?:(?!\2)[^\r\n])*\2)"),
+        QRegularExpression::CaseInsensitiveOption);
+    return pattern;
 }
 
-QRegularExpression registeredPattern() {
-    RegisteredSecrets& secrets = registeredSecrets();
-    std::lock_guard lock(secrets.mutex);
-    return secrets.pattern;
+// The login name that our own connect failure names: "... med användarnamnet ann".
+const QRegularExpression& namedLoginPattern() {
+    static const QRegularExpression pattern(QStringLiteral(R"((användarnamnet\s+)[^\r\n]+)"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    return pattern;
 }
 
 // ---- The handler ------------------------------------------------------------------------
@@ -138,25 +138,9 @@ QString MaskSecrets(const QString& text) {
     masked.replace(loginValuePattern(), QStringLiteral("\\1\\2") + kMask);
     masked.replace(urlLoginPattern(),
                    QStringLiteral("\\1") + kMask + QLatin1Char(':') + kMask + QLatin1Char('@'));
-    if (const QRegularExpression pattern = registeredPattern(); !pattern.pattern().isEmpty())
-        masked.replace(pattern, kMask);
+    masked.replace(quotedLoginPattern(), QStringLiteral("\\1\\2") + kMask + QStringLiteral("\\2"));
+    masked.replace(namedLoginPattern(), QStringLiteral("\\1") + kMask);
     return masked;
-}
-
-void RegisterLogSecret(const QString& secret) {
-    if (secret.size() < kShortestRegisteredSecret)
-        return;
-    RegisteredSecrets& secrets = registeredSecrets();
-    std::lock_guard lock(secrets.mutex);
-    if (secrets.texts.contains(secret, Qt::CaseInsensitive))
-        return;
-    secrets.texts.append(secret);
-    QStringList alternatives;
-    for (const QString& text : std::as_const(secrets.texts))
-        alternatives.append(QRegularExpression::escape(text));
-    secrets.pattern = QRegularExpression(
-        QStringLiteral("(?<![\\w])(?:") + alternatives.join(QLatin1Char('|')) + QStringLiteral(")(?![\\w])"),
-        QRegularExpression::CaseInsensitiveOption);
 }
 
 LogHandlerScope::LogHandlerScope(const QString& program, const QStringList& arguments)

@@ -16,6 +16,8 @@ Q_DECLARE_LOGGING_CATEGORY(lcDialog)  // "ravlek.dialog": every message box, and
 Q_DECLARE_LOGGING_CATEGORY(lcHandOff) // "ravlek.handoff": each image stored for a patient
 Q_DECLARE_LOGGING_CATEGORY(lcBus)     // "ravlek.bus": the messages sent to the journal program
 Q_DECLARE_LOGGING_CATEGORY(lcDevice)  // "ravlek.device": opening and closing the devices
+Q_DECLARE_LOGGING_CATEGORY(lcDb)      // "ravlek.db": connections to the database and its errors
+Q_DECLARE_LOGGING_CATEGORY(lcLock)    // "ravlek.lock": the workstation locks taken, queued for and given up
 Q_DECLARE_LOGGING_CATEGORY(lcPacs)    // "ravlek.pacs": what was queued for, sent to and refused by the PACS
 Q_DECLARE_LOGGING_CATEGORY(lcSound)   // "ravlek.sound": the sound output's own complaints
 
@@ -46,16 +48,12 @@ private:
     std::optional<int> m_exitCode;
 };
 
-// `text` with the values of login keys masked as "****": "Password", "Pwd", "User ID",
-// "UID", "User", "User Name" and "Username" in "key=value" form (letter case and blanks around
-// "=" as they come; values quoted with " or ', in braces, or running to the next ";" or line
-// break), the login of a URL ("scheme://user:password@"), and each text registered with
-// RegisterLogSecret wherever it stands as a word of its own.
+// `text` with the login masked as "****": the values of "Password", "Pwd", "User ID", "UID",
+// "User", "User Name" and "Username" in "key=value" form (letter case and blanks around "=" as
+// they come; values quoted with " or ', in braces, or running to the next ";" or line break),
+// the login of a URL ("scheme://user:password@"), a login name that a database's error quotes
+// (user "ann", role "ann", user 'ann') and the one that the connect failure names
+// ("med användarnamnet ann").
 QString MaskSecrets(const QString& text);
-
-// Makes MaskSecrets mask `secret` wherever it appears, for example the login read from the
-// practice database, which an error text might quote. Texts shorter than four characters are
-// left to the "key=value" rule, as masking them everywhere would mask ordinary words.
-void RegisterLogSecret(const QString& secret);
 
 } // namespace platform

@@ -3,9 +3,11 @@
 #include "database/KelvoComponents.h"
 #include "database/KelvoDatabase.h"
 #include "database/KelvoSchema.h"
+#include "support/LogCapture.h"
 #include "support/PostgresTestDatabase.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTcpServer>
@@ -118,6 +120,9 @@ private Q_SLOTS:
     void sqlServerKeyIsClustered();
     void postgresTerminatedBackendIsReportedAndReconnects();
     void postgresIntegratedSecurityUsesSystemLogin();
+    void failuresAreLoggedOnce_data() { engineRows(); }
+    void failuresAreLoggedOnce();
+    void postgresLoginNeverReachesTheLog();
     void failedConnectIsRememberedUntilOpen();
     void serverThatDoesNotAnswerCostsOneTimeOut();
 
@@ -980,6 +985,75 @@ void tst_Database::postgresIntegratedSecurityUsesSystemLogin() {
              QString::fromLocal8Bit(account->pw_name));
 }
 
+// Each failure of the database is logged once, as a warning with the engine's words, where it
+// arises; one that the caller goes round is detail. Connects and closes are logged too.
+void tst_Database::failuresAreLoggedOnce() {
+    LogCapture log;
+    auto connection = connect(currentEngine());
+    connection->SetName(QStringLiteral("Database1"));
+    const auto failure = [&] {
+        try {
+            connection->Execute(QStringLiteral("SELECT * FROM NOSUCHTABLE"));
+        } catch (const EDatabaseError& error) {
+            return error.Message();
+        }
+        return QString();
+    };
+    const QString reported = failure();
+    QVERIFY(reported.contains(QStringLiteral("NOSUCHTABLE"), Qt::CaseInsensitive));
+    {
+        const TQuietDatabaseErrors quiet;
+        QVERIFY(!failure().isEmpty());
+    }
+    connection->Close();
+
+    const QStringList lines = log.lines(QStringLiteral("ravlek.db"));
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(
+        lines.at(0).startsWith(QStringLiteral("info ravlek.db: The connection connected with Provider=")),
+        qPrintable(lines.at(0)));
+    QCOMPARE(
+        lines.at(1),
+        QStringLiteral("warning ravlek.db: ") +
+            QString(reported).replace(u'\r', QStringLiteral("\\r")).replace(u'\n', QStringLiteral("\\n")));
+    QCOMPARE(lines.at(2), QStringLiteral("info ravlek.db: Database1 closed"));
+}
+
+// A real login on the real server, right and wrong: the log tells of both, and holds neither
+// the password nor the login name, which the server's refusal quotes.
+void tst_Database::postgresLoginNeverReachesTheLog() {
+    const QString role = QStringLiteral("ravlek_log_probe_%1").arg(QCoreApplication::applicationPid());
+    const QString password = QStringLiteral("Hemligt-7x!q");
+    auto administrator = connect(kPostgres);
+    administrator->Execute(QStringLiteral("DROP ROLE IF EXISTS %1").arg(role));
+    administrator->Execute(QStringLiteral("CREATE ROLE %1 LOGIN PASSWORD '%2'").arg(role, password));
+    const auto dropRole =
+        qScopeGuard([&] { administrator->Execute(QStringLiteral("DROP ROLE IF EXISTS %1").arg(role)); });
+    LogCapture log;
+    {
+        TADOConnection right;
+        right.SetConnectionString(pgConnectionString(m_pgDatabase, role, password));
+        QVERIFY(right.ConnectionString().contains(password));
+        right.Open();
+        QCOMPARE(scalar(right, QStringLiteral("SELECT session_user")).toString(), role);
+    }
+    TADOConnection wrong;
+    wrong.SetConnectionString(pgConnectionString(m_pgDatabase, role, QStringLiteral("Falskt-lösen")));
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError, wrong.Open());
+
+    const QString text = log.lines().join(QLatin1Char('\n'));
+    QVERIFY2(!text.contains(QStringLiteral("Hemligt")) && !text.contains(QStringLiteral("Falskt")) &&
+                 !text.contains(role),
+             qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("connected with Provider=PostgreSQL;Password=****;")),
+             qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral(";User ID=****;")), qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("could not connect with Provider=PostgreSQL;Password=****;")),
+             qPrintable(text));
+    QVERIFY2(text.contains(QStringLiteral("password authentication failed for user \"****\"")),
+             qPrintable(text));
+}
+
 // A connect that failed is not tried again by the data sets or the statements: they fail at
 // once, as not reached (already reported), until the program opens the connection again.
 void tst_Database::failedConnectIsRememberedUntilOpen() {
@@ -990,6 +1064,7 @@ void tst_Database::failedConnectIsRememberedUntilOpen() {
         QVERIFY(probe.listen(QHostAddress::LocalHost));
         port = probe.serverPort();
     }
+    LogCapture log;
     TADOConnection connection;
     connection.SetConnectionString(localPostgres(port));
     QVERIFY(!connection.ConnectFailed());
@@ -1008,6 +1083,8 @@ void tst_Database::failedConnectIsRememberedUntilOpen() {
     QVERIFY_THROWS_EXCEPTION(EDatabaseUnreachable, query.Open());
     QVERIFY_THROWS_EXCEPTION(EDatabaseUnreachable, connection.BeginTrans());
     QVERIFY_THROWS_EXCEPTION(EDatabaseUnreachable, connection.Execute(QStringLiteral("SELECT 1")));
+    // The log warns of the failure and the connect it failed, not of each refusal after it.
+    QCOMPARE(log.lines(QStringLiteral("ravlek.db")).filter(QStringLiteral("warning ")).size(), 2);
 
     // Opening again is deliberate: it tries, and a server that answers now is reached.
     QTcpServer later;

@@ -5,6 +5,7 @@
 #include "database/KelvoSchema.h"
 #include "database/XrayDatabase.h"
 #include "platform/DialogService.h"
+#include "support/LogCapture.h"
 #include "support/PostgresTestDatabase.h"
 #include "support/ScriptedDialogs.h"
 
@@ -165,6 +166,8 @@ private Q_SLOTS:
     void firstWaiterHoldsForEveryone();
     void unregisteredLockRowsArePassedOver_data() { namedRows(); }
     void unregisteredLockRowsArePassedOver();
+    void lockOperationsAreLogged_data() { engineRows(); }
+    void lockOperationsAreLogged();
     void removeOwnLocksLeavesEveryDevice_data() { namedRows(); }
     void removeOwnLocksLeavesEveryDevice();
     void lockOperationsWithoutAtomicClaim_data() { namedRows(); }
@@ -442,6 +445,36 @@ void tst_DeviceLocks::unregisteredLockRowsArePassedOver() {
                           names.computers.at(1) + QStringLiteral(" 1")}));
 }
 
+// Each lock taken, each place in a queue and each giving up is logged once, when it is
+// committed; a retry that changes nothing adds nothing.
+void tst_DeviceLocks::lockOperationsAreLogged() {
+    const Names names = namesOf(QStringLiteral("plain"));
+    registerAll(names, 3);
+    auto a = workstation();
+    auto b = workstation();
+    const QString& nameA = names.computers.at(0);
+    const QString& nameB = names.computers.at(1);
+    const QString& nameC = names.computers.at(2);
+    CountingDevice device;
+    LogCapture log;
+
+    QCOMPARE(a->locks.ClaimDevice(nameA, names.station, names.label, device.open()).OpenResult, 1);
+    QVERIFY(b->locks.ClaimDevice(nameB, names.station, names.label, device.open()).HeldByAnother);
+    QVERIFY(b->locks.ClaimDevice(nameB, names.station, names.label, device.open()).HeldByAnother);
+    b->locks.QueueDeviceLock(names.station, names.label, nameC);
+    a->locks.RemoveOwnLocks(nameA);
+    a->locks.RemoveOwnLocks(nameA);
+    b->locks.TakeDeviceLock(names.station, names.label, nameB);
+
+    QCOMPARE(
+        log.lines(QStringLiteral("ravlek.lock")),
+        (QStringList{QStringLiteral("info ravlek.lock: PC-A holds Digora OPTIME - OPTIME-1"),
+                     QStringLiteral("info ravlek.lock: PC-B queues for Digora OPTIME - OPTIME-1 as number 1"),
+                     QStringLiteral("info ravlek.lock: PC-C queues for Digora OPTIME - OPTIME-1 as number 2"),
+                     QStringLiteral("info ravlek.lock: PC-A gave up its locks and queue places (1)"),
+                     QStringLiteral("info ravlek.lock: PC-B holds Digora OPTIME - OPTIME-1")}));
+}
+
 void tst_DeviceLocks::removeOwnLocksLeavesEveryDevice() {
     const Names names = currentNames();
     const QString second = names.label + QStringLiteral("-2");
@@ -677,6 +710,7 @@ void tst_DeviceLocks::failureIsShownAndTransactionStaysOpen() {
     auto a = workstation();
     auto b = workstation();
 
+    LogCapture log;
     ScriptedDialogs dialogs;
     for (const QString& leadIn : std::as_const(leadIns))
         dialogs.expect(leadIn);
@@ -699,6 +733,12 @@ void tst_DeviceLocks::failureIsShownAndTransactionStaysOpen() {
     }
 
     QVERIFY(dialogs.allAnswered());
+    // Each failure the user is shown is in the log as well.
+    QCOMPARE(log.lines(QStringLiteral("ravlek.db"))
+                 .filter(QStringLiteral("warning "))
+                 .filter(droppedTable, Qt::CaseInsensitive)
+                 .size(),
+             leadIns.size());
     for (qsizetype i = 0; i < leadIns.size(); ++i) {
         const QString text = dialogs.shown().at(i).text;
         QVERIFY2(text.startsWith(leadIns.at(i)), qPrintable(text));

@@ -143,10 +143,11 @@ inline QString unattendedBoxLine(const QString& title, QString text) {
 }
 
 // The environment of the programs: the test's isolated installation (set by TestEnvironment),
-// the offscreen platform unless a display was asked for, a locale with a decimal point, and
-// message boxes answered automatically.
+// the offscreen platform unless a display was asked for, a locale with a decimal point,
+// message boxes answered automatically, and the log as a user's programs write it.
 inline QProcessEnvironment programEnvironment() {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("QT_LOGGING_RULES"));
     if (!environment.contains(QStringLiteral("QT_QPA_PLATFORM")))
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));

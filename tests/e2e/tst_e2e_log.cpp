@@ -1,9 +1,10 @@
 // The log as support finds it after a run of the real programs: ravlek-host starts ravlek for a
 // patient on a registered device, the image is stored and ravlek closes; the log file then tells
-// the whole story in order, and nothing of the sound output's complaints reaches the error
-// output on a computer without a sound device.
+// the whole story in order, without the database login, and nothing of the sound output's
+// complaints reaches the error output on a computer without a sound device.
 
 #include "E2eInstallation.h"
+#include "database/DataLinkFile.h"
 #include "database/KelvoSchema.h"
 
 #include <QtTest>
@@ -46,13 +47,16 @@ private Q_SLOTS:
 void TestE2eLog::captureRun_data() {
     QTest::addColumn<QString>("rules"); // QT_LOGGING_RULES of the run
     QTest::addColumn<bool>("soundDetail");
-    QTest::newRow("standard detail") << QString() << false;
-    QTest::newRow("sound detail on") << QStringLiteral("ravlek.sound.debug=true") << true;
+    QTest::addColumn<bool>("dataLinkLogin"); // a data-link file with a login, else the embedded default
+    QTest::newRow("embedded default") << QString() << false << false;
+    QTest::newRow("sound detail on") << QStringLiteral("ravlek.sound.debug=true") << true << false;
+    QTest::newRow("data link with a login") << QString() << false << true;
 }
 
 void TestE2eLog::captureRun() {
     QFETCH(QString, rules);
     QFETCH(bool, soundDetail);
+    QFETCH(bool, dataLinkLogin);
 
     TestEnvironment env;
     const QString outDir = env.makeFolder(QStringLiteral("xray")) + QLatin1Char('/');
@@ -70,6 +74,18 @@ void TestE2eLog::captureRun() {
         QCOMPARE(db.exec(QStringLiteral("INSERT INTO XRAYWORKSTATIONS VALUES (?, ?, ?, ?, ?)"),
                          {QStringLiteral("TESTPC"), QStringLiteral("Digora OPTIME"), QStringLiteral("Room 2"),
                           QStringLiteral("Surgery"), kDevice}),
+                 QString());
+    }
+    if (dataLinkLogin) {
+        // The same database file, named by a data-link file that carries a login.
+        InitApplicationEnvironment({QStringLiteral("tst_e2e_log")});
+        QDir().mkpath(Environment().DataLinksPath);
+        QVERIFY(WriteDataLinkFile(Environment().DataLinksPath + QStringLiteral("Practice.udl"),
+                                  QStringLiteral("Provider=SQLite;Data Source=%1/kelvo/ravlek.sqlite;"
+                                                 "User ID=ann.berg;Password=Hemligt-123")
+                                      .arg(qEnvironmentVariable("XDG_DATA_HOME"))));
+        QCOMPARE(setSetting(QStringLiteral("DataProvider"), QStringLiteral("DefaultDataProvider"),
+                            QStringLiteral("Practice.udl")),
                  QString());
     }
     QCOMPARE(simulator({QStringLiteral("stage"), kDevice, QStringLiteral("50")}), QString());
@@ -97,15 +113,19 @@ void TestE2eLog::captureRun() {
     const QStringList expected{
         head + QStringLiteral(
                    R"(info ravlek\.app: ravlek \S+ started from \S*/ravlek with arguments: .*PNR=4711)"),
-        head + QStringLiteral("info ravlek\\.device: Opened ") + QRegularExpression::escape(device),
-        head + QStringLiteral("info ravlek\\.handoff: Stored ") + QRegularExpression::escape(workingFile) +
+        head + QStringLiteral(R"(info ravlek\.db: frmSettings\.Database1 connected with Provider=SQLite;)"),
+        head + QStringLiteral(R"(info ravlek\.lock: TESTPC holds )") + QRegularExpression::escape(device),
+        head + QStringLiteral(R"(info ravlek\.device: Opened )") + QRegularExpression::escape(device),
+        head + QStringLiteral(R"(info ravlek\.handoff: Stored )") + QRegularExpression::escape(workingFile) +
             QStringLiteral(" as ") + QRegularExpression::escape(image) +
-            QStringLiteral(": %1 bytes in \\d+ ms").arg(size),
+            QStringLiteral(R"(: %1 bytes in \d+ ms$)").arg(size),
         head +
             QStringLiteral(R"(info ravlek\.bus: Sent XRAY_NEW_IMAGE \(wParam 4711, lParam 0\) to the host )"),
+        head + QStringLiteral(R"(info ravlek\.lock: TESTPC gave up its locks and queue places \(1\)$)"),
+        head + QStringLiteral(R"(info ravlek\.db: frmSettings\.Database1 closed$)"),
         head + QStringLiteral(
                    R"(info ravlek\.bus: Sent XRAY_TRANSFERRED \(wParam 4711, lParam 0\) to the host )"),
-        head + QStringLiteral("info ravlek\\.device: Closed ") + QRegularExpression::escape(device),
+        head + QStringLiteral(R"(info ravlek\.device: Closed )") + QRegularExpression::escape(device),
         head + QStringLiteral(R"(info ravlek\.app: ravlek ended with exit code 0$)"),
     };
     qsizetype at = 0;
@@ -114,6 +134,12 @@ void TestE2eLog::captureRun() {
         QVERIFY2(at >= 0,
                  qPrintable(QStringLiteral("no line /%1/ in order in the log:\n%2").arg(pattern, all)));
     }
+    // The data link's login is masked wherever the log would hold it.
+    QVERIFY2(!all.contains(QStringLiteral("Hemligt")) && !all.contains(QStringLiteral("ann.berg")),
+             qPrintable(all));
+    QVERIFY2(all.contains(QStringLiteral("User ID=****;Password=****")), qPrintable(all));
+    // The login came from the data-link file, or else from the program itself.
+    QCOMPARE(all.contains(QStringLiteral("No login could be read from KELVOUSER")), !dataLinkLogin);
     // The sound output's complaints are detail: in the log only when asked for.
     QCOMPARE(lineMatching(lines, QStringLiteral(R"(debug ravlek\.sound: .*ALSA)")) >= 0, soundDetail);
 }
