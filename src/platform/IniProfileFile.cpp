@@ -159,9 +159,22 @@ QList<Line> splitLines(const QString& text) {
     return lines;
 }
 
+// The text of a profile file's bytes; nothing when they are no profile text.
+std::optional<ProfileText> parseProfile(const QByteArray& bytes) {
+    ProfileText profile;
+    const std::optional<QString> text = decodeText(bytes, &profile.encoding);
+    if (!text)
+        return std::nullopt;
+    profile.lines = splitLines(*text);
+    if (!profile.lines.isEmpty() && profile.lines.first().end == QStringLiteral("\r\n"))
+        profile.newline = QStringLiteral("\r\n");
+    return profile;
+}
+
 enum class LoadResult { Loaded, Missing, NotProfile };
 
-LoadResult load(const QString& fileName, ProfileText* profile) {
+// The file's bytes; whether they are profile text is for the parser to say.
+LoadResult load(const QString& fileName, QByteArray* bytes) {
     const QFileInfo info(fileName);
     if (!info.exists())
         return LoadResult::Missing;
@@ -170,16 +183,8 @@ LoadResult load(const QString& fileName, ProfileText* profile) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return LoadResult::NotProfile;
-    const QByteArray bytes = file.read(kMaxFileSize + 1);
-    if (bytes.size() > kMaxFileSize)
-        return LoadResult::NotProfile;
-    const std::optional<QString> text = decodeText(bytes, &profile->encoding);
-    if (!text)
-        return LoadResult::NotProfile;
-    profile->lines = splitLines(*text);
-    if (!profile->lines.isEmpty() && profile->lines.first().end == QStringLiteral("\r\n"))
-        profile->newline = QStringLiteral("\r\n");
-    return LoadResult::Loaded;
+    *bytes = file.read(kMaxFileSize + 1);
+    return bytes->size() > kMaxFileSize ? LoadResult::NotProfile : LoadResult::Loaded;
 }
 
 // The name of a section header line "[name]", or nothing for other lines.
@@ -289,43 +294,75 @@ void setValue(ProfileText& profile, const QString& section, const QString& key, 
 
 } // namespace
 
-QString IniProfileFile::readString(const QString& fileName, const QString& section, const QString& key,
-                                   const QString& defaultValue, int maxChars) {
+namespace profiletext {
+
+bool isProfile(const QByteArray& bytes) {
+    return parseProfile(bytes).has_value();
+}
+
+QString readString(const QByteArray& bytes, const QString& section, const QString& key,
+                   const QString& defaultValue, int maxChars) {
     const int limit = qMax(0, maxChars);
-    ProfileText profile;
-    if (load(fileName, &profile) != LoadResult::Loaded)
+    const std::optional<ProfileText> profile = parseProfile(bytes);
+    if (!profile)
         return defaultValue.left(limit);
-    const qsizetype header = findSection(profile.lines, section);
-    const qsizetype line = header < 0 ? -1 : findKey(profile.lines, header, key);
+    const qsizetype header = findSection(profile->lines, section);
+    const qsizetype line = header < 0 ? -1 : findKey(profile->lines, header, key);
     if (line < 0)
         return defaultValue.left(limit);
-    return unquoted(keyLine(profile.lines.at(line).text)->value).left(limit);
+    return unquoted(keyLine(profile->lines.at(line).text)->value).left(limit);
 }
 
-bool IniProfileFile::isReadable(const QString& fileName) {
-    ProfileText profile;
-    return load(fileName, &profile) == LoadResult::Loaded;
-}
-
-bool IniProfileFile::writeString(const QString& fileName, const QString& section, const QString& key,
-                                 const QString& value) {
+std::optional<QByteArray> writeString(const std::optional<QByteArray>& bytes, const QString& section,
+                                      const QString& key, const QString& value) {
     if (!writable(section, key, value))
-        return false;
+        return std::nullopt;
     ProfileText profile;
-    if (load(fileName, &profile) == LoadResult::NotProfile)
-        return false;
+    if (bytes) {
+        std::optional<ProfileText> parsed = parseProfile(*bytes);
+        if (!parsed)
+            return std::nullopt;
+        profile = std::move(*parsed);
+    }
     setValue(profile, section.trimmed(), key.trimmed(), value);
 
     QString text;
     for (const Line& line : std::as_const(profile.lines))
         text += line.text + line.end;
+    return encodeText(text, profile.encoding);
+}
+
+} // namespace profiletext
+
+QString IniProfileFile::readString(const QString& fileName, const QString& section, const QString& key,
+                                   const QString& defaultValue, int maxChars) {
+    QByteArray bytes;
+    if (load(fileName, &bytes) != LoadResult::Loaded)
+        return defaultValue.left(qMax(0, maxChars));
+    return profiletext::readString(bytes, section, key, defaultValue, maxChars);
+}
+
+bool IniProfileFile::isReadable(const QString& fileName) {
+    QByteArray bytes;
+    return load(fileName, &bytes) == LoadResult::Loaded && profiletext::isProfile(bytes);
+}
+
+bool IniProfileFile::writeString(const QString& fileName, const QString& section, const QString& key,
+                                 const QString& value) {
+    QByteArray current;
+    const LoadResult loaded = load(fileName, &current);
+    if (loaded == LoadResult::NotProfile)
+        return false;
+    const std::optional<QByteArray> updated = profiletext::writeString(
+        loaded == LoadResult::Loaded ? std::optional(current) : std::nullopt, section, key, value);
+    if (!updated)
+        return false;
     QSaveFile file(fileName);
     // A file in a folder the user may not write can still be updated in place.
     file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    const QByteArray bytes = encodeText(text, profile.encoding);
-    return file.write(bytes) == bytes.size() && file.commit();
+    return file.write(*updated) == updated->size() && file.commit();
 }
 
 std::unique_ptr<ProfileFile> ProfileFile::makeDefault() {

@@ -148,7 +148,11 @@ std::optional<QString> ReadDataLinkFile(const QString& fileName) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QString text = decodeFileText(file.readAll());
+    return DataLinkConnectionString(file.readAll());
+}
+
+std::optional<QString> DataLinkConnectionString(const QByteArray& fileBytes) {
+    const QString text = decodeFileText(fileBytes);
     bool inSection = false;
     for (const QString& rawLine : text.split(QLatin1Char('\n'))) {
         const QString line = rawLine.trimmed();
