@@ -6,6 +6,7 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -14,6 +15,7 @@ namespace platform {
 namespace {
 
 constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+constexpr qint64 kReadPiece = 64 * 1024;
 
 enum class Encoding { Utf8, Utf8Bom, Utf16Le, Utf16Be, Windows1252 };
 
@@ -183,7 +185,15 @@ LoadResult load(const QString& fileName, QByteArray* bytes) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return LoadResult::NotProfile;
-    *bytes = file.read(kMaxFileSize + 1);
+    // In pieces, so that a small file costs no more than its size, up to one byte beyond
+    // the limit, so that a file that grew meanwhile is still refused.
+    bytes->clear();
+    while (bytes->size() <= kMaxFileSize) {
+        const QByteArray piece = file.read(std::min(kReadPiece, kMaxFileSize + 1 - bytes->size()));
+        if (piece.isEmpty())
+            break;
+        bytes->append(piece);
+    }
     return bytes->size() > kMaxFileSize ? LoadResult::NotProfile : LoadResult::Loaded;
 }
 
@@ -256,11 +266,17 @@ bool hasLineBreak(const QString& text) {
     return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
 }
 
+// A text that the file can hold without turning into one that reads as no profile file.
+bool storable(const QString& text) {
+    return looksLikeText(text) && wellPairedSurrogates(text);
+}
+
 bool writable(const QString& section, const QString& key, const QString& value) {
     const QString trimmedKey = key.trimmed();
     return !hasLineBreak(section) && !section.contains(QLatin1Char(']')) && !hasLineBreak(key) &&
            !hasLineBreak(value) && !trimmedKey.isEmpty() && !trimmedKey.contains(QLatin1Char('=')) &&
-           !trimmedKey.startsWith(QLatin1Char('[')) && !trimmedKey.startsWith(QLatin1Char(';'));
+           !trimmedKey.startsWith(QLatin1Char('[')) && !trimmedKey.startsWith(QLatin1Char(';')) &&
+           storable(section) && storable(key) && storable(value);
 }
 
 // Inserts `line` at `index`, giving the line before it an end when it was the last one.

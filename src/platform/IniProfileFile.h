@@ -25,7 +25,9 @@ public:
                        const QString& defaultValue, int maxChars) override;
     bool isReadable(const QString& fileName) override;
     // Also false when a name or the value holds a line break, or the key holds "=" or
-    // begins with "[" or ";": such a text would read back as other lines than were written.
+    // begins with "[" or ";": such a text would read back as other lines than were written;
+    // and when one holds another control character or half a surrogate pair, which would
+    // make the file read as no profile file.
     bool writeString(const QString& fileName, const QString& section, const QString& key,
                      const QString& value) override;
 };

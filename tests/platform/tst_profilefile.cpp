@@ -35,6 +35,8 @@ private Q_SLOTS:
     void garbageReadsAsMissing_data();
     void garbageReadsAsMissing();
     void missingOrSpecialFileGivesDefault();
+    void sizeLimit_data();
+    void sizeLimit();
     void write_data();
     void write();
     void writeKeepsEncoding_data();
@@ -178,6 +180,23 @@ void tst_ProfileFile::missingOrSpecialFileGivesDefault() {
     QVERIFY(!profile.writeString(env.root(), QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("v")));
 }
 
+void tst_ProfileFile::sizeLimit_data() {
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("16 MiB is read") << qint64(16 * 1024 * 1024) << QStringLiteral("v");
+    QTest::newRow("one byte more is not") << qint64(16 * 1024 * 1024 + 1) << kDefault;
+}
+
+void tst_ProfileFile::sizeLimit() {
+    QFETCH(qint64, size);
+    TestEnvironment env;
+    QByteArray content("[a]\nk=v\n;");
+    content.append(size - content.size() - 1, 'x').append('\n');
+    const QString file = env.writeFile(QStringLiteral("big.ini"), content);
+    QTEST(IniProfileFile().readString(file, QStringLiteral("a"), QStringLiteral("k"), kDefault, 254),
+          "expected");
+}
+
 void tst_ProfileFile::write_data() {
     QTest::addColumn<QByteArray>("before"); // "<missing>": no file
     QTest::addColumn<QString>("section");
@@ -260,6 +279,14 @@ void tst_ProfileFile::writeRefusesTextThatWouldChangeOtherLines_data() {
         << QStringLiteral("a") << QStringLiteral(";k") << QStringLiteral("1");
     QTest::newRow("empty key") << QStringLiteral("a") << QStringLiteral(" ") << QStringLiteral("1");
     QTest::newRow("] in section") << QStringLiteral("a]b") << QStringLiteral("k") << QStringLiteral("1");
+    // Either would make the whole file read as no profile file at all.
+    QTest::newRow("control character in value")
+        << QStringLiteral("a") << QStringLiteral("k") << QStringLiteral("Sore\x01-dex");
+    QTest::newRow("NUL in key") << QStringLiteral("a") << QStringLiteral("k\u0000") << QStringLiteral("1");
+    QTest::newRow("control character in section")
+        << QStringLiteral("a\x1b") << QStringLiteral("k") << QStringLiteral("1");
+    QTest::newRow("half a surrogate pair in value")
+        << QStringLiteral("a") << QStringLiteral("k") << QString(QChar(0xD800));
 }
 
 void tst_ProfileFile::writeRefusesTextThatWouldChangeOtherLines() {
