@@ -87,9 +87,15 @@ QString fold(const QString& name) {
     return name.toCaseFolded();
 }
 
+// How deep a key may lie below its hive, as on Windows. The tree is copied, stored and
+// freed recursively, so a deeper one (from a hand-made file) would overflow the stack.
+constexpr qsizetype kMaxKeyDepth = 512;
+
 // The parts of a key path; empty parts (doubled or trailing "\") are dropped.
 std::optional<QStringList> splitKeyPath(const QString& keyPath) {
     const QStringList parts = keyPath.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+    if (parts.size() > kMaxKeyDepth)
+        return std::nullopt;
     for (const QString& part : parts) {
         if (!isStorableName(part))
             return std::nullopt;

@@ -230,6 +230,19 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(RegFileRegistry::hiveFile(Hive::CurrentUser)));
     }
 
+    // As on Windows, a key is at most 512 levels deep.
+    void keyDepthIsLimited() {
+        TestEnvironment env;
+        RegFileRegistry registry;
+        const QString deepest = QStringList(512, u"k"_qs).join(u'\\');
+        QVERIFY(registry.setValue(Hive::CurrentUser, deepest, text(u"A"_qs, u"1"_qs)).ok);
+        QCOMPARE(RegFileRegistry().value(Hive::CurrentUser, deepest, u"A"_qs)->text, u"1"_qs);
+        const RegResult deeper = registry.createKey(Hive::CurrentUser, deepest + u"\\k"_qs);
+        QVERIFY(!deeper.ok);
+        QCOMPARE(deeper.error, qt_error_string(EINVAL));
+        QVERIFY(!registry.keyExists(Hive::CurrentUser, deepest + u"\\k"_qs));
+    }
+
     void handWrittenFilesAreRead_data() {
         QTest::addColumn<QByteArray>("file");
         const QByteArray body = "; a comment\r\n"
@@ -297,6 +310,11 @@ private Q_SLOTS:
             << QByteArray("Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software]\n") << 3;
         QTest::newRow("unknown value type") << good + "\"E\"=hex(2):41,00,00,00\n" << 7;
         QTest::newRow("bad dword") << good + "\"D\"=dword:xyz\n" << 7;
+        // Far deeper than the registry allows: such a tree would overflow the stack.
+        QTest::newRow("key 100000 levels deep")
+            << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER" +
+                   QByteArray("\\k").repeated(100000) + "]\n"
+            << 3;
     }
     void damagedHiveIsKeptAside() {
         QFETCH(QByteArray, file);
