@@ -14,8 +14,8 @@ namespace regfile = platform::regfile;
 
 namespace {
 
-// Keys deeper than this are not walked: the text can nest them as deep as it likes.
-constexpr int kMaxDepth = 64;
+// The registry holds no key deeper than this.
+constexpr int kMaxDepth = 512;
 
 void collect(RegFileRegistry& registry, const QString& keyPath, int depth, QList<regfile::Section>& out) {
     regfile::Section section;
