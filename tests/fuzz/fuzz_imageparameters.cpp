@@ -36,7 +36,7 @@ QString asReadBack(const QString& value) {
 }
 
 void checkNumbers(const ImageParameters& parameters) {
-    fuzz::require(std::isfinite(double(parameters.magnification)), "the magnification is a finite number");
+    fuzz::require(std::isfinite(parameters.magnification), "the magnification is a finite number");
     const QString zoom = FormatZoom(parameters.magnification, QLatin1Char('.'));
     long double back = 0;
     fuzz::require(StrictToExtended(zoom, &back), "the written zoom reads back as a number");
