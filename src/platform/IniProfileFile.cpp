@@ -127,6 +127,18 @@ std::optional<QString> decodeText(const QByteArray& bytes, Encoding* encoding) {
     return text;
 }
 
+// Whether written bytes read back in the encoding they were written in. A file reads as
+// Windows-1252 only while some byte of it is no UTF-8: should a write remove the last such
+// byte, the file would read as UTF-8 and its other values differently (ASCII aside).
+bool readsInEncoding(const QByteArray& bytes, Encoding encoding) {
+    Encoding reread = encoding;
+    if (!decodeText(bytes, &reread))
+        return false;
+    const bool ascii =
+        std::all_of(bytes.cbegin(), bytes.cend(), [](char byte) { return uchar(byte) < 0x80; });
+    return reread == encoding || (encoding == Encoding::Windows1252 && ascii);
+}
+
 QByteArray encodeText(const QString& text, Encoding encoding) {
     switch (encoding) {
     case Encoding::Utf16Le:
@@ -345,7 +357,10 @@ std::optional<QByteArray> writeString(const std::optional<QByteArray>& bytes, co
     QString text;
     for (const Line& line : std::as_const(profile.lines))
         text += line.text + line.end;
-    return encodeText(text, profile.encoding);
+    QByteArray written = encodeText(text, profile.encoding);
+    if (!readsInEncoding(written, profile.encoding))
+        return std::nullopt;
+    return written;
 }
 
 } // namespace profiletext

@@ -27,7 +27,8 @@ public:
     // Also false when a name or the value holds a line break, or the key holds "=" or
     // begins with "[" or ";": such a text would read back as other lines than were written;
     // and when one holds another control character or half a surrogate pair, which would
-    // make the file read as no profile file.
+    // make the file read as no profile file. Also false for a Windows-1252 file that would
+    // read as UTF-8 after the write, changing how its other values read.
     bool writeString(const QString& fileName, const QString& section, const QString& key,
                      const QString& value) override;
 };

@@ -44,6 +44,8 @@ private Q_SLOTS:
     void writeRefusesTextThatWouldChangeOtherLines_data();
     void writeRefusesTextThatWouldChangeOtherLines();
     void writeIntoMissingFolderFails();
+    void eightBitFileNeverTurnsIntoUtf8_data();
+    void eightBitFileNeverTurnsIntoUtf8();
 };
 
 void tst_ProfileFile::read_data() {
@@ -306,6 +308,35 @@ void tst_ProfileFile::writeIntoMissingFolderFails() {
     QVERIFY(
         !IniProfileFile().writeString(file, QStringLiteral("a"), QStringLiteral("k"), QStringLiteral("v")));
     QVERIFY(!QFile::exists(file));
+}
+
+void tst_ProfileFile::eightBitFileNeverTurnsIntoUtf8_data() {
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    // "\xC3\xA5" reads "\u00C3\u00A5" in Windows-1252 but "\u00E5" in UTF-8: once the value
+    // holding the file's only byte that is no UTF-8 is gone, the file would read as UTF-8.
+    QTest::newRow("the value held the only byte that is no UTF-8")
+        << QByteArray("[a]\nk=\xE5\nother=\xC3\xA5\n") << QByteArray("[a]\nk=\xE5\nother=\xC3\xA5\n");
+    QTest::newRow("what is left is ASCII")
+        << QByteArray("[a]\nk=\xE5\nother=1\n") << QByteArray("[a]\nk=x\nother=1\n");
+    QTest::newRow("another byte stays no UTF-8")
+        << QByteArray("[a]\nk=\xE5\nother=\xC3\xA5 \xE5\n") << QByteArray("[a]\nk=x\nother=\xC3\xA5 \xE5\n");
+}
+
+// The file reads as Windows-1252 only while some byte is no UTF-8; a write must not change
+// how the other values read.
+void tst_ProfileFile::eightBitFileNeverTurnsIntoUtf8() {
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    TestEnvironment env;
+    const QString file = env.writeFile(QStringLiteral("test.ini"), before);
+    IniProfileFile profile;
+    const QString other =
+        profile.readString(file, QStringLiteral("a"), QStringLiteral("other"), kDefault, 254);
+    QCOMPARE(profile.writeString(file, QStringLiteral("a"), QStringLiteral("k"), QStringLiteral("x")),
+             after != before);
+    QCOMPARE(readAll(file), after);
+    QCOMPARE(profile.readString(file, QStringLiteral("a"), QStringLiteral("other"), kDefault, 254), other);
 }
 
 QTEST_GUILESS_MAIN(tst_ProfileFile)
