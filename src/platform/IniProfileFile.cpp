@@ -393,7 +393,9 @@ bool IniProfileFile::writeString(const QString& fileName, const QString& section
     file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    return file.write(*updated) == updated->size() && file.commit();
+    // The write only fills a buffer: a full disk shows when it is flushed, and the commit
+    // would put the unwritten (empty) file in place of the old one regardless.
+    return file.write(*updated) == updated->size() && file.flush() && file.commit();
 }
 
 std::unique_ptr<ProfileFile> ProfileFile::makeDefault() {

@@ -3,16 +3,17 @@
 #include "platform/DialogService.h"
 #include "platform/Paths.h"
 #include "settings/EmbeddedDefault.h"
+#include "settings/UPacsSettings.h"
 #include "settings/UXrayWorkstation.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoLogin.h"
 #include "tools/KelvoMessages.h"
 #include "tools/KelvoPowerHandler.h"
+#include "tools/KelvoProgress.h"
 #include "tools/KelvoSchema.h"
 #include "tools/KelvoSettings.h"
 #include "tools/MessageBoxes.h"
 #include "tools/Udataproviders.h"
-#include "tools/UfrmProgress.h"
 
 #include <QAbstractProxyModel>
 #include <QAction>
@@ -287,6 +288,9 @@ void TfrmSettings::createControls() {
 
     BitBtn2 = new QPushButton(QStringLiteral("Return"), this);
     BitBtn2->setGeometry(376, 316, 77, 30);
+    btnPacs = new QPushButton(QStringLiteral("PACS..."), this);
+    btnPacs->setObjectName(QStringLiteral("btnPacs"));
+    btnPacs->setGeometry(316, 316, 56, 30);
 }
 
 void TfrmSettings::createRegisterGroup() {
@@ -352,6 +356,7 @@ void TfrmSettings::createFormatGroups() {
 void TfrmSettings::connectHandlers() {
     connect(BitBtn1, &QPushButton::clicked, this, &TfrmSettings::BitBtn1Click);
     connect(BitBtn2, &QPushButton::clicked, this, &TfrmSettings::BitBtn2Click);
+    connect(btnPacs, &QPushButton::clicked, this, &TfrmSettings::btnPacsClick);
     connect(BitBtn3, &QPushButton::clicked, this, &TfrmSettings::BitBtn3Click);
     connect(BitBtn42, &QPushButton::clicked, this, &TfrmSettings::BitBtn42Click);
     connect(BitBtn44, &QPushButton::clicked, this, &TfrmSettings::BitBtn44Click);
@@ -528,6 +533,11 @@ void TfrmSettings::BitBtn1Click() {
 
 void TfrmSettings::BitBtn2Click() {
     close();
+}
+
+void TfrmSettings::btnPacsClick() {
+    TfrmPacsSettings dialog(this);
+    dialog.exec();
 }
 
 void TfrmSettings::BitBtn3Click() {

@@ -63,6 +63,7 @@ public:
     void CheckBox2Click();
     void Removealllocksonselecteddevice1Click();
     void wwDBGrid1DblClick();
+    void btnPacsClick(); // "PACS..."
 
     // The data module. Owned by this window.
     TADOConnection* Database1 = nullptr;
@@ -94,6 +95,7 @@ public:
     QGroupBox* GroupBox3 = nullptr;  // "Filetype"
     QGroupBox* GroupBox4 = nullptr;  // "Sound"
     QPushButton* BitBtn2 = nullptr;  // "Return"
+    QPushButton* btnPacs = nullptr;  // "PACS...": where the images go besides the patient's folder
     QPushButton* BitBtn3 = nullptr;  // "Select..."
     QPushButton* BitBtn42 = nullptr; // "Add..."
     QPushButton* BitBtn44 = nullptr; // "Edit..."

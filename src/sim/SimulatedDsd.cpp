@@ -325,7 +325,7 @@ void TSimulatedDsd::finishExposure() {
             SynthesizeRadiograph(traits.kind, traits.width, traits.height, config.seed);
         const int depth = formatCodeOf(m_imageFormat) == SimFormat::Dib ? 8 : depthOf(m_imageFormat);
         const SimImageMeta meta{m_device->model, traits.imageType, traits.pixelSizeMm,
-                                lastFolderName(m_workDir)};
+                                lastFolderName(m_workDir), traits.magnification};
         if (WriteSimImage(m_imageStore, picture, formatCodeOf(m_imageFormat), depth, meta).isEmpty()) {
             m_lastWidth = picture.width;
             m_lastHeight = picture.height;

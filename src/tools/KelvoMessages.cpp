@@ -2,7 +2,7 @@
 
 #include "platform/FileSystem.h"
 #include "platform/Workstation.h"
-#include "tools/UfrmProgress.h"
+#include "tools/KelvoProgress.h"
 
 #include <QApplication>
 #include <QFile>

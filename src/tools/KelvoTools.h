@@ -5,5 +5,6 @@
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoLogin.h"
 #include "tools/KelvoMessages.h"
+#include "tools/KelvoProgress.h"
 #include "tools/KelvoSettings.h"
 #include "tools/UfrmProgress.h"

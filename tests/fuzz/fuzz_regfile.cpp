@@ -14,17 +14,15 @@ namespace regfile = platform::regfile;
 
 namespace {
 
-// The registry holds no key deeper than this.
-constexpr int kMaxDepth = 512;
-
-void collect(RegFileRegistry& registry, const QString& keyPath, int depth, QList<regfile::Section>& out) {
+void collect(RegFileRegistry& registry, const QString& keyPath, qsizetype depth,
+             QList<regfile::Section>& out) {
     regfile::Section section;
     section.keyName =
         platform::hiveName(Hive::CurrentUser) + (keyPath.isEmpty() ? QString() : QLatin1Char('\\') + keyPath);
     for (const platform::RegValue& value : registry.values(Hive::CurrentUser, keyPath))
         section.entries.append({value, false});
     out.append(section);
-    if (depth == kMaxDepth)
+    if (depth == regfile::kMaxKeyDepth)
         return;
     for (const QString& child : registry.subKeys(Hive::CurrentUser, keyPath))
         collect(registry, keyPath.isEmpty() ? child : keyPath + QLatin1Char('\\') + child, depth + 1, out);
@@ -64,6 +62,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const regfile::ParseResult again = regfile::parse(written);
         fuzz::require(again.ok(), "formatted sections parse");
         fuzz::require(regfile::format(again.sections) == written, "formatting what was parsed is stable");
+        // An export, as the registry editor writes it (UTF-16LE, CR LF), reads as the same.
+        const regfile::ParseResult exported =
+            regfile::parse(regfile::format(parsed.sections, regfile::TextForm::Export));
+        fuzz::require(exported.ok(), "an export parses");
+        fuzz::require(regfile::format(exported.sections) == written, "an export reads as the hive text");
+        // What an import of the file would change.
+        for (const regfile::Section& section : parsed.sections) {
+            fuzz::require(regfile::hiveFromName(section.keyName.section(QLatin1Char('\\'), 0, 0)).has_value(),
+                          "a parsed key lies in a hive");
+            for (const platform::RegChange& change : regfile::changesOf(section))
+                fuzz::require(change.keyPath.count(QLatin1Char('\\')) < regfile::kMaxKeyDepth,
+                              "a change lies within the registry's depth");
+        }
     }
 
     // The same text as the user's hive: read, changed and stored by the registry.
@@ -78,9 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool readable = registry.hiveStatus(Hive::CurrentUser).ok;
     fuzz::require(readable || !parsed.ok() || !parsed.sections.isEmpty(),
                   "a parsed text without keys is a readable hive");
-    platform::RegValue value;
-    value.name = QStringLiteral("Fuzz");
-    value.text = QStringLiteral("stored");
+    const platform::RegValue value =
+        platform::RegValue::ofText(QStringLiteral("Fuzz"), QStringLiteral("stored"));
     const bool stored = registry.setValue(Hive::CurrentUser, QStringLiteral("SOFTWARE\\Kelvo"), value).ok;
     fuzz::require(stored == readable, "a readable hive takes a change; a damaged one is set aside");
     if (stored) {

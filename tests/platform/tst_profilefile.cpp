@@ -1,4 +1,5 @@
 #include "platform/IniProfileFile.h"
+#include "support/SmallFileSystem.h"
 #include "support/TestEnvironment.h"
 
 #include <QFile>
@@ -46,6 +47,7 @@ private Q_SLOTS:
     void writeIntoMissingFolderFails();
     void eightBitFileNeverTurnsIntoUtf8_data();
     void eightBitFileNeverTurnsIntoUtf8();
+    void writeOnFullDiskFailsAndKeepsFile();
 };
 
 void tst_ProfileFile::read_data() {
@@ -337,6 +339,28 @@ void tst_ProfileFile::eightBitFileNeverTurnsIntoUtf8() {
              after != before);
     QCOMPARE(readAll(file), after);
     QCOMPARE(profile.readString(file, QStringLiteral("a"), QStringLiteral("other"), kDefault, 254), other);
+}
+
+// A disk with no room left: the write is refused, and the file keeps what it held (not an
+// empty file in its place, as a write whose data never reached the disk would leave).
+void tst_ProfileFile::writeOnFullDiskFailsAndKeepsFile() {
+    TestEnvironment env;
+    SmallFileSystem small(env.path(QStringLiteral("small")), "64k");
+    if (small.error() != 0)
+        QSKIP(qPrintable(small.skipReason()));
+    const QString fileName = env.path(QStringLiteral("small/Practice.ini"));
+    IniProfileFile profile;
+    QVERIFY(profile.writeString(fileName, QStringLiteral("Section"), QStringLiteral("Key"),
+                                QStringLiteral("kept")));
+    const QByteArray before = readAll(fileName);
+    QVERIFY(small.fill(env.path(QStringLiteral("small/filler"))));
+
+    QVERIFY(!profile.writeString(fileName, QStringLiteral("Section"), QStringLiteral("Other"),
+                                 QString(5000, QLatin1Char('v'))));
+    QCOMPARE(readAll(fileName), before);
+    QVERIFY(!profile.writeString(env.path(QStringLiteral("small/New.ini")), QStringLiteral("Section"),
+                                 QStringLiteral("Key"), QString(5000, QLatin1Char('v'))));
+    QVERIFY(!QFile::exists(env.path(QStringLiteral("small/New.ini"))));
 }
 
 QTEST_GUILESS_MAIN(tst_ProfileFile)

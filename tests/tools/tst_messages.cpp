@@ -3,6 +3,7 @@
 #include "support/ScriptedDialogs.h"
 #include "support/TestEnvironment.h"
 #include "tools/KelvoMessages.h"
+#include "tools/KelvoProgress.h"
 #include "tools/UfrmProgress.h"
 
 #include <QApplication>
