@@ -284,6 +284,25 @@ private Q_SLOTS:
         QCOMPARE(reader.values(Hive::CurrentUser, key).size(), 5);
     }
 
+    // Empty parts of a key line are ignored as in every key path, a leading "\\" included:
+    // the key lies where its hive's name says.
+    void keyLineWithEmptyParts_data() {
+        QTest::addColumn<QByteArray>("keyLine");
+        QTest::newRow("leading backslash") << QByteArray("[\\HKEY_CURRENT_USER\\Software\\Kelvo]");
+        QTest::newRow("doubled and trailing") << QByteArray("[HKEY_CURRENT_USER\\\\Software\\Kelvo\\]");
+        QTest::newRow("short hive name") << QByteArray("[\\HKCU\\Software\\Kelvo]");
+    }
+    void keyLineWithEmptyParts() {
+        QFETCH(QByteArray, keyLine);
+        TestEnvironment env;
+        writeFile(RegFileRegistry::hiveFile(Hive::CurrentUser),
+                  "Windows Registry Editor Version 5.00\n\n" + keyLine + "\n\"A\"=\"1\"\n");
+        RegFileRegistry registry;
+        QVERIFY(registry.hiveStatus(Hive::CurrentUser).ok);
+        QCOMPARE(registry.subKeys(Hive::CurrentUser, QString()), QStringList{u"Software"_qs});
+        QCOMPARE(registry.value(Hive::CurrentUser, u"Software\\Kelvo"_qs, u"A"_qs)->text(), u"1"_qs);
+    }
+
     // Every value type, and data that does not follow its type's form, comes back exactly.
     void everyValueTypeRoundTrips_data() {
         QTest::addColumn<RegValue>("value");
