@@ -1,10 +1,12 @@
-// The command line the host starts ravlek with. The input holds the arguments as
+// The command line the host (or a user) starts ravlek with. The input holds the arguments as
 // /proc/<pid>/cmdline lists them: each one ended by a NUL byte, the program's name first.
 
 #include "FuzzSupport.h"
 
 #include "app/CommandLine.h"
+#include "app/SettingsJob.h"
 #include "tools/KelvoEnvironment.h"
+#include "tools/ProgramOptions.h"
 
 #include <QStringList>
 
@@ -55,6 +57,34 @@ void checkNumberReading(const QString& text) {
         fuzz::require(c >= QLatin1Char('0') && c <= QLatin1Char('9'), "DigitsOnly keeps digits only");
 }
 
+// The options ravlek answers before anything else: --help and --version end the start with 0,
+// any other option than --settings with 2 and a message naming it.
+void checkProgramOptions(const QStringList& arguments) {
+    QString out;
+    QString err;
+    QTextStream outStream(&out);
+    QTextStream errStream(&err);
+    const std::optional<int> exitCode = HandleProgramOptions(arguments,
+                                                             {.program = QStringLiteral("ravlek"),
+                                                              .usage = QStringLiteral("usage"),
+                                                              .ownOptions = {kSettingsSwitch}},
+                                                             outStream, errStream);
+    const QStringList given = arguments.mid(1);
+    const bool asked =
+        given.contains(QStringLiteral("--help")) || given.contains(QStringLiteral("--version"));
+    if (!exitCode) {
+        fuzz::require(!asked && out.isEmpty() && err.isEmpty(), "a start that goes on prints nothing");
+        return;
+    }
+    fuzz::require(*exitCode == 0 || *exitCode == kUnknownOptionExitCode, "an option ends with 0 or 2");
+    fuzz::require(*exitCode != 0 || (asked && !out.isEmpty() && err.isEmpty()),
+                  "only --help and --version end with 0");
+    fuzz::require(*exitCode == 0 ||
+                      (out.isEmpty() && err.startsWith(QStringLiteral("ravlek: unknown option \"")) &&
+                       err.endsWith(QLatin1Char('\n'))),
+                  "an unknown option is named on standard error");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -65,6 +95,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QStringList arguments = argumentsOf(fuzz::bytesOf(data, size));
+    checkProgramOptions(arguments);
     const CommandLineValues values = ParseCommandLine(arguments.mid(1));
     // Only digits are taken from the patient number, so it can never name a folder above OutDir.
     fuzz::require(values.PatientNr >= 0, "the patient number is never negative");
