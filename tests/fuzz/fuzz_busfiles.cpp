@@ -1,5 +1,5 @@
-// The files of the window bus that other programs write: the table of message numbers and
-// the entry files of windows. The input is read as both.
+// The files of the window bus that other programs write: the table of message numbers, the
+// entry files of windows and the files of global atoms. The input is read as each.
 
 #include "FuzzSupport.h"
 
@@ -7,6 +7,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 using platform::LocalWindowBus;
 namespace buswire = platform::buswire;
@@ -46,6 +48,26 @@ void checkEntry(const QByteArray& bytes) {
     QFile::remove(path);
 }
 
+// An atom another program added: its text is the file's, when the file holds one, and
+// deleting the atom removes the file.
+void checkAtom(const QByteArray& bytes) {
+    const QString folder = fuzz::scratchFolder() + QStringLiteral("/bus");
+    QDir().mkpath(folder);
+    constexpr quint32 atom = 0xC000;
+    const QString path = folder + QLatin1Char('/') + QString::number(atom) + QStringLiteral(".atom");
+    {
+        QFile file(path);
+        fuzz::require(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size(), "atom written");
+    }
+    LocalWindowBus bus(folder);
+    const std::optional<QString> text = bus.globalGetAtomName(atom);
+    const QJsonValue stored = QJsonDocument::fromJson(bytes).object().value(u"text");
+    fuzz::require(text.has_value() == stored.isString(), "an atom has a text when its file holds one");
+    fuzz::require(!text || *text == stored.toString(), "an atom's text is the one in its file");
+    bus.globalDeleteAtom(atom);
+    fuzz::require(!QFile::exists(path), "a deleted atom's file is gone");
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -57,5 +79,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray bytes = fuzz::bytesOf(data, size);
     checkTable(bytes);
     checkEntry(bytes);
+    checkAtom(bytes);
     return 0;
 }
