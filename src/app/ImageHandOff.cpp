@@ -307,8 +307,9 @@ ImageParameters ReadImageParameters(const QString& text) {
     for (const QString& line : wellFormed(text).split(lineBreak)) {
         for (const ParameterKey& key : keys) {
             if (line.contains(key.key)) {
-                // The value starts at the key's closing blank, wherever the key was found.
-                key.store(parameters, trimmedValue(line.mid(key.key.size() - 1)));
+                // The value starts at the key's closing blank, wherever the key was found,
+                // which may lie between the halves of a surrogate pair.
+                key.store(parameters, trimmedValue(wellFormed(line.mid(key.key.size() - 1))));
                 break;
             }
         }

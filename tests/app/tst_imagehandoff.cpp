@@ -348,6 +348,9 @@ private Q_SLOTS:
             << u"DEVICE A"_qs + QChar(0xD800) + u"B\nIMAGETYPE "_qs + QChar(0xDC00) + QChar(0xD83D) +
                    QChar(0xDE00)
             << u"A\uFFFDB"_qs << u"\uFFFD\U0001F600"_qs << 0 << 0.0;
+        // The value begins at a fixed place, which may lie between the halves of a pair.
+        QTest::newRow("value begins inside a surrogate pair")
+            << u"XXXXX\U0001F600DEVICE A"_qs << u"\uFFFDDEVICE A"_qs << QString() << 0 << 0.0;
         QTest::newRow("later line overrides")
             << u"DEVICE A\nPIXELSIZEH 0.1\nDEVICE B\nPIXELSIZEH 0.085\nMAGFACTOR 3\nMAGFACTOR 1.5"_qs
             << u"B"_qs << QString() << 299 << 1.5;
