@@ -14,6 +14,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include <algorithm>
 #include <atomic>
 #include <optional>
 
@@ -94,10 +95,17 @@ QString unknownProviderText(const QString& provider) {
         .arg(provider);
 }
 
-// ODBC wraps a value in braces when it holds a character with a meaning of its own.
+// ODBC wraps a value in braces when it holds a character with a meaning of its own or
+// begins or ends with a blank. Looked at character by character: a regular expression
+// finds nothing at all in a text that holds half a surrogate pair.
 QString odbcValue(const QString& value) {
-    static const QRegularExpression special(QStringLiteral("[;{}=]|^\\s|\\s$"));
-    if (!value.contains(special))
+    const bool special = std::any_of(value.cbegin(), value.cend(),
+                                     [](QChar c) {
+                                         return c == QLatin1Char(';') || c == QLatin1Char('{') ||
+                                                c == QLatin1Char('}') || c == QLatin1Char('=');
+                                     }) ||
+                         (!value.isEmpty() && (value.front().isSpace() || value.back().isSpace()));
+    if (!special)
         return value;
     return QLatin1Char('{') + QString(value).replace(QStringLiteral("}"), QStringLiteral("}}")) +
            QLatin1Char('}');
