@@ -389,9 +389,13 @@ void TDeviceListController::playReadySound() {
 }
 
 // Given up deliberately (a choice, the close), so a lost connection is tried again at once:
-// a lock row left behind would keep every other workstation from the device.
+// a lock row left behind would keep every other workstation from the device. The device is
+// closed first: once the row is gone the list names the next in the queue as the holder,
+// and it must not name a holder while this workstation still has the device open.
 void TDeviceListController::RemoveOwnLocks() {
     if (TDeviceLocks* lockList = locks()) {
+        if (m_scanner)
+            m_scanner->CloseScanner();
         keepDatabase(true);
         lockList->RemoveOwnLocks(GetWorkstationName());
     }

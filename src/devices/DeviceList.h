@@ -98,7 +98,7 @@ public:
     void Timer2Timer();
     void Timer3Timer();
     void btnDeviceSettingsClick();
-    // Gives up every lock and queue place of this computer.
+    // Gives up every lock and queue place of this computer, after closing the device.
     void RemoveOwnLocks();
 
 private:
