@@ -87,7 +87,8 @@ void sleepMs(int ms) {
     QThread::msleep(static_cast<unsigned long>(ms));
 }
 
-int runWorkstation(const QString& name, const QString& connectionString, const QString& device, qint64 until) {
+int runWorkstation(const QString& name, const QString& connectionString, const QString& device,
+                   qint64 until) {
     CountingDialogs dialogs;
     TDataLinkState dataLink;
     dataLink.ConnectionString = connectionString;
@@ -218,7 +219,8 @@ Totals soak(const QString& connectionString, const QString& folder, int seconds)
             process->waitForFinished();
         }
         const QString report = QString::fromUtf8(process->readAllStandardOutput());
-        for (const QString& part : report.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
+        for (const QString& part :
+             report.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
             const int value = part.section(QLatin1Char('='), 1).toInt();
             const QString key = part.section(QLatin1Char('='), 0, 0);
             if (key == QStringLiteral("acquisitions"))
@@ -237,11 +239,12 @@ Totals soak(const QString& connectionString, const QString& folder, int seconds)
 bool printTotals(const char* engine, const Totals& totals, int seconds) {
     const double minutes = seconds / 60.0;
     std::printf("%-10s  %d workstations, %d s: hand-overs %.0f/min (%d), claims %.0f/min, looks %d\n", engine,
-                kWorkstations, seconds, totals.acquisitions / minutes, totals.acquisitions, totals.claims / minutes,
-                totals.looks);
-    std::printf("%-10s  moments with two holders: %d (claims that found the device open: %d, lock list with two "
-                "holder rows: %d)\n",
-                engine, totals.twoHolders + totals.tableTwoHolders, totals.twoHolders, totals.tableTwoHolders);
+                kWorkstations, seconds, totals.acquisitions / minutes, totals.acquisitions,
+                totals.claims / minutes, totals.looks);
+    std::printf(
+        "%-10s  moments with two holders: %d (claims that found the device open: %d, lock list with two "
+        "holder rows: %d)\n",
+        engine, totals.twoHolders + totals.tableTwoHolders, totals.twoHolders, totals.tableTwoHolders);
     std::printf("%-10s  moments the lock list named another holder: %d; messages shown: %d%s\n", engine,
                 totals.tableNamesAnother, totals.messages, totals.failed ? "; A WORKSTATION FAILED" : "");
     std::fflush(stdout);
@@ -256,10 +259,13 @@ int main(int argc, char* argv[]) {
     QCommandLineParser parser;
     const QCommandLineOption secondsOption(QStringLiteral("seconds"), QStringLiteral("Length of each soak."),
                                            QStringLiteral("seconds"), QStringLiteral("180"));
-    const QCommandLineOption engineOption(QStringLiteral("engine"), QStringLiteral("sqlite, postgresql or both."),
+    const QCommandLineOption engineOption(QStringLiteral("engine"),
+                                          QStringLiteral("sqlite, postgresql or both."),
                                           QStringLiteral("engine"), QStringLiteral("both"));
-    const QCommandLineOption workstationOption(QStringLiteral("workstation"), QString(), QStringLiteral("name"));
-    const QCommandLineOption connectionOption(QStringLiteral("connection"), QString(), QStringLiteral("string"));
+    const QCommandLineOption workstationOption(QStringLiteral("workstation"), QString(),
+                                               QStringLiteral("name"));
+    const QCommandLineOption connectionOption(QStringLiteral("connection"), QString(),
+                                              QStringLiteral("string"));
     const QCommandLineOption deviceOption(QStringLiteral("device"), QString(), QStringLiteral("file"));
     const QCommandLineOption untilOption(QStringLiteral("until"), QString(), QStringLiteral("ms"));
     parser.addOptions(
@@ -274,16 +280,17 @@ int main(int argc, char* argv[]) {
     bool sound = true;
     if (engine == QStringLiteral("sqlite") || engine == QStringLiteral("both")) {
         QTemporaryDir folder;
-        const Totals totals = soak(
-            QStringLiteral("Provider=SQLite;Data Source=") + folder.filePath(QStringLiteral("practice.sqlite")),
-            folder.path(), seconds);
+        const Totals totals = soak(QStringLiteral("Provider=SQLite;Data Source=") +
+                                       folder.filePath(QStringLiteral("practice.sqlite")),
+                                   folder.path(), seconds);
         sound = printTotals("SQLite", totals, seconds) && sound;
     }
     if (engine == QStringLiteral("postgresql") || engine == QStringLiteral("both")) {
         if (!pgtest::pgConfigured()) {
             std::printf("PostgreSQL  skipped: RAVLEK_TEST_PG_* are not set\n");
         } else {
-            const QString name = QStringLiteral("ravlek_bench_soak_%1").arg(QCoreApplication::applicationPid());
+            const QString name =
+                QStringLiteral("ravlek_bench_soak_%1").arg(QCoreApplication::applicationPid());
             pgtest::createScratchDatabase(name);
             QTemporaryDir folder;
             const Totals totals = soak(pgtest::pgConnectionString(name), folder.path(), seconds);

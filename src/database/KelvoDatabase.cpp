@@ -545,8 +545,8 @@ void TADOConnection::run(const QString& sql, const QVariantList& values, Stateme
                          const std::function<void(QSqlQuery&)>& consume) {
     ensureConnected();
     // On SQLite the first write takes the write lock of the whole file for the transaction.
-    const bool beganWriting = m_engine == DataLinkEngine::SQLite && m_inTransaction && !m_physicalTransaction &&
-                              kind == StatementKind::Write;
+    const bool beganWriting = m_engine == DataLinkEngine::SQLite && m_inTransaction &&
+                              !m_physicalTransaction && kind == StatementKind::Write;
     ensurePhysicalTransaction(kind);
     const bool poisonable = m_engine == DataLinkEngine::PostgreSQL && m_physicalTransaction;
     const bool savepoint = poisonable && (kind == StatementKind::Write || m_transactionWrote);

@@ -353,11 +353,13 @@ void TDeviceListController::verifyHeldDevice(int index, int type) {
     const QString stationName = StationNameOfType(type);
     const QString label = m_scannerLabels.value(index - 1);
     const TDeviceInformation information = deviceInformation(stationName, label);
-    if (information.Failed || information.OwnStation.isEmpty() || information.FirstHolder == information.OwnStation)
+    if (information.Failed || information.OwnStation.isEmpty() ||
+        information.FirstHolder == information.OwnStation)
         return;
     // The device is open here already; the claim only writes the lock, or finds it held.
-    const TDeviceLocks::TClaim claim = lockList->ClaimDevice(
-        GetWorkstationName(), stationName, label, [](const TDeviceInformation&) { return int(ScannerCode::Ok); });
+    const TDeviceLocks::TClaim claim =
+        lockList->ClaimDevice(GetWorkstationName(), stationName, label,
+                              [](const TDeviceInformation&) { return int(ScannerCode::Ok); });
     if (claim.HeldByAnother)
         yieldDevice(index, stationName, label, claim.Information);
 }
@@ -372,9 +374,10 @@ void TDeviceListController::yieldDevice(int index, const QString& stationName, c
     m_links.btnDeviceSettings->setEnabled(false);
     m_links.ImageTypeList->SetItemText(index, HeldDeviceItemText(stationName, label, information.Holders));
     m_retryTimer->start();
-    InformationMessage(QStringLiteral("The lock list names another workstation (%1) as the holder of %2 - %3.")
-                           .arg(information.FirstHolder, stationName, label) +
-                       QStringLiteral("\r\rThe device has been closed here; this workstation waits for its turn."));
+    InformationMessage(
+        QStringLiteral("The lock list names another workstation (%1) as the holder of %2 - %3.")
+            .arg(information.FirstHolder, stationName, label) +
+        QStringLiteral("\r\rThe device has been closed here; this workstation waits for its turn."));
 }
 
 void TDeviceListController::playReadySound() {

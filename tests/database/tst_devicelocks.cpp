@@ -744,10 +744,11 @@ void tst_DeviceLocks::refusedWriteReleasesSqliteWriteLock() {
                                     "WHEN NEW.COMPUTERNAME = '%1' BEGIN SELECT RAISE(ABORT, 'lock refused'); "
                                     "END")
                          .arg(computer));
-    office().Execute(QStringLiteral("CREATE TRIGGER REFUSEREMOVAL BEFORE DELETE ON XRAYDEVICELOCKLIST "
-                                    "WHEN OLD.COMPUTERNAME = '%1' BEGIN SELECT RAISE(ABORT, 'removal refused'); "
-                                    "END")
-                         .arg(computer));
+    office().Execute(
+        QStringLiteral("CREATE TRIGGER REFUSEREMOVAL BEFORE DELETE ON XRAYDEVICELOCKLIST "
+                       "WHEN OLD.COMPUTERNAME = '%1' BEGIN SELECT RAISE(ABORT, 'removal refused'); "
+                       "END")
+            .arg(computer));
     auto a = workstation();
     a->database.SearchRegister(QString());
 
@@ -783,12 +784,14 @@ void tst_DeviceLocks::refusedWriteReleasesSqliteWriteLock() {
     const QString errors = QString::fromUtf8(other.readAllStandardError());
     QVERIFY2(other.exitStatus() == QProcess::NormalExit && other.exitCode() == 0, qPrintable(errors));
 
-    QCOMPARE(lockRows(office(), QStringLiteral("X"), QStringLiteral("Y")), QStringList{QStringLiteral("PC-OTHER 0")});
+    QCOMPARE(lockRows(office(), QStringLiteral("X"), QStringLiteral("Y")),
+             QStringList{QStringLiteral("PC-OTHER 0")});
 
     // The workstation's connection goes on: its next unit of work writes and commits.
     addLockRow(a->Database1, names.computers.at(1), names.station, names.label, 1);
     a->Database1.CommitAndBeginTrans();
-    QVERIFY(lockRows(office(), names.station, names.label).contains(names.computers.at(1) + QStringLiteral(" 1")));
+    QVERIFY(lockRows(office(), names.station, names.label)
+                .contains(names.computers.at(1) + QStringLiteral(" 1")));
 }
 
 void tst_DeviceLocks::claimKeyIsFixedForEveryBuild() {

@@ -84,7 +84,9 @@ std::unique_ptr<TXrayDatabase> tst_Outage::connectedWorkstation() {
     database->Connect();
     database->Database1->Execute(
         QStringLiteral("INSERT INTO XRAYWORKSTATIONS VALUES (:computer, :station, :label, 'Room 1', NULL)"),
-        {{QStringLiteral("computer"), kComputer}, {QStringLiteral("station"), kStation}, {QStringLiteral("label"), kLabel}});
+        {{QStringLiteral("computer"), kComputer},
+         {QStringLiteral("station"), kStation},
+         {QStringLiteral("label"), kLabel}});
     database->Database1->CommitAndBeginTrans();
     return database;
 }
@@ -98,7 +100,8 @@ void tst_Outage::lostConnectionIsNotReconnectedByAStatement() {
     stopServer();
     startServer();
 
-    QVERIFY_THROWS_EXCEPTION(EDatabaseError, connection.Execute(QStringLiteral("DELETE FROM XRAYDEVICELOCKLIST")));
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError,
+                             connection.Execute(QStringLiteral("DELETE FROM XRAYDEVICELOCKLIST")));
     QVERIFY(connection.Lost());
     QVERIFY(!connection.Connected());
     QVERIFY_THROWS_EXCEPTION(EDatabaseUnreachable, database->QXRAYWORKSTATIONS->Open());

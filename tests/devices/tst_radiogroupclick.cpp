@@ -288,7 +288,8 @@ void TestRadioGroupClick::holderKeepsTheLockListTrue() {
         f.removeLocksOf(kThisComputer);
     if (change == u"another"_qs) {
         f.addLock(QStringLiteral("OTHERPC"), 1, QStringLiteral("D1"), 0);
-        f.dialogs.expect(QStringLiteral("The lock list names another workstation (WS2) as the holder of Digora - D1."));
+        f.dialogs.expect(
+            QStringLiteral("The lock list names another workstation (WS2) as the holder of Digora - D1."));
     }
     for (int tick = 0; tick < 4; ++tick)
         f.controller->Timer1Timer();

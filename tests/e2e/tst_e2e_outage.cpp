@@ -35,7 +35,8 @@ public:
     Workstation(const TestEnvironment& env, const QString& computer, const QString& patient)
         : m_computer(computer)
         , m_host(QStringLiteral("ravlek-host"),
-                 {QStringLiteral("PNR=") + patient, QStringLiteral("OUTDIR=") + env.path(QStringLiteral("xray/"))},
+                 {QStringLiteral("PNR=") + patient,
+                  QStringLiteral("OUTDIR=") + env.path(QStringLiteral("xray/"))},
                  environment(env, computer)) {}
 
     QString computer() const { return m_computer; }
@@ -49,7 +50,8 @@ public:
     // The message boxes shown so far, one line each.
     QStringList boxes() {
         m_errors += QString::fromUtf8(m_host.process().readAllStandardError());
-        return m_errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts).filter(QRegularExpression(QStringLiteral("^\\[")));
+        return m_errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts)
+            .filter(QRegularExpression(QStringLiteral("^\\[")));
     }
     // The end of the run, with the errors read so far put back in front of the rest.
     ProgramRun finish() {
@@ -64,7 +66,8 @@ private:
     static QProcessEnvironment environment(const TestEnvironment& env, const QString& computer) {
         QProcessEnvironment environment = programEnvironment();
         environment.insert(QStringLiteral("KELVO_COMPUTERNAME"), computer);
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), env.makeFolder(QStringLiteral("runtime-") + computer));
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"),
+                           env.makeFolder(QStringLiteral("runtime-") + computer));
         return environment;
     }
 
@@ -122,8 +125,8 @@ private:
     // another holder than the workstation that has the device open.
     void look(LockList& locks, const SimDeviceFolder& device, Workstation& first, Workstation& second);
     // Looks for `ms` milliseconds, or until `done` holds.
-    void watch(LockList& locks, const SimDeviceFolder& device, Workstation& first, Workstation& second, int ms,
-               const std::function<bool()>& done = {});
+    void watch(LockList& locks, const SimDeviceFolder& device, Workstation& first, Workstation& second,
+               int ms, const std::function<bool()>& done = {});
 };
 
 void TestE2eOutage::look(LockList& locks, const SimDeviceFolder& device, Workstation& first,
@@ -135,13 +138,16 @@ void TestE2eOutage::look(LockList& locks, const SimDeviceFolder& device, Worksta
              qPrintable(QStringLiteral("device held by pid %1").arg(after)));
     if (!rows)
         return;
-    QVERIFY2(rows->filter(QRegularExpression(QStringLiteral(" 0$"))).size() <= 1, qPrintable(rows->join(u", ")));
+    QVERIFY2(rows->filter(QRegularExpression(QStringLiteral(" 0$"))).size() <= 1,
+             qPrintable(rows->join(u", ")));
     if (before != after || after == 0 || rows->isEmpty())
         return;
     const QString opener = after == first.ravlekPid() ? first.computer() : second.computer();
     const QString named = rows->first().section(QLatin1Char(' '), 0, 0);
-    QVERIFY2(named == opener, qPrintable(QStringLiteral("%1 has the device open, the lock list says: %2")
-                                             .arg(opener, rows->join(u", "))));
+    QVERIFY2(
+        named == opener,
+        qPrintable(
+            QStringLiteral("%1 has the device open, the lock list says: %2").arg(opener, rows->join(u", "))));
 }
 
 void TestE2eOutage::watch(LockList& locks, const SimDeviceFolder& device, Workstation& first,
@@ -168,22 +174,25 @@ void TestE2eOutage::serverRestartUnderHolderAndWaiter() {
             office.Execute(create.join(QLatin1Char('\n')));
         for (const auto& [computer, station] : {std::pair{QStringLiteral("WS1"), QStringLiteral("Room 1")},
                                                 std::pair{QStringLiteral("WS2"), QStringLiteral("Room 2")}})
-            office.Execute(QStringLiteral("INSERT INTO XRAYWORKSTATIONS VALUES (:computer, 'Digora', 'Plate 1', "
-                                          ":station, :ip)"),
-                           {{QStringLiteral("computer"), computer},
-                            {QStringLiteral("station"), station},
-                            {QStringLiteral("ip"), kDevice}});
+            office.Execute(
+                QStringLiteral("INSERT INTO XRAYWORKSTATIONS VALUES (:computer, 'Digora', 'Plate 1', "
+                               ":station, :ip)"),
+                {{QStringLiteral("computer"), computer},
+                 {QStringLiteral("station"), station},
+                 {QStringLiteral("ip"), kDevice}});
     }
 
     TestEnvironment env;
     env.makeFolder(QStringLiteral("xray"));
     InitApplicationEnvironment({QStringLiteral("tst_e2e_outage")});
     QDir().mkpath(Environment().DataLinksPath);
-    QVERIFY(WriteDataLinkFile(Environment().DataLinksPath + QStringLiteral("Practice.udl"), connectionString));
+    QVERIFY(
+        WriteDataLinkFile(Environment().DataLinksPath + QStringLiteral("Practice.udl"), connectionString));
     QCOMPARE(setSetting(QStringLiteral("DataProvider"), QStringLiteral("DefaultDataProvider"),
                         QStringLiteral("Practice.udl")),
              QString());
-    QCOMPARE(configureCaptureStation(QStringLiteral("¤1¤"), QStringLiteral("DIB"), QStringLiteral("8")), QString());
+    QCOMPARE(configureCaptureStation(QStringLiteral("¤1¤"), QStringLiteral("DIB"), QStringLiteral("8")),
+             QString());
     QCOMPARE(simulator({QStringLiteral("stage"), kDevice, QStringLiteral("50")}), QString());
     const std::optional<SimDeviceFolder> device = simulatedDevice(kDevice);
     QVERIFY(device);
@@ -237,8 +246,9 @@ void TestE2eOutage::serverRestartUnderHolderAndWaiter() {
     const QStringList secondBoxes = second.boxes();
     QVERIFY2(firstBoxes.size() == 1, qPrintable(firstBoxes.join(u'\n')));
     QVERIFY2(secondBoxes.size() == 1, qPrintable(secondBoxes.join(u'\n')));
-    QVERIFY2(secondBoxes.first().contains(QStringLiteral("An error occurred while getting Deviceinformation")),
-             qPrintable(secondBoxes.first()));
+    QVERIFY2(
+        secondBoxes.first().contains(QStringLiteral("An error occurred while getting Deviceinformation")),
+        qPrintable(secondBoxes.first()));
 }
 
 QTEST_GUILESS_MAIN(TestE2eOutage)

@@ -21,7 +21,8 @@ const QString kRole = QStringLiteral("ravlek");
 
 // The bin folder of the newest PostgreSQL installed, empty when there is none.
 QString postgresBinFolder() {
-    QStringList versions = QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QStringList versions =
+        QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     QCollator numeric;
     numeric.setNumericMode(true);
     std::sort(versions.begin(), versions.end(), numeric);
@@ -66,15 +67,16 @@ OwnPostgresServer::OwnPostgresServer()
     // The server's user must own its folder.
     if (::geteuid() == 0) {
         QProcess chown;
-        chown.start(QStringLiteral("chown"), {QStringLiteral("-R"), QStringLiteral("nobody:nogroup"), m_folder.path()});
+        chown.start(QStringLiteral("chown"),
+                    {QStringLiteral("-R"), QStringLiteral("nobody:nogroup"), m_folder.path()});
         if (!chown.waitForFinished(30000) || chown.exitCode() != 0) {
             m_error = QStringLiteral("chown failed: ") + QString::fromUtf8(chown.readAllStandardError());
             return;
         }
     }
     m_error = runTool(QStringLiteral("initdb"),
-                      {QStringLiteral("-D"), m_folder.filePath(QStringLiteral("data")), QStringLiteral("-U"), kRole,
-                       QStringLiteral("--auth=trust"), QStringLiteral("-E"), QStringLiteral("UTF8"),
+                      {QStringLiteral("-D"), m_folder.filePath(QStringLiteral("data")), QStringLiteral("-U"),
+                       kRole, QStringLiteral("--auth=trust"), QStringLiteral("-E"), QStringLiteral("UTF8"),
                        QStringLiteral("--locale=C"), QStringLiteral("--no-sync")},
                       120000);
     if (m_error.isEmpty())
@@ -107,20 +109,20 @@ QString OwnPostgresServer::createDatabase(const QString& name) const {
 
 QString OwnPostgresServer::stop() {
     m_running = false;
-    return runTool(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), m_folder.filePath(QStringLiteral("data")),
-                                              QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("-w"),
-                                              QStringLiteral("stop")});
+    return runTool(QStringLiteral("pg_ctl"),
+                   {QStringLiteral("-D"), m_folder.filePath(QStringLiteral("data")), QStringLiteral("-m"),
+                    QStringLiteral("fast"), QStringLiteral("-w"), QStringLiteral("stop")});
 }
 
 QString OwnPostgresServer::start() {
     const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off")
                                 .arg(m_port)
                                 .arg(m_folder.path());
-    const QString failure = runTool(
-        QStringLiteral("pg_ctl"),
-        {QStringLiteral("-D"), m_folder.filePath(QStringLiteral("data")), QStringLiteral("-o"), options,
-         QStringLiteral("-l"), m_folder.filePath(QStringLiteral("server.log")), QStringLiteral("-w"),
-         QStringLiteral("start")});
+    const QString failure =
+        runTool(QStringLiteral("pg_ctl"),
+                {QStringLiteral("-D"), m_folder.filePath(QStringLiteral("data")), QStringLiteral("-o"),
+                 options, QStringLiteral("-l"), m_folder.filePath(QStringLiteral("server.log")),
+                 QStringLiteral("-w"), QStringLiteral("start")});
     m_running = failure.isEmpty();
     return failure;
 }
