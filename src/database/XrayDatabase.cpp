@@ -106,8 +106,11 @@ bool TXrayDatabase::TableExists(const QString& tableName) {
 }
 
 bool TXrayDatabase::KeepConnected(bool now) {
-    if (Database1->Connected())
+    if (Database1->Connected()) {
+        // Connected again, by this or by the user's "Connect": a later close is the user's.
+        m_recovering = false;
         return true;
+    }
     if (Database1->Lost())
         m_recovering = true;
     if (!m_recovering || (!now && !m_nextAttempt.hasExpired()))
