@@ -98,7 +98,7 @@ public:
     void Timer2Timer();
     void Timer3Timer();
     void btnDeviceSettingsClick();
-    // Gives up every lock and queue place of this computer.
+    // Gives up every lock and queue place of this computer, after closing the device.
     void RemoveOwnLocks();
 
 private:
@@ -117,13 +117,23 @@ private:
     void connectSingleDevice(int index);
     void connectRegisterDevice(int index, int type);
     void playReadySound();
-    // Closes the control's device; the log tells of the one this workstation had chosen.
+    // Closes the control's device; the log tells of the one this workstation had opened.
     void closeScanner();
+    void logClosed();
     // Logs the outcome of connecting to the chosen device: opened, held by another
     // workstation, or not opened. A retry that ends as the attempt before it did adds nothing,
     // so that a device held for an hour does not fill the log.
     void logConnectOutcome(QtMsgType type, const QString& text);
     void logOpened(const QString& device, int openResult);
+    // Reconnects a lost database connection (TXrayDatabase::KeepConnected); true when connected.
+    bool keepDatabase(bool now);
+    // Every few seconds while a register device is open: the lock list must name this
+    // workstation as its holder. A failed look-up reports an outage; when the list names
+    // nobody the lock is taken again, and when it names another workstation the device is
+    // given up to it.
+    void verifyHeldDevice(int index, int type);
+    void yieldDevice(int index, const QString& stationName, const QString& label,
+                     const TDeviceInformation& information);
     // Runs a timer's work unless an earlier run of any list work still waits in a message box.
     void runTimerHandler(const std::function<void()>& handler);
 
@@ -131,7 +141,7 @@ private:
     TDsd* m_scanner = nullptr;
     QString m_patientDir;
     bool m_scannerConnected = false;
-    QString m_openDevice; // the device that ScannerConnected refers to, as the log names it
+    QString m_openDevice; // the device opened here and not yet closed, as the log names it
     QString m_lastConnectOutcome;
     bool m_updating = false;
     QString m_gstationID;
@@ -140,4 +150,5 @@ private:
     QTimer* m_retryTimer;
     QTimer* m_refreshTimer;
     int m_busy = 0;
+    int m_ticksSinceLockCheck = 0;
 };

@@ -11,14 +11,15 @@
 
 #include <optional>
 
+// The categories, each with what it tells:
 Q_DECLARE_LOGGING_CATEGORY(lcApp)     // "ravlek.app": start and end of a program
 Q_DECLARE_LOGGING_CATEGORY(lcDialog)  // "ravlek.dialog": every message box, and its answer
 Q_DECLARE_LOGGING_CATEGORY(lcHandOff) // "ravlek.handoff": each image stored for a patient
-Q_DECLARE_LOGGING_CATEGORY(lcBus)     // "ravlek.bus": the messages sent to the journal program
-Q_DECLARE_LOGGING_CATEGORY(lcDevice)  // "ravlek.device": opening and closing the devices
-Q_DECLARE_LOGGING_CATEGORY(lcDb)      // "ravlek.db": connections to the database and its errors
-Q_DECLARE_LOGGING_CATEGORY(lcLock)    // "ravlek.lock": the workstation locks taken, queued for and given up
-Q_DECLARE_LOGGING_CATEGORY(lcPacs)    // "ravlek.pacs": what was queued for, sent to and refused by the PACS
+Q_DECLARE_LOGGING_CATEGORY(lcBus)     // "ravlek.bus": the messages to the journal program, the bus
+Q_DECLARE_LOGGING_CATEGORY(lcDevice)  // "ravlek.device": the devices opened and closed
+Q_DECLARE_LOGGING_CATEGORY(lcDb)      // "ravlek.db": the database's connections and failures
+Q_DECLARE_LOGGING_CATEGORY(lcLock)    // "ravlek.lock": workstation locks taken, queued for, given up
+Q_DECLARE_LOGGING_CATEGORY(lcPacs)    // "ravlek.pacs": images queued for, sent to, refused by the PACS
 Q_DECLARE_LOGGING_CATEGORY(lcSound)   // "ravlek.sound": the sound output's own complaints
 
 namespace platform {
