@@ -1023,10 +1023,7 @@ void tst_Database::failuresAreLoggedOnce() {
     QVERIFY2(
         lines.at(0).startsWith(QStringLiteral("info ravlek.db: The connection connected with Provider=")),
         qPrintable(lines.at(0)));
-    QCOMPARE(
-        lines.at(1),
-        QStringLiteral("warning ravlek.db: ") +
-            QString(reported).replace(u'\r', QStringLiteral("\\r")).replace(u'\n', QStringLiteral("\\n")));
+    QCOMPARE(lines.at(1), QStringLiteral("warning ravlek.db: ") + LogCapture::asLogged(reported));
     QCOMPARE(lines.at(2), QStringLiteral("info ravlek.db: Database1 closed"));
 }
 

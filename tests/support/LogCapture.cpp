@@ -50,3 +50,9 @@ QStringList LogCapture::lines(const QString& category) const {
             found.append(line);
     return found;
 }
+
+QString LogCapture::asLogged(QString text) {
+    text.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
+    text.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+    return text;
+}

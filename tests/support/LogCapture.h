@@ -22,6 +22,8 @@ public:
     QStringList lines() const;
     // The lines of one category.
     QStringList lines(const QString& category) const;
+    // A text as a line holds it: line breaks written as "\n", carriage returns as "\r".
+    static QString asLogged(QString text);
 
 private:
     QTemporaryDir m_dir;
