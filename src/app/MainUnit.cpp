@@ -28,6 +28,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QToolButton>
 
 namespace {
@@ -37,6 +38,8 @@ constexpr int kClientWidth = 402;
 constexpr int kClientHeight = 242;
 constexpr int kPanelHeight = 45;
 constexpr int kActivationTimeoutMs = 5000;
+// How often a close that waits for modal windows looks again.
+constexpr int kModalWindowPollMs = 50;
 
 QString mainFormCaption() {
     return QStringLiteral("Digora") + QString(19, QLatin1Char(' ')) + QStringLiteral("version: ") +
@@ -343,9 +346,27 @@ void TRavlekMainForm::FormActivate() {
 }
 
 void TRavlekMainForm::closeEvent(QCloseEvent* event) {
+    if (!m_closed && QApplication::activeModalWidget()) {
+        // A modal window runs its loop above this one: the one-shot rule closes from inside the
+        // scanner's event, which also comes while the settings window, one of its dialogs or a
+        // message box is open. Closing now would destroy the settings window under them.
+        event->ignore();
+        closeWhenModalWindowsHaveReturned();
+        return;
+    }
     if (!m_closed)
         FormClose();
     event->accept();
+}
+
+void TRavlekMainForm::closeWhenModalWindowsHaveReturned() {
+    if (m_closeWaiting)
+        return;
+    m_closeWaiting = true;
+    QTimer::singleShot(kModalWindowPollMs, this, [this] {
+        m_closeWaiting = false;
+        close();
+    });
 }
 
 void TRavlekMainForm::FormClose() {

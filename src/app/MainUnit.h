@@ -117,6 +117,8 @@ private:
     void FormShow();
     void FormActivate();
     void FormClose();
+    // Closes the window once no modal window is open any more; the user's work in them is kept.
+    void closeWhenModalWindowsHaveReturned();
     void CheckBox1Click();
     void CheckBox2Click();
     // The scanner code of a failed arming step, none when the scan is armed.
@@ -129,6 +131,7 @@ private:
     int m_tag = 0;
     bool m_buildingList = false;
     bool m_closed = false;
+    bool m_closeWaiting = false;
     TDeviceListController* m_devices;
     std::unique_ptr<TDsd> m_scanner;
     std::unique_ptr<TfrmSettings> m_settings;

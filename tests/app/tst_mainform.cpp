@@ -16,6 +16,8 @@
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoSettings.h"
 
+#include "platform/QtDialogService.h"
+
 #include "support/DesignerNames.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestEnvironment.h"
@@ -26,6 +28,8 @@
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTcpServer>
@@ -33,6 +37,9 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
+
+#include <functional>
+#include <optional>
 
 using platform::DialogButton;
 using platform::DialogKind;
@@ -106,6 +113,31 @@ const QString kDestinationInvalid = QStringLiteral(
     "The destination directory is invalid!\r\rIn the System register, choose a valid destination "
     "xray directory!");
 
+// Runs `action` once the active modal window is one of class `className`.
+void whenModalOfClass(const QString& className, std::function<void(QWidget*)> action) {
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, className, action] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && modal->isVisible() &&
+            QString::fromLatin1(modal->metaObject()->className()) == className) {
+            poll->stop();
+            poll->deleteLater();
+            action(modal);
+        }
+    });
+    poll->start(10);
+}
+
+void pressButton(QWidget* window, const QString& text) {
+    for (QPushButton* button : window->findChildren<QPushButton*>()) {
+        if (button->text() == text) {
+            button->click();
+            return;
+        }
+    }
+    QFAIL(qPrintable(QStringLiteral("no button ") + text));
+}
+
 SimDeviceFolder simDevice(int type) {
     const SimCatalogue catalogue;
     return SimDeviceFolder(catalogue.deviceFolder(*catalogue.find(QString::number(type))));
@@ -140,6 +172,8 @@ private Q_SLOTS:
     void previewWindowLayout();
     void endOfImageError();
     void oneShotClosesAfterHandOff();
+    void oneShotWaitsForModalWindows_data();
+    void oneShotWaitsForModalWindows();
     void helpButtonOpensSettings();
     void closeTellsHost();
     void unreachableDatabaseShowsOneFailure_data();
@@ -540,6 +574,86 @@ void TestMainForm::oneShotClosesAfterHandOff() {
     // The settings window stored its checked one-shot box again; missing reads as true.
     QVERIFY(form->Devices()->ScannerConnected());
     QVERIFY(simDevice(8).requestExposure());
+    QTRY_VERIFY(!form->isVisible());
+    QCOMPARE(m_host->received,
+             (QStringList{QStringLiteral("XRAY_NEW_IMAGE 77"), QStringLiteral("XRAY_TRANSFERRED 77")}));
+    QVERIFY(QFileInfo::exists(outDir() + QStringLiteral("77/Rtg77_1.bmp")));
+    QVERIFY(!form->Settings());
+}
+
+void TestMainForm::oneShotWaitsForModalWindows_data() {
+    QTest::addColumn<QString>("opener");      // the settings window's button that opens the window
+    QTest::addColumn<QString>("windowClass"); // the modal window open when the image arrives
+    QTest::addColumn<QString>("leave");       // its button that closes it
+    QTest::newRow("settings window") << QString() << QStringLiteral("TfrmSettings")
+                                     << QStringLiteral("Return");
+    QTest::newRow("workstation editor")
+        << QStringLiteral("Add...") << QStringLiteral("TfrmEditXrayWorkstation") << QStringLiteral("Avbryt");
+    QTest::newRow("data-provider chooser")
+        << QStringLiteral("Select...") << QStringLiteral("TfrmDataProviders") << QStringLiteral("Avbryt");
+    QTest::newRow("question box") << QStringLiteral("Delete...") << QStringLiteral("QMessageBox")
+                                  << QStringLiteral("&No");
+}
+
+// The one-shot rule closes the window from inside the scanner's event, which may come while the
+// user has a modal window open above it. The image is handed off at once; the window closes
+// once the user has closed the modal windows, and nothing is destroyed under them.
+void TestMainForm::oneShotWaitsForModalWindows() {
+    QFETCH(QString, opener);
+    QFETCH(QString, windowClass);
+    QFETCH(QString, leave);
+    WriteSetting(QStringLiteral("XRay"), QStringLiteral("TotoOneShot"), QStringLiteral("1"));
+    const auto form =
+        startForm({QStringLiteral("PNR=77"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
+    QVERIFY(form->Devices()->ScannerConnected());
+    // A question box is a real one here, so that it runs its own modal loop.
+    platform::QtDialogService realBoxes;
+    std::optional<platform::ScopedPort<platform::DialogService>> realBoxesInPlace;
+    if (windowClass == QStringLiteral("QMessageBox"))
+        realBoxesInPlace.emplace(realBoxes);
+
+    bool storedWhileOpen = false;
+    bool openWhenStored = false;
+    bool mainWindowOpenWhenStored = false;
+    bool mainWindowOpenInSettings = false;
+    const QPointer<TRavlekMainForm> mainWindow(form.get());
+    const auto exposeThenLeave = [&](QWidget* window) {
+        const QPointer<QWidget> modal(window);
+        QVERIFY(simDevice(8).requestExposure());
+        storedWhileOpen = QTest::qWaitFor([&] { return !m_host->received.isEmpty(); }, 10000);
+        QTest::qWait(100); // the close, were it not held back, would run now
+        openWhenStored = modal && modal->isVisible();
+        mainWindowOpenWhenStored = mainWindow && mainWindow->isVisible();
+        if (modal)
+            pressButton(modal, leave);
+    };
+    whenModalOfClass(QStringLiteral("TfrmSettings"), [&](QWidget* settings) {
+        if (opener.isEmpty()) {
+            exposeThenLeave(settings);
+            return;
+        }
+        whenModalOfClass(windowClass, [&](QWidget* window) {
+            exposeThenLeave(window);
+            // Back in the settings window once the inner window's loop has returned.
+            whenModalOfClass(QStringLiteral("TfrmSettings"), [&](QWidget* again) {
+                mainWindowOpenInSettings = mainWindow && mainWindow->isVisible();
+                // "Select..." leaves the database closed until the user connects again.
+                if (form->Settings()->ConnectButton->isEnabled())
+                    form->Settings()->ConnectButton->click();
+                pressButton(again, QStringLiteral("Return"));
+            });
+        });
+        if (opener == QStringLiteral("Delete..."))
+            form->Settings()->BitBtn89Click(); // the register is empty, so the button is disabled
+        else
+            pressButton(settings, opener);
+    });
+    form->HelpButton->click();
+
+    QVERIFY(storedWhileOpen);
+    QVERIFY(openWhenStored);
+    QVERIFY(mainWindowOpenWhenStored);
+    QVERIFY(opener.isEmpty() || mainWindowOpenInSettings);
     QTRY_VERIFY(!form->isVisible());
     QCOMPARE(m_host->received,
              (QStringList{QStringLiteral("XRAY_NEW_IMAGE 77"), QStringLiteral("XRAY_TRANSFERRED 77")}));
