@@ -274,7 +274,7 @@ void TRavlekMainForm::createScanner() {
         connect(m_scanner.get(), &TDsd::OnEndOfImage, this, &TRavlekMainForm::ScannerEndOfImage);
     } catch (const std::exception& failure) {
         m_scanner.reset();
-        InformationMessage(QStringLiteral("Error creating Scanner-device!\r\r") + FailureText(failure));
+        FailureMessage(QStringLiteral("Error creating Scanner-device!\r\r") + FailureText(failure));
     }
 }
 
@@ -426,7 +426,7 @@ void TRavlekMainForm::ScanImage() {
     }
     // Shown with the normal cursor, as the system's own message boxes are.
     if (failure)
-        InformationMessage(ScannerErrorText(*failure));
+        FailureMessage(ScannerErrorText(*failure));
 }
 
 std::optional<int> TRavlekMainForm::armScan() {
@@ -449,15 +449,15 @@ std::optional<int> TRavlekMainForm::armScan() {
 void TRavlekMainForm::ScannerEndOfImage(QObject* /*Sender*/, int scanStatus) {
     try {
         if (scanStatus != ScannerCode::Ok) {
-            InformationMessage(ScannerErrorText(scanStatus));
+            FailureMessage(ScannerErrorText(scanStatus));
             return;
         }
         if (PreviewCheckBox->isChecked() && PreviewCheckBox->isEnabled()) {
             TfrmPreviewPicture preview(this);
             QString error;
             if (!preview.LoadPicture(m_fileName, &error))
-                InformationMessage(QStringLiteral("An error occurred while loading the preview form!\r\r") +
-                                   error);
+                FailureMessage(QStringLiteral("An error occurred while loading the preview form!\r\r") +
+                               error);
             if (preview.exec() != QDialog::Accepted) {
                 QFile::remove(m_fileName);
                 return;

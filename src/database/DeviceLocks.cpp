@@ -40,7 +40,7 @@ template <typename Work> std::optional<TFailure> failureOf(Work&& work) {
 // Shows a failure after its lead-in, unless it has been reported already.
 void showFailure(const TDatabaseLinks& links, const QString& leadIn, const TFailure& failure) {
     if (!failure.reported)
-        DatabaseMessage(links, platform::DialogKind::Information, leadIn + failure.text);
+        DatabaseMessage(links, platform::DialogKind::Warning, leadIn + failure.text);
 }
 
 void beginIfNone(TADOConnection& connection) {

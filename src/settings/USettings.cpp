@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -260,6 +261,8 @@ void TfrmSettings::createRegisterGroup() {
     RegisterGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     RegisterGrid->verticalHeader()->hide();
     RegisterGrid->setContextMenuPolicy(Qt::CustomContextMenu);
+    // Tab goes on to the next control; the arrow keys move between the rows.
+    RegisterGrid->setTabKeyNavigation(false);
 
     RegisterMenu = new QMenu(this);
     RemoveAllLocksAction = RegisterMenu->addAction(QStringLiteral("Remove all locks on selected device"));
@@ -327,6 +330,7 @@ void TfrmSettings::connectHandlers() {
     connect(RegisterGrid, &QWidget::customContextMenuRequested, this, &TfrmSettings::showGridMenu);
     // The view's own doubleClicked names a cell only; the empty grid must answer too.
     RegisterGrid->viewport()->installEventFilter(this);
+    SearchEdit->installEventFilter(this);
     connect(RemoveAllLocksAction, &QAction::triggered, this,
             &TfrmSettings::Removealllocksonselecteddevice1Click);
 }
@@ -392,10 +396,10 @@ bool TfrmSettings::ConnectToDatabase() {
     } catch (const std::exception& failure) {
         EndProgress(false);
         const TDBConnection& record = DBConnection();
-        InformationMessage(QStringLiteral("Det gick inte att ansluta till databasen ") + record.ServerName +
-                           QStringLiteral(": ") + record.Databasename + QStringLiteral(" ") +
-                           QStringLiteral("med användarnamnet") + QStringLiteral(" ") + record.Username +
-                           QStringLiteral("\r\r") + FailureText(failure));
+        FailureMessage(QStringLiteral("Det gick inte att ansluta till databasen ") + record.ServerName +
+                       QStringLiteral(": ") + record.Databasename + QStringLiteral(" ") +
+                       QStringLiteral("med användarnamnet") + QStringLiteral(" ") + record.Username +
+                       QStringLiteral("\r\r") + FailureText(failure));
     }
     EndProgress(false);
     return connected;
@@ -452,6 +456,13 @@ bool TfrmSettings::eventFilter(QObject* watched, QEvent* event) {
     if (watched == RegisterGrid->viewport() && event->type() == QEvent::MouseButtonDblClick) {
         wwDBGrid1DblClick();
         return true;
+    }
+    // The search runs as the user types; Enter there must not reach the window's default
+    // button ("Select...", which would drop the connection).
+    if (watched == SearchEdit && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            return true;
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -384,7 +384,7 @@ void TestMainForm::checkBoxesFollowSettings() {
 
 void TestMainForm::scannerCreationFailure() {
     m_env->setVariable("KELVO_SIM_FAIL_CREATE", QStringLiteral("Klassen är inte registrerad"));
-    m_dialogs->expectExactly(DialogKind::Information,
+    m_dialogs->expectExactly(DialogKind::Warning,
                              QStringLiteral("Error creating Scanner-device!\r\rKlassen är inte registrerad"));
     const auto form = startForm({QStringLiteral("PNR=1"), QStringLiteral("OUTDIR=") + outDir()});
     QVERIFY(!form->Scanner());
@@ -455,7 +455,7 @@ void TestMainForm::scanImageErrors() {
     form->Scanner()->CloseScanner();
     QCOMPARE(form->Scanner()->OpenScanner(8, 0, QString()), 1);
     simDevice(8).updateConfig([&](SimDeviceConfig& config) { config.faults.insert(operation, {code, -1}); });
-    m_dialogs->expectExactly(DialogKind::Information, text);
+    m_dialogs->expectExactly(DialogKind::Warning, text);
     form->ScanImage();
     QVERIFY(!simDevice(8).report()->armed);
     QVERIFY(form->btnGrabImage->isEnabled());
@@ -559,7 +559,7 @@ void TestMainForm::endOfImageError() {
     const auto form =
         startForm({QStringLiteral("PNR=5"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
     m_env->writeFile(QStringLiteral("xray/lastscannedfile.bmp"), "half an image");
-    m_dialogs->expectExactly(DialogKind::Information, QStringLiteral("Error getting image SCANNERERROR"));
+    m_dialogs->expectExactly(DialogKind::Warning, QStringLiteral("Error getting image SCANNERERROR"));
     form->ScannerEndOfImage(form->Scanner(), 13);
     QVERIFY(QFileInfo::exists(form->FileName()));
     QCOMPARE(m_host->received, QStringList{});
