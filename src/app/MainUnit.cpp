@@ -13,6 +13,7 @@
 #include "sound/ReadySound.h"
 #include "sound/WavPlayer.h"
 #include "tools/DesignerNames.h"
+#include "tools/ElidedText.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoMessages.h"
 #include "tools/KelvoSettings.h"
@@ -37,6 +38,13 @@ const QString kXRaySection = QStringLiteral("XRay");
 constexpr int kClientWidth = 402;
 constexpr int kClientHeight = 242;
 constexpr int kPanelHeight = 45;
+constexpr int kListWidth = 250;
+constexpr int kListHeight = 185;
+constexpr int kOutDirWidth = 300;
+constexpr int kCloseLeft = 318;
+// How long the one-shot rule leaves the window open after a hand-off, so that the user sees
+// what was stored.
+constexpr int kOneShotCloseDelayMs = 1500;
 constexpr int kActivationTimeoutMs = 5000;
 // How often a close that waits for modal windows looks again.
 constexpr int kModalWindowPollMs = 50;
@@ -124,6 +132,7 @@ TRavlekMainForm::TRavlekMainForm(TXrayDatabase* database, const QStringList& arg
             &TDeviceListController::btnDeviceSettingsClick);
     connect(btnSelectDevices, &QPushButton::clicked, this, &TRavlekMainForm::btnSelectDevicesClick);
     connect(HelpButton, &QToolButton::clicked, this, &TRavlekMainForm::HelpButtonClick);
+    connect(m_devices, &TDeviceListController::StatusRead, this, &TRavlekMainForm::StatusRead);
     qApp->installEventFilter(this);
     registerOnBus();
 }
@@ -136,12 +145,15 @@ TRavlekMainForm::~TRavlekMainForm() {
 
 void TRavlekMainForm::createControls() {
     setWindowTitle(mainFormCaption());
-    setFixedSize(kClientWidth, kClientHeight);
+    // It can be made larger, for long device entries; the designed size is the least.
+    setMinimumSize(kClientWidth, kClientHeight);
+    resize(kClientWidth, kClientHeight);
 
     BottomPanel = new QWidget(this);
     BottomPanel->setGeometry(0, kClientHeight - kPanelHeight, kClientWidth, kPanelHeight);
-    OutDirLabel = new QLabel(QStringLiteral("Label1"), BottomPanel);
-    OutDirLabel->setGeometry(8, 2, 300, 16);
+    OutDirLabel = new TElidedLabel(Qt::ElideMiddle, BottomPanel);
+    OutDirLabel->setText(QStringLiteral("Label1"));
+    OutDirLabel->setGeometry(8, 2, kOutDirWidth, 16);
     PatientNrLabel = new QLabel(QStringLiteral("Label2"), BottomPanel);
     PatientNrLabel->setGeometry(8, 2, 150, 16);
     PatientNrLabel->hide();
@@ -153,7 +165,7 @@ void TRavlekMainForm::createControls() {
 
     ImageTypeList = new TRadioGroup(this);
     ImageTypeList->setTitle(QStringLiteral("Imagetype"));
-    ImageTypeList->setGeometry(8, 8, 250, 185);
+    ImageTypeList->setGeometry(8, 8, kListWidth, kListHeight);
     for (const QString& item :
          {QStringLiteral("Panorama"), QStringLiteral("Cephalometric"), QStringLiteral("Intraoral")})
         ImageTypeList->AddItem(item);
@@ -198,6 +210,10 @@ void TRavlekMainForm::createControls() {
     HelpButton->setText(QStringLiteral("?"));
     HelpButton->setToolTip(QStringLiteral("Settings"));
     HelpButton->setGeometry(kClientWidth - 22, 2, 20, 20);
+
+    // Where the hidden hardware read-outs would be.
+    lblStored = new TElidedLabel(Qt::ElideMiddle, this);
+    lblStored->setGeometry(266, 34, 128, 16);
     KeepDesignerNames({{BottomPanel, "Panel1"},
                        {OutDirLabel, "Label1"},
                        {PatientNrLabel, "Label2"},
@@ -216,10 +232,40 @@ void TRavlekMainForm::createControls() {
                        {btnDeviceSettings, "btnDeviceSettings"},
                        {btnSelectDevices, "btnSelectDevices"},
                        {ReadySoundPlayer, "WavPlayer1"},
-                       {HelpButton, "HelpButton"}});
+                       {HelpButton, "HelpButton"},
+                       {lblStored, "lblStored"}});
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{PreviewCheckBox, btnGrabImage, HardwareGroup, btnDeviceSettings,
+                                         btnSelectDevices, HelpButton, lblStored})
+        m_rightColumn.append({control, control->x()});
+    orderTabStops();
 
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+}
+
+// Reading order: the list, the column to its right, then the bottom panel.
+void TRavlekMainForm::orderTabStops() {
+    const QList<QWidget*> order{ImageTypeList,    PreviewCheckBox,      HelpButton, btnDeviceSettings,
+                                btnSelectDevices, DeleteSourceCheckBox, CloseButton};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order.at(i - 1), order.at(i));
+}
+
+void TRavlekMainForm::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    placeControls();
+}
+
+void TRavlekMainForm::placeControls() {
+    const int wider = width() - kClientWidth;
+    const int taller = height() - kClientHeight;
+    BottomPanel->setGeometry(0, height() - kPanelHeight, width(), kPanelHeight);
+    OutDirLabel->resize(kOutDirWidth + wider, OutDirLabel->height());
+    CloseButton->move(kCloseLeft + wider, CloseButton->y());
+    ImageTypeList->resize(kListWidth + wider, kListHeight + taller);
+    for (const auto& [control, designedLeft] : std::as_const(m_rightColumn))
+        control->move(designedLeft + wider, control->y());
 }
 
 void TRavlekMainForm::FormCreate(const QStringList& arguments) {
@@ -474,6 +520,7 @@ void TRavlekMainForm::handOff() {
                                                      m_startup.OutDir, m_startup.PatientNr);
     if (!copied.success)
         return;
+    lblStored->setText(QStringLiteral("Stored: ") + QFileInfo(copied.newName).fileName());
     const ImageParameters parameters = ReadImageParameters(m_scanner->GetImageParms());
     ImageContext context;
     context.kV = KvLabel->text();
@@ -490,5 +537,10 @@ void TRavlekMainForm::handOff() {
     platform::windowBus().sendMessage(m_startup.HostWindow, m_startup.MsgNewImage, m_startup.PatientNr, 0);
     m_scanner->DiscardImage();
     if (ImageTypeList->ItemIndex() > 0 && OneShotClosesWindow())
-        close();
+        QTimer::singleShot(kOneShotCloseDelayMs, this, &QWidget::close);
+}
+
+void TRavlekMainForm::StatusRead(int status) {
+    if (status == ScannerCode::PlateInserted || status == ScannerCode::ImageReadout)
+        lblStored->setText(QString());
 }

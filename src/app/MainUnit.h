@@ -6,11 +6,13 @@
 #include "platform/WindowBus.h"
 
 #include <QCoreApplication>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class QCheckBox;
 class QGroupBox;
@@ -18,6 +20,7 @@ class QLabel;
 class QPushButton;
 class QToolButton;
 class TDeviceListController;
+class TElidedLabel;
 class TDsd;
 class TRadioGroup;
 class TWavPlayer;
@@ -83,7 +86,7 @@ public:
 
     // Controls, in the window's order; the designer's names are their object names.
     QWidget* BottomPanel;            // Panel1
-    QLabel* OutDirLabel;             // Label1: "Outdir: " and OutDir
+    TElidedLabel* OutDirLabel;       // Label1: "Outdir: " and OutDir, cut in the middle
     QLabel* PatientNrLabel;          // Label2, hidden: "Patientnr: " and PatientNr
     QPushButton* CloseButton;        // BitBtn1: "&Close"
     QCheckBox* DeleteSourceCheckBox; // CheckBox1: "After copying file, delete source file"
@@ -102,15 +105,24 @@ public:
     TWavPlayer* ReadySoundPlayer; // WavPlayer1: the ready sound
     // The help button inside the window, for window managers that show none in the title bar.
     QToolButton* HelpButton;
+    // "Stored: " and the name of the image the last hand-off stored, until the next scan begins.
+    TElidedLabel* lblStored;
 
 protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void createControls();
+    // The controls follow the window's size: the image-type list takes the room gained, the
+    // controls to its right and the bottom panel keep their distance to the window's edges.
+    void placeControls();
+    void orderTabStops();
+    // The device reports that it reads the next image: what was stored last is no news.
+    void StatusRead(int status);
     void FormCreate(const QStringList& arguments);
     void createScanner();
     void registerOnBus();
@@ -132,6 +144,8 @@ private:
     bool m_buildingList = false;
     bool m_closed = false;
     bool m_closeWaiting = false;
+    // The controls right of the list, with their designed left edges.
+    QList<std::pair<QWidget*, int>> m_rightColumn;
     TDeviceListController* m_devices;
     std::unique_ptr<TDsd> m_scanner;
     std::unique_ptr<TfrmSettings> m_settings;

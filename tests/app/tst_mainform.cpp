@@ -13,6 +13,7 @@
 #include "sim/SimDeviceFolder.h"
 #include "sim/SimulatedDsd.h"
 #include "sound/WavPlayer.h"
+#include "tools/ElidedText.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoSettings.h"
 
@@ -154,6 +155,8 @@ private Q_SLOTS:
     void cleanup();
 
     void windowAndControls();
+    void longTextsAreCutAndTheWindowWidens();
+    void storedImageIsShownUntilTheNextScan();
     void commandLine_data();
     void commandLine();
     void invalidPatientNumberClosesAtActivation_data();
@@ -232,7 +235,8 @@ void TestMainForm::windowAndControls() {
     const auto form = startForm({QStringLiteral("PNR=7"), QStringLiteral("OUTDIR=") + outDir()}, false);
     QCOMPARE(form->windowTitle(), QStringLiteral("Digora                   version: 3.10.0"));
     QCOMPARE(form->size(), QSize(402, 242));
-    QCOMPARE(form->minimumSize(), form->maximumSize());
+    QCOMPARE(form->minimumSize(), QSize(402, 242));
+    QVERIFY(form->maximumWidth() > 402);
     QVERIFY(form->windowFlags().testFlag(Qt::WindowContextHelpButtonHint));
     QVERIFY(!form->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     QVERIFY(!form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
@@ -251,6 +255,7 @@ void TestMainForm::windowAndControls() {
     QVERIFY(form->PatientNrLabel->isHidden());
     QCOMPARE(form->PatientNrLabel->text(), QStringLiteral("Patientnr: 7"));
     QCOMPARE(form->OutDirLabel->text(), QStringLiteral("Outdir: ") + outDir());
+    QCOMPARE(form->lblStored->text(), QString());
     QCOMPARE(form->Tag(), 0);
     verifyDesignerNames(*form, {{"Panel1", form->BottomPanel},
                                 {"Label1", form->OutDirLabel},
@@ -270,6 +275,76 @@ void TestMainForm::windowAndControls() {
                                 {"Timer1", form->Devices()->StatusTimer()},
                                 {"Timer2", form->Devices()->RetryTimer()},
                                 {"Timer3", form->Devices()->RefreshTimer()}});
+}
+
+// A device entry or a destination too long for its line is cut with "…" and shown whole as a
+// tooltip; a wider window shows it whole, and the designed size is the least.
+void TestMainForm::longTextsAreCutAndTheWindowWidens() {
+    const QString deep =
+        outDir() + QStringLiteral("practice/server/share/with/a/long/road/to/every/radiograph/of/the/year/");
+    QVERIFY(QDir().mkpath(deep));
+    const auto form = startForm({QStringLiteral("PNR=7"), QStringLiteral("OUTDIR=") + deep});
+    QCOMPARE(form->ImageTypeList->Count(), 2);
+    const QString entry = QStringLiteral("Digora Toto: ALREADYOPENED\rConnected to - Room 2 (Eva), Room 3 "
+                                         "(Ulla), Reception (Anna)");
+    const QString wholeEntry = QString(entry).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    form->ImageTypeList->SetItemText(1, entry);
+    QCoreApplication::processEvents(); // the list lays its items out
+    QRadioButton* item = form->ImageTypeList->Button(1);
+
+    const QStringList shown = form->ImageTypeList->ShownItemText(1).split(QLatin1Char('\n'));
+    QCOMPARE(shown.size(), 2);
+    QCOMPARE(shown.first(), QStringLiteral("Digora Toto: ALREADYOPENED"));
+    QVERIFY2(shown.last().endsWith(QStringLiteral("…")), qPrintable(shown.last()));
+    QVERIFY(shown.last().startsWith(QStringLiteral("Connected to")));
+    QCOMPARE(item->toolTip(), wholeEntry);
+    QCOMPARE(form->ImageTypeList->ItemText(1), entry); // what the image information gets
+    QVERIFY(form->ImageTypeList->geometry().right() < form->btnDeviceSettings->x());
+
+    const QString outDirText = QStringLiteral("Outdir: ") + deep;
+    QCOMPARE(form->OutDirLabel->text(), outDirText);
+    const QString shownOutDir = form->OutDirLabel->ShownText();
+    QVERIFY2(shownOutDir.contains(QStringLiteral("…")), qPrintable(shownOutDir));
+    QVERIFY(shownOutDir.startsWith(QStringLiteral("Outdir: ")));
+    QVERIFY(shownOutDir.endsWith(QStringLiteral("year/")));
+    QCOMPARE(form->OutDirLabel->toolTip(), outDirText);
+
+    form->resize(1200, 300);
+    QCOMPARE(form->size(), QSize(1200, 300));
+    QCOMPARE(form->ImageTypeList->ShownItemText(1), wholeEntry);
+    QCOMPARE(item->toolTip(), QString());
+    QCOMPARE(form->OutDirLabel->ShownText(), outDirText);
+    QCOMPARE(form->OutDirLabel->toolTip(), QString());
+    // The list takes the room; the controls at the right and the bottom keep to the edges.
+    QCOMPARE(form->ImageTypeList->geometry(), QRect(8, 8, 250 + 798, 185 + 58));
+    QCOMPARE(form->btnDeviceSettings->geometry(), QRect(266 + 798, 130, 128, 25));
+    QCOMPARE(form->HelpButton->geometry().right(), 1200 - 3);
+    QCOMPARE(form->BottomPanel->geometry(), QRect(0, 300 - 45, 1200, 45));
+    QCOMPARE(form->CloseButton->geometry().right(), 1200 - 10);
+
+    form->resize(300, 200);
+    QCOMPARE(form->size(), QSize(402, 242));
+    QCOMPARE(form->btnDeviceSettings->geometry(), QRect(266, 130, 128, 25));
+    QCOMPARE(form->CloseButton->geometry(), QRect(318, 10, 75, 25));
+}
+
+// After each hand-off the window names the image it stored, until the device reads the next one.
+void TestMainForm::storedImageIsShownUntilTheNextScan() {
+    const auto form =
+        startForm({QStringLiteral("PNR=77"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
+    QVERIFY(form->Devices()->ScannerConnected());
+    QVERIFY(simDevice(8).requestExposure());
+    QTRY_COMPARE(m_host->received, QStringList{QStringLiteral("XRAY_NEW_IMAGE 77")});
+    QCOMPARE(form->lblStored->text(), QStringLiteral("Stored: Rtg77_1.bmp"));
+    QVERIFY(form->lblStored->isVisible());
+
+    // Slow enough for the status poll to see the device read the next image.
+    simDevice(8).updateConfig([](SimDeviceConfig& config) { config.stageMs = 1500; });
+    QVERIFY(simDevice(8).requestExposure());
+    QTRY_COMPARE(form->lblStored->text(), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(form->lblStored->text(), QStringLiteral("Stored: Rtg77_2.bmp"), 10000);
+    QCOMPARE(m_host->received.size(), 2);
+    QVERIFY(form->isVisible());
 }
 
 void TestMainForm::commandLine_data() {
@@ -574,6 +649,10 @@ void TestMainForm::oneShotClosesAfterHandOff() {
     // The settings window stored its checked one-shot box again; missing reads as true.
     QVERIFY(form->Devices()->ScannerConnected());
     QVERIFY(simDevice(8).requestExposure());
+    // Open a moment longer, so that the user sees what was stored.
+    QTRY_COMPARE(m_host->received, QStringList{QStringLiteral("XRAY_NEW_IMAGE 77")});
+    QVERIFY(form->isVisible());
+    QCOMPARE(form->lblStored->text(), QStringLiteral("Stored: Rtg77_1.bmp"));
     QTRY_VERIFY(!form->isVisible());
     QCOMPARE(m_host->received,
              (QStringList{QStringLiteral("XRAY_NEW_IMAGE 77"), QStringLiteral("XRAY_TRANSFERRED 77")}));
