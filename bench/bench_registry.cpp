@@ -54,9 +54,8 @@ double medianRead(const QString& prefix) {
 void fillHive(Hive hive, const QString& prefix) {
     QList<platform::RegChange> changes;
     for (int i = 0; i < kValues; ++i) {
-        platform::RegValue value;
-        value.name = prefix + QString::number(i);
-        value.text = QStringLiteral("value number %1").arg(i);
+        const platform::RegValue value =
+            platform::RegValue::ofText(prefix + QString::number(i), QStringLiteral("value number %1").arg(i));
         changes.append({platform::RegChange::Kind::SetValue, kSectionKey, value});
     }
     if (!platform::registry().apply(hive, changes).ok)
@@ -105,7 +104,7 @@ void benchmarkConcurrentWrites() {
         for (int i = 0; i < kWritesEach; ++i) {
             const auto value =
                 reader.value(Hive::CurrentUser, kSectionKey, QStringLiteral("W%1_%2").arg(w).arg(i));
-            present += value && value->text == QString::number(i) ? 1 : 0;
+            present += value && value->text() == QString::number(i) ? 1 : 0;
         }
     }
     const int total = kWriters * kWritesEach;

@@ -18,6 +18,13 @@ QString valueAfter(const QString& argument, const QString& key) {
 
 } // namespace
 
+QStringList CommandLineArguments(int argc, char* argv[]) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
 QString DigitsOnly(const QString& text) {
     QString digits;
     digits.reserve(text.size());

@@ -25,6 +25,9 @@ struct CommandLineValues {
 // given twice takes the later value; arguments without a key are left to others.
 CommandLineValues ParseCommandLine(const QStringList& arguments);
 
+// The arguments of `argv` after the program's own name, before a QCoreApplication exists.
+QStringList CommandLineArguments(int argc, char* argv[]);
+
 // The characters 0 to 9 of `text`, in order.
 QString DigitsOnly(const QString& text);
 

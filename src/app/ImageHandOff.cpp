@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <limits>
 
@@ -83,6 +84,11 @@ void warnCopyFailed(const QString& source, const QString& newName, const QString
 // However many names other workstations take meanwhile, this many attempts end the search.
 constexpr int kPublishAttempts = 1000;
 
+// A temporary file nobody has written to for this long is a leftover of a hand-off that was
+// cut off (a crash, a power cut, a kill): a copy in progress writes to its file all the time,
+// and the slowest share takes seconds, not minutes, for an image.
+constexpr std::chrono::minutes kStaleTemporaryAge{10};
+
 // The running number an entry stands for: the text between the first "_" and the first "."
 // of a name beginning with "Rtg" (any letter case), as a 32-bit number; 0 when there is
 // none. Read from the stored bytes: every character that matters is ASCII, and in UTF-8 no
@@ -133,11 +139,13 @@ HandOffResult CopyToPatientFolder(const QString& source, bool deleteSource, cons
         return {};
     }
 
+    platform::removeStaleFiles(folder, kTemporaryPrefix, kStaleTemporaryAge);
+
     qint64 number = NextRunningNumber(folder);
     QString newName = NumberedImageName(folder, patientNr, number, extension);
     QString temporary;
     if (const platform::FileResult copied =
-            platform::copyToTemporaryFile(source, folder, kTemporaryPrefix, &temporary);
+            platform::copyToTemporaryFile(source, folder, kTemporaryPrefix, &temporary, hooks.stepReached);
         !copied.ok()) {
         warnCopyFailed(source, newName, folder, copied);
         return {};
@@ -150,7 +158,8 @@ HandOffResult CopyToPatientFolder(const QString& source, bool deleteSource, cons
         newName = NumberedImageName(folder, patientNr, number, extension);
         if (hooks.beforePublish)
             hooks.beforePublish(newName);
-        const platform::FileResult published = platform::publishWithoutReplacing(temporary, newName);
+        const platform::FileResult published =
+            platform::publishWithoutReplacing(temporary, newName, hooks.stepReached);
         if (published.ok()) {
             if (deleteSource)
                 QFile::remove(source);
@@ -347,7 +356,8 @@ bool WriteIniValue(const QString& fileName, const QString& section, const QStrin
     return platform::profileFile().writeString(fileName, section, key, value);
 }
 
-void WriteImageInformation(const QString& fileName, const ImageInformation& information) {
+bool WriteImageInformation(const QString& fileName, const ImageInformation& information,
+                           const platform::StepHook& stepReached) {
     const std::pair<QString, const QString*> keys[] = {
         {QStringLiteral("SourceFile"), &information.SourceFile},
         {QStringLiteral("kV"), &information.kV},
@@ -361,8 +371,42 @@ void WriteImageInformation(const QString& fileName, const ImageInformation& info
         {QStringLiteral("VersionDriver"), &information.VersionDriver},
         {QStringLiteral("StationName"), &information.StationName},
     };
+    // Written under a temporary name beside it and renamed into place when whole, so that
+    // the host never finds a part of it.
+    QString temporary;
+    if (!platform::createTemporaryFile(QFileInfo(fileName).absolutePath(), kTemporaryPrefix, &temporary).ok())
+        return false;
+    bool written = true;
     for (const auto& [key, value] : keys)
-        WriteIniValue(fileName, kImageInformationSection, key, *value);
+        written = written && WriteIniValue(temporary, kImageInformationSection, key, *value);
+    if (written && stepReached)
+        stepReached("mid-information");
+    if (!written || !platform::replaceWithFile(temporary, fileName).ok()) {
+        platform::removeFile(temporary);
+        return false;
+    }
+    return true;
+}
+
+// ---- The whole hand-off -----------------------------------------------------------------
+
+HandOffResult HandOffImage(const QString& source, bool deleteSource, const QString& outDir, qint32 patientNr,
+                           const std::function<ImageInformation(const QString& newName)>& describe,
+                           const std::function<void()>& tellHost, const HandOffHooks& hooks) {
+    const auto reach = [&](const char* step) {
+        if (hooks.stepReached)
+            hooks.stepReached(step);
+    };
+    const HandOffResult copied = CopyToPatientFolder(source, deleteSource, outDir, patientNr, hooks);
+    if (!copied.success)
+        return copied;
+    reach("before-information");
+    WriteImageInformation(ImageInformationFileName(copied.newName), describe(copied.newName),
+                          hooks.stepReached);
+    reach("after-information");
+    reach("before-host-message");
+    tellHost();
+    return copied;
 }
 
 // ---- One-shot mode ----------------------------------------------------------------------

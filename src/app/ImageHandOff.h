@@ -3,6 +3,7 @@
 // The road of a finished image into the patient's folder: the working file the scanner
 // writes, the numbered copy, the image parameters and the ".xnf" information file beside it.
 
+#include "platform/FileSystem.h"
 #include "scanner/ImageFormat.h"
 
 #include <QString>
@@ -37,9 +38,14 @@ struct HandOffResult {
     QString newName;
 };
 
-// Lets tests act at the moment between choosing a name and publishing the copy under it.
+// Lets tests act inside a hand-off; the program passes none.
 struct HandOffHooks {
+    // At the moment between choosing a name and publishing the copy under it.
     std::function<void(const QString& chosenName)> beforePublish;
+    // At each named moment of the hand-off, in order: "temporary-created", "mid-copy",
+    // "flushed", "linked" (the copy), "before-information", "mid-information",
+    // "after-information" (the ".xnf" file), "before-host-message".
+    platform::StepHook stepReached;
 };
 
 // Copies `source` into the patient folder under the next running number, creating the
@@ -47,7 +53,8 @@ struct HandOffHooks {
 // under its numbered name only when complete; a number taken meanwhile (by another
 // workstation) moves it to the next free one, and no existing file is ever replaced. On
 // success `deleteSource` removes the source. Every failure is told to the user through
-// WarningBox, and the source stays.
+// WarningBox, and the source stays. Temporary files that an earlier hand-off into the folder
+// left when it was cut off are removed once nobody has written to them for ten minutes.
 HandOffResult CopyToPatientFolder(const QString& source, bool deleteSource, const QString& outDir,
                                   qint32 patientNr, const HandOffHooks& hooks = {});
 
@@ -122,9 +129,22 @@ ImageInformation MakeImageInformation(const QString& imageName, const ImageParam
 // Writes one key into a profile-format file; false when the file cannot be written.
 bool WriteIniValue(const QString& fileName, const QString& section, const QString& key, const QString& value);
 
-// Writes the eleven keys one at a time, in order, into section "ImageInformation". The
-// writer's results are not checked: the image is stored, and the host is told regardless.
-void WriteImageInformation(const QString& fileName, const ImageInformation& information);
+// Writes the eleven keys one at a time, in order, into section "ImageInformation" of a
+// temporary file beside `fileName`, which takes the name `fileName` only once every key is
+// written: the file is there whole or not at all. False when it could not be written.
+bool WriteImageInformation(const QString& fileName, const ImageInformation& information,
+                           const platform::StepHook& stepReached = {});
+
+// ---- The whole hand-off -----------------------------------------------------------------
+
+// Hands a kept image off, in this order: the numbered copy (CopyToPatientFolder), the
+// information file beside it with the values `describe` gives for the new name, and the
+// host's notice (`tellHost`). When the copy fails (the user has been told), nothing else
+// happens. The information file's outcome is not checked: the image is stored, and the host
+// is told regardless.
+HandOffResult HandOffImage(const QString& source, bool deleteSource, const QString& outDir, qint32 patientNr,
+                           const std::function<ImageInformation(const QString& newName)>& describe,
+                           const std::function<void()>& tellHost, const HandOffHooks& hooks = {});
 
 // ---- One-shot mode ----------------------------------------------------------------------
 

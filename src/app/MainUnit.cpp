@@ -2,6 +2,7 @@
 
 #include "app/CommandLine.h"
 #include "app/ImageHandOff.h"
+#include "app/PacsLink.h"
 #include "app/UPreviewPicture.h"
 #include "devices/DeviceList.h"
 #include "devices/TRadioGroup.h"
@@ -12,10 +13,12 @@
 #include "settings/USettings.h"
 #include "sound/ReadySound.h"
 #include "sound/WavPlayer.h"
+#include "tools/CEVersionInfo.h"
 #include "tools/DesignerNames.h"
 #include "tools/ElidedText.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoMessages.h"
+#include "tools/KelvoProgress.h"
 #include "tools/KelvoSettings.h"
 #include "tools/MessageBoxes.h"
 
@@ -40,7 +43,8 @@ constexpr int kClientHeight = 242;
 constexpr int kPanelHeight = 45;
 constexpr int kListWidth = 250;
 constexpr int kListHeight = 185;
-constexpr int kOutDirWidth = 300;
+constexpr int kOutDirWidth = 166;
+constexpr int kPatientNrLeft = 178;
 constexpr int kCloseLeft = 318;
 // How long the one-shot rule leaves the window open after a hand-off, so that the user sees
 // what was stored.
@@ -49,9 +53,10 @@ constexpr int kActivationTimeoutMs = 5000;
 // How often a close that waits for modal windows looks again.
 constexpr int kModalWindowPollMs = 50;
 
+// The version comes from the version information of the program's own file.
 QString mainFormCaption() {
     return QStringLiteral("Digora") + QString(19, QLatin1Char(' ')) + QStringLiteral("version: ") +
-           QStringLiteral(RAVLEK_VERSION);
+           TCEVersionInfo().ProductVersion;
 }
 
 QString withTrailingDelimiter(const QString& folder) {
@@ -89,7 +94,22 @@ bool ForceForegroundWindow(platform::WindowHandle target) {
     return platform::windowBus().activate(target, kActivationTimeoutMs);
 }
 
-bool ActivatePreviousInstance() {
+bool SamePatientStart(qint64 requested, qint32 running) {
+    return requested == 0 || requested == running;
+}
+
+QString OtherPatientWarning(qint64 requested, qint32 running) {
+    const QString started = requested < 0
+                                ? QStringLiteral("Ravlek was started with an invalid patient number")
+                                : QStringLiteral("Ravlek was started for patient %1").arg(requested);
+    return started + QStringLiteral(", but it is already open for patient %1!\r\rImages taken in this window "
+                                    "are stored for patient %1. Close it before you take images for "
+                                    "another patient.")
+                         .arg(running);
+}
+
+bool ActivatePreviousInstance(const QStringList& arguments, int* exitCode) {
+    *exitCode = 0;
     platform::WindowBus& bus = platform::windowBus();
     const platform::WindowHandle application = bus.findWindow(kApplicationWindowClass, kApplicationTitle);
     if (application == 0)
@@ -97,7 +117,16 @@ bool ActivatePreviousInstance() {
     for (const platform::WindowInfo& window : bus.enumWindows()) {
         if (window.handle != application &&
             window.className.left(127).compare(kMainFormClass, Qt::CaseInsensitive) == 0) {
-            ForceForegroundWindow(window.handle);
+            const CommandLineValues values = ParseCommandLine(arguments);
+            const qint64 requested = values.patientNumberInvalid ? -1 : values.PatientNr;
+            qint64 running = 0;
+            // A copy that cannot say which patient it serves may serve another one.
+            if (bus.sendMessageTimeout(window.handle, bus.registerWindowMessage(kSecondStartMessage),
+                                       requested, 0, kActivationTimeoutMs, &running) &&
+                SamePatientStart(requested, qint32(running)))
+                ForceForegroundWindow(window.handle);
+            else
+                *exitCode = kOtherPatientExitCode;
             return true;
         }
     }
@@ -119,6 +148,7 @@ TRavlekMainForm::TRavlekMainForm(TXrayDatabase* database, const QStringList& arg
     m_devices = new TDeviceListController(std::move(links), this);
 
     FormCreate(arguments);
+    m_pacs = new TPacsLink(m_startup.PatientNr, lblPacsQueue, this);
     m_devices->SetScanner(m_scanner.get());
     m_devices->SetPatientDir(m_startup.PatientDir);
 
@@ -154,9 +184,10 @@ void TRavlekMainForm::createControls() {
     OutDirLabel = new TElidedLabel(Qt::ElideMiddle, BottomPanel);
     OutDirLabel->setText(QStringLiteral("Label1"));
     OutDirLabel->setGeometry(8, 2, kOutDirWidth, 16);
+    // The patient the images go to, beside the destination, so that a window left open for
+    // another patient shows.
     PatientNrLabel = new QLabel(QStringLiteral("Label2"), BottomPanel);
-    PatientNrLabel->setGeometry(8, 2, 150, 16);
-    PatientNrLabel->hide();
+    PatientNrLabel->setGeometry(kPatientNrLeft, 2, 138, 16);
     CloseButton = new QPushButton(QStringLiteral("&Close"), BottomPanel);
     CloseButton->setGeometry(318, 10, 75, 25);
     DeleteSourceCheckBox =
@@ -234,9 +265,15 @@ void TRavlekMainForm::createControls() {
                        {ReadySoundPlayer, "WavPlayer1"},
                        {HelpButton, "HelpButton"},
                        {lblStored, "lblStored"}});
+
+    lblPacsQueue = new QLabel(this);
+    lblPacsQueue->setObjectName(QStringLiteral("lblPacsQueue"));
+    lblPacsQueue->setGeometry(266, 100, 128, 24);
+    lblPacsQueue->hide();
+
     for (QWidget* control :
          std::initializer_list<QWidget*>{PreviewCheckBox, btnGrabImage, HardwareGroup, btnDeviceSettings,
-                                         btnSelectDevices, HelpButton, lblStored})
+                                         btnSelectDevices, HelpButton, lblStored, lblPacsQueue})
         m_rightColumn.append({control, control->x()});
     orderTabStops();
 
@@ -262,6 +299,7 @@ void TRavlekMainForm::placeControls() {
     const int taller = height() - kClientHeight;
     BottomPanel->setGeometry(0, height() - kPanelHeight, width(), kPanelHeight);
     OutDirLabel->resize(kOutDirWidth + wider, OutDirLabel->height());
+    PatientNrLabel->move(kPatientNrLeft + wider, PatientNrLabel->y());
     CloseButton->move(kCloseLeft + wider, CloseButton->y());
     ImageTypeList->resize(kListWidth + wider, kListHeight + taller);
     for (const auto& [control, designedLeft] : std::as_const(m_rightColumn))
@@ -325,11 +363,33 @@ void TRavlekMainForm::createScanner() {
 }
 
 void TRavlekMainForm::registerOnBus() {
+    const quint32 secondStart = platform::windowBus().registerWindowMessage(kSecondStartMessage);
     platform::WindowDefinition definition;
     definition.className = kMainFormClass;
     definition.title = windowTitle();
     definition.widget = this;
+    definition.handler = [this, secondStart](quint32 msg, qint64 wParam, qint64) {
+        return msg == secondStart && secondStart != 0 ? answerSecondStart(wParam) : 0;
+    };
     m_registration = platform::windowBus().registerWindow(definition);
+    if (m_registration)
+        SetProgressMainWindow(m_registration->handle());
+}
+
+qint64 TRavlekMainForm::answerSecondStart(qint64 requestedPatient) {
+    if (!SamePatientStart(requestedPatient, m_startup.PatientNr)) {
+        // Shown from the event loop: the second start gets its answer at once and ends.
+        QMetaObject::invokeMethod(
+            this,
+            [this, requestedPatient] {
+                if (m_closed)
+                    return;
+                ForceForegroundWindow(m_registration ? m_registration->handle() : 0);
+                WarningBox(OtherPatientWarning(requestedPatient, m_startup.PatientNr));
+            },
+            Qt::QueuedConnection);
+    }
+    return m_startup.PatientNr;
 }
 
 void TRavlekMainForm::CreateSettingsWindow() {
@@ -451,8 +511,10 @@ void TRavlekMainForm::btnSelectDevicesClick() {
 }
 
 void TRavlekMainForm::HelpButtonClick() {
-    if (m_settings && !m_settings->isVisible())
+    if (m_settings && !m_settings->isVisible()) {
         m_settings->exec();
+        m_pacs->ReloadSettings();
+    }
 }
 
 // ---- Image grab -------------------------------------------------------------------------
@@ -516,12 +578,29 @@ void TRavlekMainForm::ScannerEndOfImage(QObject* /*Sender*/, int scanStatus) {
 }
 
 void TRavlekMainForm::handOff() {
-    const HandOffResult copied = CopyToPatientFolder(m_fileName, DeleteSourceCheckBox->isChecked(),
-                                                     m_startup.OutDir, m_startup.PatientNr);
-    if (!copied.success)
+    const HandOffResult stored = HandOffImage(
+        m_fileName, DeleteSourceCheckBox->isChecked(), m_startup.OutDir, m_startup.PatientNr,
+        [this](const QString& newName) { return describeImage(newName); },
+        [this] {
+            platform::windowBus().sendMessage(m_startup.HostWindow, m_startup.MsgNewImage,
+                                              m_startup.PatientNr, 0);
+        });
+    if (!stored.success)
         return;
-    lblStored->setText(QStringLiteral("Stored: ") + QFileInfo(copied.newName).fileName());
-    const ImageParameters parameters = ReadImageParameters(m_scanner->GetImageParms());
+    lblStored->setText(QStringLiteral("Stored: ") + QFileInfo(stored.newName).fileName());
+    m_scanner->DiscardImage();
+    if (ImageTypeList->ItemIndex() > 0 && OneShotClosesWindow())
+        QTimer::singleShot(kOneShotCloseDelayMs, this, &QWidget::close);
+}
+
+void TRavlekMainForm::StatusRead(int status) {
+    if (status == ScannerCode::PlateInserted || status == ScannerCode::ImageReadout)
+        lblStored->setText(QString());
+}
+
+ImageInformation TRavlekMainForm::describeImage(const QString& newName) {
+    const QString parameterText = m_scanner->GetImageParms();
+    const ImageParameters parameters = ReadImageParameters(parameterText);
     ImageContext context;
     context.kV = KvLabel->text();
     context.mA = MaLabel->text();
@@ -532,15 +611,8 @@ void TRavlekMainForm::handOff() {
     context.zoomText = m_startup.ZoomText;
     context.workstationName = GetWorkstationName();
     context.stationId = m_devices->gstationID();
-    WriteImageInformation(ImageInformationFileName(copied.newName),
-                          MakeImageInformation(copied.newName, parameters, context));
-    platform::windowBus().sendMessage(m_startup.HostWindow, m_startup.MsgNewImage, m_startup.PatientNr, 0);
-    m_scanner->DiscardImage();
-    if (ImageTypeList->ItemIndex() > 0 && OneShotClosesWindow())
-        QTimer::singleShot(kOneShotCloseDelayMs, this, &QWidget::close);
-}
-
-void TRavlekMainForm::StatusRead(int status) {
-    if (status == ScannerCode::PlateInserted || status == ScannerCode::ImageReadout)
-        lblStored->setText(QString());
+    const ImageInformation information = MakeImageInformation(newName, parameters, context);
+    // The PACS is handed the stored image with the same description, before the host is told of it.
+    m_pacs->ImageStored(newName, parameterText, parameters, context, information, *ImageTypeList, *m_devices);
+    return information;
 }

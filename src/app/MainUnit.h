@@ -14,6 +14,7 @@
 #include <optional>
 #include <utility>
 
+struct ImageInformation;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -22,6 +23,7 @@ class QToolButton;
 class TDeviceListController;
 class TElidedLabel;
 class TDsd;
+class TPacsLink;
 class TRadioGroup;
 class TWavPlayer;
 class TXrayDatabase;
@@ -32,9 +34,26 @@ inline const QString kApplicationWindowClass = QStringLiteral("TApplication");
 inline const QString kApplicationTitle = QStringLiteral("Kelvo Digital X-Ray");
 inline const QString kMainFormClass = QStringLiteral("TRavlekMainForm");
 
-// Brings a running copy's main window to the front; true when a running copy was found,
-// whether or not it could be brought to the front. The caller then ends the process.
-bool ActivatePreviousInstance();
+// The message by which a second start tells the running copy's main window which patient it
+// was started for: wParam the patient number, 0 when it was given none, -1 when its PNR= value
+// was unusable; lParam 0. The running copy answers with its own patient number and, when the
+// two are for different patients, warns its user.
+inline const QString kSecondStartMessage = QStringLiteral("RAVLEK_SECOND_START");
+// The exit code of a start that found a copy running for another patient (or one that did not
+// answer): it did nothing, and the journal program should not expect images from it.
+constexpr int kOtherPatientExitCode = 3;
+
+// Whether a start for patient `requested` (as in kSecondStartMessage) may bring up the copy
+// that runs for patient `running`: the same patient, or a start that names none.
+bool SamePatientStart(qint64 requested, qint32 running);
+// What the running copy tells its user when it was started again for another patient.
+QString OtherPatientWarning(qint64 requested, qint32 running);
+
+// Looks for a running copy; true when one was found, and the caller then ends the process
+// with `exitCode`. A copy running for the patient of `arguments` (the command line without
+// the program itself) is brought to the front (exit code 0); one running for another patient
+// is left as it is and warns its user (kOtherPatientExitCode).
+bool ActivatePreviousInstance(const QStringList& arguments, int* exitCode);
 // Restores, raises and activates a window of any process; true when it did.
 bool ForceForegroundWindow(platform::WindowHandle target);
 
@@ -74,6 +93,7 @@ public:
     QString FileName() const { return m_fileName; }
     TDsd* Scanner() const { return m_scanner.get(); }
     TDeviceListController* Devices() const { return m_devices; }
+    TPacsLink* Pacs() const { return m_pacs; }
 
     // Arms the open device for the next image in the format chosen in the settings window.
     void ScanImage();
@@ -87,7 +107,7 @@ public:
     // Controls, in the window's order; the designer's names are their object names.
     QWidget* BottomPanel;            // Panel1
     TElidedLabel* OutDirLabel;       // Label1: "Outdir: " and OutDir, cut in the middle
-    QLabel* PatientNrLabel;          // Label2, hidden: "Patientnr: " and PatientNr
+    QLabel* PatientNrLabel;          // Label2: "Patientnr: " and PatientNr
     QPushButton* CloseButton;        // BitBtn1: "&Close"
     QCheckBox* DeleteSourceCheckBox; // CheckBox1: "After copying file, delete source file"
     TRadioGroup* ImageTypeList;      // RadioGroup1: "Imagetype", the devices
@@ -105,6 +125,7 @@ public:
     TWavPlayer* ReadySoundPlayer; // WavPlayer1: the ready sound
     // The help button inside the window, for window managers that show none in the title bar.
     QToolButton* HelpButton;
+    QLabel* lblPacsQueue; // how many images wait for the PACS
     // "Stored: " and the name of the image the last hand-off stored, until the next scan begins.
     TElidedLabel* lblStored;
 
@@ -126,6 +147,8 @@ private:
     void FormCreate(const QStringList& arguments);
     void createScanner();
     void registerOnBus();
+    // The running copy's answer to a second start (kSecondStartMessage).
+    qint64 answerSecondStart(qint64 requestedPatient);
     void FormShow();
     void FormActivate();
     void FormClose();
@@ -136,6 +159,8 @@ private:
     // The scanner code of a failed arming step, none when the scan is armed.
     std::optional<int> armScan();
     void handOff();
+    // The information file's values for the image just stored under `newName`.
+    ImageInformation describeImage(const QString& newName);
 
     TXrayDatabase* m_database;
     TStartupValues m_startup;
@@ -147,6 +172,7 @@ private:
     // The controls right of the list, with their designed left edges.
     QList<std::pair<QWidget*, int>> m_rightColumn;
     TDeviceListController* m_devices;
+    TPacsLink* m_pacs = nullptr;
     std::unique_ptr<TDsd> m_scanner;
     std::unique_ptr<TfrmSettings> m_settings;
     std::unique_ptr<platform::WindowRegistration> m_registration;

@@ -7,7 +7,11 @@
 #include <QHash>
 #include <QSaveFile>
 #include <QSet>
+#include <QtEndian>
+
+#include <algorithm>
 #include <map>
+#include <optional>
 
 using platform::Hive;
 using platform::RegChange;
@@ -38,10 +42,11 @@ const std::map<QString, CommandSyntax>& syntaxTable() {
           QStringLiteral("ravlek-reg QUERY KeyName [/v ValueName | /ve] [/s]")}},
         {QStringLiteral("ADD"),
          {{QStringLiteral("ve"), QStringLiteral("f")},
-          {QStringLiteral("v"), QStringLiteral("t"), QStringLiteral("d")},
+          {QStringLiteral("v"), QStringLiteral("t"), QStringLiteral("s"), QStringLiteral("d")},
           1,
-          QStringLiteral(
-              "ravlek-reg ADD KeyName [/v ValueName | /ve] [/t REG_SZ | REG_DWORD] [/d Data] [/f]")}},
+          QStringLiteral("ravlek-reg ADD KeyName [/v ValueName | /ve] [/t Type] [/s Separator] [/d Data] "
+                         "[/f]\n    Type: REG_SZ | REG_MULTI_SZ | REG_EXPAND_SZ | REG_DWORD | REG_QWORD | "
+                         "REG_BINARY | REG_NONE")}},
         {QStringLiteral("DELETE"),
          {{QStringLiteral("ve"), QStringLiteral("va"), QStringLiteral("f")},
           {QStringLiteral("v")},
@@ -123,18 +128,69 @@ QString displayName(const QString& valueName) {
     return valueName.isEmpty() ? QStringLiteral("(Default)") : valueName;
 }
 
-QString typeName(const RegValue& value) {
-    return value.type == RegType::DWord ? QStringLiteral("REG_DWORD") : QStringLiteral("REG_SZ");
+// The types by the names reg gives them; any other type is shown by its number.
+const std::map<RegType, QString>& typeNames() {
+    static const std::map<RegType, QString> names = {
+        {RegType::None, QStringLiteral("REG_NONE")},
+        {RegType::String, QStringLiteral("REG_SZ")},
+        {RegType::ExpandString, QStringLiteral("REG_EXPAND_SZ")},
+        {RegType::Binary, QStringLiteral("REG_BINARY")},
+        {RegType::DWord, QStringLiteral("REG_DWORD")},
+        {RegType::DWordBigEndian, QStringLiteral("REG_DWORD_BIG_ENDIAN")},
+        {RegType::Link, QStringLiteral("REG_LINK")},
+        {RegType::MultiString, QStringLiteral("REG_MULTI_SZ")},
+        {RegType::ResourceList, QStringLiteral("REG_RESOURCE_LIST")},
+        {RegType::FullResourceDescriptor, QStringLiteral("REG_FULL_RESOURCE_DESCRIPTOR")},
+        {RegType::ResourceRequirementsList, QStringLiteral("REG_RESOURCE_REQUIREMENTS_LIST")},
+        {RegType::QWord, QStringLiteral("REG_QWORD")},
+    };
+    return names;
 }
 
+QString typeName(RegType type) {
+    const auto it = typeNames().find(type);
+    return it != typeNames().end() ? it->second : QStringLiteral("0x%1").arg(quint32(type), 0, 16);
+}
+
+// The data as reg shows it: a text up to its first NUL, the texts of a list with "\0"
+// between them, a number as "0x" and its hex digits, anything else (a number of the wrong
+// size included) as hex digits.
 QString dataText(const RegValue& value) {
-    return value.type == RegType::DWord ? QStringLiteral("0x") + QString::number(value.dword, 16)
-                                        : value.text;
+    const QByteArray& data = value.data;
+    switch (value.type) {
+    case RegType::String:
+    case RegType::ExpandString:
+    case RegType::Link: {
+        const QString text = value.text();
+        return text.left(text.indexOf(QChar(u'\0')));
+    }
+    case RegType::MultiString: {
+        QString texts = value.text();
+        if (texts.endsWith(QChar(u'\0')))
+            texts.chop(1); // the NUL that closes the list
+        return texts.replace(QChar(u'\0'), QStringLiteral("\\0"));
+    }
+    case RegType::DWord:
+        if (data.size() == 4)
+            return QStringLiteral("0x") + QString::number(qFromLittleEndian<quint32>(data.constData()), 16);
+        break;
+    case RegType::DWordBigEndian:
+        if (data.size() == 4)
+            return QStringLiteral("0x") + QString::number(qFromBigEndian<quint32>(data.constData()), 16);
+        break;
+    case RegType::QWord:
+        if (data.size() == 8)
+            return QStringLiteral("0x") + QString::number(qFromLittleEndian<quint64>(data.constData()), 16);
+        break;
+    default:
+        break;
+    }
+    return QString::fromLatin1(data.toHex().toUpper());
 }
 
 QString valueLine(const RegValue& value) {
     return QStringLiteral("    %1    %2    %3")
-        .arg(displayName(value.name), typeName(value), dataText(value));
+        .arg(displayName(value.name), typeName(value.type), dataText(value));
 }
 
 // A command of the tool, with its arguments and the console.
@@ -275,46 +331,113 @@ private:
     int add(const QString& path) {
         if (path.isEmpty())
             return fail(QStringLiteral("Invalid key name.\nType \"ravlek-reg ADD /?\" for usage."));
-        const bool storesValue =
-            valueChosen() || m_args.has(QStringLiteral("t")) || m_args.has(QStringLiteral("d"));
+        const bool storesValue = valueChosen() || m_args.has(QStringLiteral("t")) ||
+                                 m_args.has(QStringLiteral("s")) || m_args.has(QStringLiteral("d"));
         if (!storesValue)
             return report(platform::registry().createKey(m_hive, path));
 
-        RegValue value;
-        value.name = chosenValueName();
-        const QString type = m_args.options.value(QStringLiteral("t"), QStringLiteral("REG_SZ")).toUpper();
-        const QString data = m_args.options.value(QStringLiteral("d"));
-        if (type == QLatin1String("REG_DWORD")) {
-            const auto number = parseDWord(data);
-            if (!number)
-                return fail(QStringLiteral("Invalid syntax. Specify valid numeric value for '/d'."));
-            value.type = RegType::DWord;
-            value.dword = *number;
-        } else if (type == QLatin1String("REG_SZ")) {
-            value.text = data;
-        } else {
-            return fail(QStringLiteral("Invalid value type \"%1\": only REG_SZ and REG_DWORD are supported.")
-                            .arg(m_args.options.value(QStringLiteral("t"))));
-        }
-        if (platform::registry().value(m_hive, path, value.name) &&
+        QString problem;
+        const std::optional<RegValue> value = valueToAdd(problem);
+        if (!value)
+            return fail(problem);
+        if (platform::registry().value(m_hive, path, value->name) &&
             !confirmed(QStringLiteral("f"),
-                       QStringLiteral("Value %1 exists, overwrite(Yes/No)? ").arg(displayName(value.name))))
+                       QStringLiteral("Value %1 exists, overwrite(Yes/No)? ").arg(displayName(value->name))))
             return canceled();
-        return report(platform::registry().setValue(m_hive, path, value));
+        return report(platform::registry().setValue(m_hive, path, *value));
     }
 
-    static std::optional<quint32> parseDWord(const QString& data) {
+    // The value that /v, /t, /s and /d describe, its data in the form reg gives it; nothing,
+    // with the reason in `problem`, when the data does not suit the type.
+    std::optional<RegValue> valueToAdd(QString& problem) const {
+        const QString name = chosenValueName();
+        const QString type = m_args.options.value(QStringLiteral("t"), QStringLiteral("REG_SZ")).toUpper();
+        const QString data = m_args.options.value(QStringLiteral("d"));
+        if (m_args.has(QStringLiteral("s")) && type != QLatin1String("REG_MULTI_SZ")) {
+            problem = QStringLiteral("Invalid syntax. /s goes with REG_MULTI_SZ only.");
+            return std::nullopt;
+        }
+        // reg stores the data of a REG_NONE as it stores a text.
+        if (type == QLatin1String("REG_SZ"))
+            return RegValue::ofText(name, data, RegType::String);
+        if (type == QLatin1String("REG_EXPAND_SZ"))
+            return RegValue::ofText(name, data, RegType::ExpandString);
+        if (type == QLatin1String("REG_NONE"))
+            return RegValue::ofText(name, data, RegType::None);
+        if (type == QLatin1String("REG_MULTI_SZ")) {
+            const std::optional<QStringList> texts = splitTexts(data, problem);
+            return texts ? std::optional(RegValue::ofTexts(name, *texts)) : std::nullopt;
+        }
+        if (type == QLatin1String("REG_BINARY")) {
+            const std::optional<QByteArray> bytes = parseHexDigits(data);
+            if (!bytes)
+                problem = QStringLiteral("Invalid syntax. Specify valid hexadecimal data for '/d'.");
+            return bytes ? std::optional(RegValue::ofBytes(name, RegType::Binary, *bytes)) : std::nullopt;
+        }
+        const bool dword = type == QLatin1String("REG_DWORD");
+        if (dword || type == QLatin1String("REG_QWORD")) {
+            const std::optional<quint64> number = parseNumber(data, dword ? 0xffffffffULL : ~0ULL);
+            if (!number) {
+                problem = QStringLiteral("Invalid syntax. Specify valid numeric value for '/d'.");
+                return std::nullopt;
+            }
+            return dword ? RegValue::ofDWord(name, quint32(*number)) : RegValue::ofQWord(name, *number);
+        }
+        problem = QStringLiteral("Invalid value type \"%1\": use REG_SZ, REG_MULTI_SZ, REG_EXPAND_SZ, "
+                                 "REG_DWORD, REG_QWORD, REG_BINARY or REG_NONE.")
+                      .arg(m_args.options.value(QStringLiteral("t")));
+        return std::nullopt;
+    }
+
+    // A number in decimal or, after "0x", in hex, at most `largest`; no /d is the number 0,
+    // as reg stores it.
+    static std::optional<quint64> parseNumber(const QString& data, quint64 largest) {
         const QString text = data.trimmed();
         if (text.isEmpty())
-            return 0; // no /d: the number 0, as reg stores it
+            return 0;
         bool ok = false;
         const qulonglong number = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)
                                       ? text.mid(2).toULongLong(&ok, 16)
                                       : text.toULongLong(&ok, 10);
-        if (!ok || text.startsWith(QLatin1Char('-')) || text.startsWith(QLatin1Char('+')) ||
-            number > 0xffffffffULL)
+        if (!ok || text.startsWith(QLatin1Char('-')) || text.startsWith(QLatin1Char('+')) || number > largest)
             return std::nullopt;
-        return quint32(number);
+        return number;
+    }
+
+    // REG_BINARY data: hex digits, two to a byte; an odd first digit is a byte of its own.
+    static std::optional<QByteArray> parseHexDigits(const QString& data) {
+        const bool allHex = std::all_of(data.cbegin(), data.cend(), [](QChar c) {
+            const char16_t u = c.unicode();
+            return (u >= u'0' && u <= u'9') || (u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F');
+        });
+        if (!allHex)
+            return std::nullopt;
+        const QString digits = data.size() % 2 ? QLatin1Char('0') + data : data;
+        return QByteArray::fromHex(digits.toLatin1());
+    }
+
+    // A REG_MULTI_SZ's texts: /d split at the separator of /s, or at "\0" without one. The
+    // list may end in a separator; no other text may be empty.
+    std::optional<QStringList> splitTexts(const QString& data, QString& problem) const {
+        QString separator = QStringLiteral("\\0");
+        if (m_args.has(QStringLiteral("s"))) {
+            separator = m_args.options.value(QStringLiteral("s"));
+            if (separator.size() != 1) {
+                problem = QStringLiteral("Invalid syntax. Specify one character as the separator.");
+                return std::nullopt;
+            }
+        }
+        if (data.isEmpty())
+            return QStringList();
+        QStringList texts = data.split(separator);
+        if (texts.size() > 1 && texts.last().isEmpty())
+            texts.removeLast();
+        if (texts.contains(QString())) {
+            problem =
+                QStringLiteral("Invalid syntax. Only the last text of a REG_MULTI_SZ list may be empty.");
+            return std::nullopt;
+        }
+        return texts;
     }
 
     int report(const platform::RegResult& result) { return result.ok ? succeed() : fail(result.error); }
@@ -375,7 +498,8 @@ private:
         QList<platform::regfile::Section> sections;
         collect(path, sections);
         QSaveFile file(fileName);
-        if (!file.open(QIODevice::WriteOnly) || file.write(platform::regfile::format(sections)) < 0 ||
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(platform::regfile::format(sections, platform::regfile::TextForm::Export)) < 0 ||
             !file.commit())
             return fail(QStringLiteral("%1: %2").arg(fileName, file.errorString()));
         return succeed();
@@ -412,11 +536,7 @@ private:
 };
 
 void printUsage(QTextStream& out) {
-    out << QStringLiteral("ravlek-reg Operation [Parameter List]\n\n  Operation  [ QUERY | ADD | DELETE | "
-                          "EXPORT | IMPORT ]\n\n");
-    for (const auto& [name, syntax] : syntaxTable())
-        out << QStringLiteral("  ") << syntax.usage << Qt::endl;
-    out << QStringLiteral("\n  KeyName    [HKCU | HKLM | HKEY_CURRENT_USER | HKEY_LOCAL_MACHINE]\\SubKey\n");
+    out << RegToolUsage();
     out.flush();
 }
 
@@ -425,6 +545,17 @@ bool asksForHelp(const QStringList& arguments) {
 }
 
 } // namespace
+
+QString RegToolUsage() {
+    QString usage =
+        QStringLiteral("ravlek-reg Operation [Parameter List]\n\n  Operation  [ QUERY | ADD | DELETE | "
+                       "EXPORT | IMPORT ]\n\n");
+    for (const auto& [name, syntax] : syntaxTable())
+        usage += QStringLiteral("  ") + syntax.usage + QLatin1Char('\n');
+    usage +=
+        QStringLiteral("\n  KeyName    [HKCU | HKLM | HKEY_CURRENT_USER | HKEY_LOCAL_MACHINE]\\SubKey\n");
+    return usage;
+}
 
 int RunRegTool(const QStringList& arguments, RegToolConsole& console) {
     const QString command = arguments.value(0).toUpper();

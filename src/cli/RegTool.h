@@ -19,3 +19,6 @@ struct RegToolConsole {
 // Runs one command given by the arguments after the program's name; returns the exit
 // code, 0 on success and 1 on failure.
 int RunRegTool(const QStringList& arguments, RegToolConsole& console);
+
+// The usage text of `ravlek-reg /?`.
+QString RegToolUsage();

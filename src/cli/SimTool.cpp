@@ -19,6 +19,7 @@ namespace {
 
 const QString kUsage = QStringLiteral(
     "Usage: ravlek-sim <command> [arguments]\n"
+    "       ravlek-sim --help | --version\n"
     "A device is named by its type number (the first device of that type) or its network address.\n"
     "\n"
     "  list                                  devices, who holds them open, and their state\n"
@@ -91,8 +92,7 @@ public:
         if (args.isEmpty())
             return usage(QStringLiteral("no command given"));
         const QString command = args.takeFirst().toLower();
-        if (command == QStringLiteral("help") || command == QStringLiteral("--help") ||
-            command == QStringLiteral("-h")) {
+        if (command == QStringLiteral("help") || command == QStringLiteral("-h")) {
             m_out << kUsage;
             return SimToolExit::Done;
         }

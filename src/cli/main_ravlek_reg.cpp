@@ -1,6 +1,7 @@
 // ravlek-reg: the registry from the command line, in the manner of the Windows `reg` tool.
 
 #include "cli/RegTool.h"
+#include "tools/ProgramOptions.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -9,6 +10,14 @@
 #include <unistd.h>
 
 int main(int argc, char** argv) {
+    // The Windows tool's own switches ("/v", "/?") come after the operation; only options
+    // before it are ours.
+    TProgramOptions options{QStringLiteral("ravlek-reg"),
+                            RegToolUsage() + QStringLiteral("\n  ravlek-reg /? | --help | --version\n")};
+    options.leadingOnly = true;
+    if (const std::optional<int> exitCode = HandleProgramOptions(argc, argv, options))
+        return *exitCode;
+
     QCoreApplication app(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);

@@ -325,7 +325,9 @@ bool IniProfileFile::writeString(const QString& fileName, const QString& section
     if (!file.open(QIODevice::WriteOnly))
         return false;
     const QByteArray bytes = encodeText(text, profile.encoding);
-    return file.write(bytes) == bytes.size() && file.commit();
+    // The write only fills a buffer: a full disk shows when it is flushed, and the commit
+    // would put the unwritten (empty) file in place of the old one regardless.
+    return file.write(bytes) == bytes.size() && file.flush() && file.commit();
 }
 
 std::unique_ptr<ProfileFile> ProfileFile::makeDefault() {

@@ -66,6 +66,10 @@ QString standardLocation(QStandardPaths::StandardLocation location) {
 
 } // namespace
 
+QString xdgRuntimeDirectory() {
+    return xdgVariable("XDG_RUNTIME_DIR");
+}
+
 QString LinuxPaths::currentDirectory() {
     // getcwd fails (ENOENT) when the folder has been removed since the process entered it.
     std::vector<char> buffer(4096);
@@ -93,13 +97,28 @@ QString LinuxPaths::userDataDirectory() {
     return configured.isEmpty() ? homeDirectory() + QStringLiteral("/.local/share") : configured;
 }
 
+QString LinuxPaths::userStateDirectory() {
+    const QString configured = xdgVariable("XDG_STATE_HOME");
+    return configured.isEmpty() ? homeDirectory() + QStringLiteral("/.local/state") : configured;
+}
+
 QString LinuxPaths::runtimeDirectory() {
-    const QString configured = xdgVariable("XDG_RUNTIME_DIR");
+    const QString configured = xdgRuntimeDirectory();
     return configured.isEmpty() ? privateTemporaryFolder() : configured;
 }
 
 QString LinuxPaths::machineDirectory() {
     return kelvoVariable("KELVO_MACHINE_DIR", QStringLiteral("/etc/kelvo"));
+}
+
+// A folder that every user may write, so it lies outside the machine folder; beside a
+// machine folder given by KELVO_MACHINE_DIR, so that setting that one variable still
+// isolates an installation.
+QString LinuxPaths::openKeysDirectory() {
+    const QString machine = qEnvironmentVariable("KELVO_MACHINE_DIR");
+    return kelvoVariable("KELVO_OPEN_KEYS_DIR", machine.isEmpty()
+                                                    ? QStringLiteral("/var/lib/kelvo/open-keys")
+                                                    : machineDirectory() + QStringLiteral("-open-keys"));
 }
 
 QString LinuxPaths::simulatorDirectory() {

@@ -4,6 +4,11 @@
 
 namespace platform {
 
+// $XDG_RUNTIME_DIR without a trailing delimiter, or empty when it is unset, empty or relative
+// (the XDG rules say a relative path is to be ignored). The runtime folder and the window
+// bus both go by it, so that every program of a session meets on the same bus.
+QString xdgRuntimeDirectory();
+
 // The folders of a Linux installation (the full table is in docs/configuration.md).
 //
 // Per-user folders follow the XDG base directories; everything machine-wide lives under
@@ -15,8 +20,10 @@ public:
     QString executableDirectory() override;
     QString userConfigDirectory() override;
     QString userDataDirectory() override;
+    QString userStateDirectory() override;
     QString runtimeDirectory() override;
     QString machineDirectory() override;
+    QString openKeysDirectory() override;
     QString simulatorDirectory() override;
     QString windowsDirectory() override;
     QString systemDirectory() override;

@@ -1,11 +1,14 @@
 #include "platform/LocalWindowBus.h"
 
+#include "platform/LinuxPaths.h"
+#include "platform/Processes.h"
 #include "platform/UniqueFd.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -155,9 +158,7 @@ bool sendAll(int fd, const char* data, qsizetype size) {
 }
 
 bool processAlive(qint64 pid) {
-    if (pid <= 0)
-        return true; // unknown: the socket decides
-    return ::kill(pid_t(pid), 0) == 0 || errno == EPERM;
+    return pid <= 0 || processRunning(pid); // an unknown process: the socket decides
 }
 
 // Micro-seconds since the epoch, strictly increasing within this process, so that two
@@ -376,6 +377,79 @@ QString registeredMessageName(const QString& folder, quint32 number) {
             parseMessageTable(readAll(fd.get()), &names);
     }
     return names.byNumber.value(number);
+}
+
+// ---------------------------------------------------------------------------------------
+// The global atom table: one file "<atom>.atom" per atom, a JSON object with the text and the
+// process that added it.
+
+constexpr quint32 FirstAtom = 0xC000;
+constexpr quint32 LastAtom = 0xFFFF;
+constexpr int AtomAttempts = 256;
+
+QString atomPath(const QString& folder, quint32 atom) {
+    return folder + QLatin1Char('/') + QString::number(atom) + QStringLiteral(".atom");
+}
+
+bool validAtom(quint32 atom) {
+    return atom >= FirstAtom && atom <= LastAtom;
+}
+
+std::optional<QJsonObject> readAtom(const QString& folder, quint32 atom) {
+    QFile file(atomPath(folder, atom));
+    if (!validAtom(atom) || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+    if (!document.isObject() || !document.object().value(u"text").isString())
+        return std::nullopt;
+    return document.object();
+}
+
+// An atom whose process has ended, or that is no atom of this protocol, is free again.
+bool staleAtom(const QString& folder, quint32 atom) {
+    const std::optional<QJsonObject> object = readAtom(folder, atom);
+    if (!object)
+        return QFileInfo::exists(atomPath(folder, atom));
+    const qint64 pid = object->value(u"pid").toInteger();
+    return pid > 0 && !processRunning(pid);
+}
+
+bool writeNewFile(const QString& path, const QByteArray& content) {
+    const UniqueFd fd(
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    return fd.valid() && ::write(fd.get(), content.constData(), size_t(content.size())) == content.size();
+}
+
+quint32 addAtom(const QString& folder, const QString& text) {
+    if (text.size() > WindowBus::kMaxAtomLength || !ensurePrivateFolder(folder, nullptr))
+        return 0;
+    const QByteArray content = QJsonDocument(QJsonObject{{QStringLiteral("pid"), qint64(::getpid())},
+                                                         {QStringLiteral("text"), text}})
+                                   .toJson(QJsonDocument::Compact) +
+                               '\n';
+    // Written whole under a private name, then linked to the atom's name: readers never see
+    // half an atom, and the link fails when the number is taken.
+    const QString temporary = QStringLiteral("%1/.atom-%2-%3.tmp")
+                                  .arg(folder)
+                                  .arg(::getpid())
+                                  .arg(QRandomGenerator::global()->generate());
+    if (!writeNewFile(temporary, content)) {
+        ::unlink(QFile::encodeName(temporary).constData());
+        return 0;
+    }
+    quint32 added = 0;
+    for (int attempt = 0; attempt < AtomAttempts && added == 0; ++attempt) {
+        const quint32 atom = QRandomGenerator::global()->bounded(FirstAtom, LastAtom + 1);
+        const QByteArray target = QFile::encodeName(atomPath(folder, atom));
+        if (::link(QFile::encodeName(temporary).constData(), target.constData()) == 0)
+            added = atom;
+        else if (errno != EEXIST)
+            break;
+        else if (staleAtom(folder, atom))
+            ::unlink(target.constData());
+    }
+    ::unlink(QFile::encodeName(temporary).constData());
+    return added;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -798,7 +872,7 @@ LocalWindowBus::LocalWindowBus(const QString& folder)
     : m_fixedFolder(folder) {}
 
 QString LocalWindowBus::defaultFolder() {
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    const QString runtime = xdgRuntimeDirectory();
     if (!runtime.isEmpty())
         return runtime + QStringLiteral("/kelvo-bus");
     return QStringLiteral("/tmp/kelvo-bus-%1").arg(::getuid());
@@ -908,6 +982,22 @@ std::optional<qint64> LocalWindowBus::transact(quint32 kind, WindowHandle window
     if (!sendAll(fd.get(), frame, RequestSize))
         return std::nullopt;
     return waitForReply(fd.get(), deadline, entry->processId);
+}
+
+quint32 LocalWindowBus::globalAddAtom(const QString& text) {
+    return addAtom(folder(), text);
+}
+
+std::optional<QString> LocalWindowBus::globalGetAtomName(quint32 atom) {
+    const std::optional<QJsonObject> object = readAtom(folder(), atom);
+    if (!object)
+        return std::nullopt;
+    return object->value(u"text").toString();
+}
+
+void LocalWindowBus::globalDeleteAtom(quint32 atom) {
+    if (validAtom(atom))
+        ::unlink(QFile::encodeName(atomPath(folder(), atom)).constData());
 }
 
 } // namespace platform

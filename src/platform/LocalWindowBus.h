@@ -7,7 +7,8 @@
 namespace platform {
 
 // The window bus of one Linux user: a folder holding the message-number table, one entry
-// file and one local socket per window (docs/host-protocol.md describes every file and frame).
+// file and one local socket per window, and one file per global atom (docs/host-protocol.md
+// describes every file and frame).
 class LocalWindowBus : public WindowBus {
 public:
     // Uses defaultFolder(), looked up anew at every call, so that a changed XDG_RUNTIME_DIR
@@ -16,7 +17,8 @@ public:
     // Uses a fixed folder.
     explicit LocalWindowBus(const QString& folder);
 
-    // $XDG_RUNTIME_DIR/kelvo-bus, or /tmp/kelvo-bus-<uid> when XDG_RUNTIME_DIR is not set.
+    // $XDG_RUNTIME_DIR/kelvo-bus, or /tmp/kelvo-bus-<uid> when XDG_RUNTIME_DIR is unset or
+    // not an absolute path.
     static QString defaultFolder();
     QString folder() const;
 
@@ -31,6 +33,9 @@ public:
     bool sendMessageTimeout(WindowHandle window, quint32 msg, qint64 wParam, qint64 lParam, int timeoutMs,
                             qint64* result = nullptr) override;
     bool activate(WindowHandle window, int timeoutMs = 5000) override;
+    quint32 globalAddAtom(const QString& text) override;
+    std::optional<QString> globalGetAtomName(quint32 atom) override;
+    void globalDeleteAtom(quint32 atom) override;
 
 private:
     std::optional<qint64> transact(quint32 kind, WindowHandle window, quint32 msg, qint64 wParam,

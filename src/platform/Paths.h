@@ -31,9 +31,13 @@ public:
     virtual QString executableDirectory() = 0;
     virtual QString userConfigDirectory() = 0; // XDG_CONFIG_HOME
     virtual QString userDataDirectory() = 0;   // XDG_DATA_HOME
+    virtual QString userStateDirectory() = 0;  // XDG_STATE_HOME
     virtual QString runtimeDirectory() = 0;    // XDG_RUNTIME_DIR, or a private folder in /tmp
     virtual QString machineDirectory() = 0;    // KELVO_MACHINE_DIR, default /etc/kelvo
-    virtual QString simulatorDirectory() = 0;  // KELVO_SIM_DIR
+    // The machine hive's keys open to every user: KELVO_OPEN_KEYS_DIR, by default beside
+    // the machine folder when KELVO_MACHINE_DIR is given, else /var/lib/kelvo/open-keys.
+    virtual QString openKeysDirectory() = 0;
+    virtual QString simulatorDirectory() = 0; // KELVO_SIM_DIR
     virtual QString windowsDirectory() = 0;
     virtual QString systemDirectory() = 0;
     // A shell special folder by its number (26 per-user application data, 35 common

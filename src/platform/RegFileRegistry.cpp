@@ -1,88 +1,40 @@
 #include "platform/RegFileRegistry.h"
-
 #include "platform/UniqueFd.h"
 
 #include "platform/Paths.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QHash>
-#include <QStringDecoder>
+#include <QThread>
 
 #include <algorithm>
 #include <cerrno>
+#include <map>
 #include <mutex>
 #include <utility>
-#include <vector>
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
 
-QString hiveName(Hive hive) {
-    return hive == Hive::CurrentUser ? QStringLiteral("HKEY_CURRENT_USER")
-                                     : QStringLiteral("HKEY_LOCAL_MACHINE");
-}
-
-RegResult Registry::apply(Hive hive, const QList<RegChange>& changes, bool everyoneMayWrite) {
-    for (const RegChange& change : changes) {
-        RegResult result;
-        switch (change.kind) {
-        case RegChange::Kind::CreateKey:
-            result = createKey(hive, change.keyPath, everyoneMayWrite);
-            break;
-        case RegChange::Kind::SetValue:
-            result = setValue(hive, change.keyPath, change.value, everyoneMayWrite);
-            break;
-        case RegChange::Kind::DeleteValue:
-            if (value(hive, change.keyPath, change.value.name))
-                result = deleteValue(hive, change.keyPath, change.value.name);
-            break;
-        case RegChange::Kind::DeleteKey:
-            if (keyExists(hive, change.keyPath))
-                result = deleteKey(hive, change.keyPath);
-            break;
-        }
-        if (!result.ok)
-            return result;
-    }
-    return {};
-}
-
-RegResult Registry::hiveStatus(Hive) {
-    return {};
-}
-
-std::unique_ptr<Registry> Registry::makeDefault() {
-    return std::make_unique<RegFileRegistry>();
-}
-
 namespace {
 
-// A text can be written between quotes on one line when it holds no control character
-// and no lone half of a surrogate pair (UTF-8 cannot carry one).
-bool fitsOnLine(QStringView text) {
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c < 0x20 || c == 0x7f)
-            return false;
-        if (QChar::isHighSurrogate(c)) {
-            if (i + 1 >= text.size() || !text[i + 1].isLowSurrogate())
-                return false;
-            ++i;
-        } else if (QChar::isLowSurrogate(c)) {
-            return false;
-        }
-    }
-    return true;
-}
+// The registry's limit for a value name.
+constexpr qsizetype kMaxValueNameLength = 16383;
 
 // Key and value names have no escaped form in a .reg file, so they must fit on a line.
-bool isStorableName(QStringView name) {
-    return fitsOnLine(name);
+bool isStorableKeyName(QStringView name) {
+    return name.size() <= regfile::kMaxKeyNameLength && regfile::fitsOnLine(name);
+}
+
+bool isStorableValueName(QStringView name) {
+    return name.size() <= kMaxValueNameLength && regfile::fitsOnLine(name);
 }
 
 QString fold(const QString& name) {
@@ -92,93 +44,99 @@ QString fold(const QString& name) {
 // The parts of a key path; empty parts (doubled or trailing "\") are dropped.
 std::optional<QStringList> splitKeyPath(const QString& keyPath) {
     const QStringList parts = keyPath.split(QLatin1Char('\\'), Qt::SkipEmptyParts);
+    if (parts.size() > regfile::kMaxKeyDepth)
+        return std::nullopt;
     for (const QString& part : parts) {
-        if (!isStorableName(part))
+        if (!isStorableKeyName(part))
             return std::nullopt;
     }
     return parts;
 }
 
-bool sameValue(const RegValue& a, const RegValue& b) {
-    if (a.type != b.type)
-        return false;
-    return a.type == RegType::String ? a.text == b.text : a.dword == b.dword;
-}
-
 // One key of a hive in memory. Names keep the spelling first used; look-ups go by the
-// case-folded name.
+// case-folded name. Subkeys are held in a map so that a file of many keys loads in
+// n log n, whatever their order.
 struct KeyNode {
     QString name;
-    QString folded;
-    QList<RegValue> values;          // in the order they were first stored
-    QHash<QString, qsizetype> index; // folded value name -> position in `values`
-    std::vector<KeyNode> children;   // ordered by folded name
+    bool open = false; // machine hive: the key's values and subkeys live in the open-keys hive
+    std::map<QString, std::unique_ptr<KeyNode>> children; // by folded name
+    std::map<quint64, RegValue> values;                   // in the order they were first stored
+    QHash<QString, quint64> index;                        // folded value name -> key in `values`
+    quint64 nextPlace = 0;
+
+    KeyNode() = default;
+    explicit KeyNode(const QString& keyName)
+        : name(keyName) {}
+    KeyNode(const KeyNode& other)
+        : name(other.name)
+        , open(other.open)
+        , values(other.values)
+        , index(other.index)
+        , nextPlace(other.nextPlace) {
+        for (const auto& [folded, child] : other.children)
+            children.emplace(folded, std::make_unique<KeyNode>(*child));
+    }
+    KeyNode& operator=(const KeyNode& other) {
+        if (this != &other)
+            *this = KeyNode(other);
+        return *this;
+    }
+    KeyNode(KeyNode&&) noexcept = default;
+    KeyNode& operator=(KeyNode&&) noexcept = default;
+    ~KeyNode() = default;
 
     const RegValue* findValue(const QString& valueName) const {
         const auto it = index.constFind(fold(valueName));
-        return it == index.cend() ? nullptr : &values[*it];
+        return it == index.cend() ? nullptr : &values.at(*it);
     }
 
-    std::vector<KeyNode>::iterator childPosition(const QString& foldedName) {
-        return std::lower_bound(children.begin(), children.end(), foldedName,
-                                [](const KeyNode& node, const QString& key) { return node.folded < key; });
+    QList<RegValue> valueList() const {
+        QList<RegValue> list;
+        list.reserve(qsizetype(values.size()));
+        for (const auto& [place, value] : values)
+            list.append(value);
+        return list;
     }
 
-    KeyNode* child(const QString& foldedName) {
-        const auto it = childPosition(foldedName);
-        return it != children.end() && it->folded == foldedName ? &*it : nullptr;
-    }
-
-    const KeyNode* child(const QString& foldedName) const {
-        return const_cast<KeyNode*>(this)->child(foldedName);
+    KeyNode* child(const QString& foldedName) const {
+        const auto it = children.find(foldedName);
+        return it == children.end() ? nullptr : it->second.get();
     }
 
     KeyNode& ensureChild(const QString& childName, bool& created) {
-        const QString foldedName = fold(childName);
-        auto it = childPosition(foldedName);
-        if (it != children.end() && it->folded == foldedName)
-            return *it;
-        created = true;
-        KeyNode node;
-        node.name = childName;
-        node.folded = foldedName;
-        return *children.insert(it, std::move(node));
+        const auto [it, inserted] = children.try_emplace(fold(childName));
+        if (inserted) {
+            it->second = std::make_unique<KeyNode>(childName);
+            created = true;
+        }
+        return *it->second;
     }
 
-    bool removeChild(const QString& foldedName) {
-        const auto it = childPosition(foldedName);
-        if (it == children.end() || it->folded != foldedName)
-            return false;
-        children.erase(it);
-        return true;
-    }
+    bool removeChild(const QString& foldedName) { return children.erase(foldedName) > 0; }
 
     // True when the stored data changed.
     bool store(const RegValue& value) {
         const QString key = fold(value.name);
         const auto it = index.constFind(key);
         if (it == index.cend()) {
-            index.insert(key, values.size());
-            values.append(value);
+            index.insert(key, nextPlace);
+            values.emplace(nextPlace++, value);
             return true;
         }
-        RegValue& stored = values[*it];
-        if (sameValue(stored, value))
+        RegValue& stored = values.at(*it);
+        if (stored.type == value.type && stored.data == value.data)
             return false;
-        const QString spelling = stored.name;
-        stored = value;
-        stored.name = spelling;
+        stored.type = value.type; // the name keeps the spelling first used
+        stored.data = value.data;
         return true;
     }
 
     bool removeValue(const QString& valueName) {
-        const auto it = index.constFind(fold(valueName));
-        if (it == index.cend())
+        const auto it = index.find(fold(valueName));
+        if (it == index.end())
             return false;
-        values.removeAt(*it);
-        index.clear();
-        for (qsizetype i = 0; i < values.size(); ++i)
-            index.insert(fold(values[i].name), i);
+        values.erase(*it);
+        index.erase(it);
         return true;
     }
 };
@@ -204,41 +162,42 @@ KeyNode& ensureKey(KeyNode& root, const QStringList& parts, bool& created) {
     return *node;
 }
 
+// Removes the key at `parts` with everything below it; false when there is none.
+bool removeKey(KeyNode& root, const QStringList& parts) {
+    KeyNode* parent = findKey(root, parts.mid(0, parts.size() - 1));
+    return parent && parent->removeChild(fold(parts.last()));
+}
+
 struct ChangeOutcome {
-    int error = 0;        // errno value; 0 when the change could be made
-    bool changed = false; // the tree differs from before
-    bool created = false; // a key was created
+    int error = 0;         // errno value; 0 when the change could be made
+    bool changed = false;  // the tree differs from before
+    bool targeted = false; // a change of the batch was meant for this tree
 };
 
 // Applies one change to a tree. `strict` makes removing something missing an error
 // (single operations); a batch, like an imported file, passes over it.
-void applyChange(KeyNode& root, const RegChange& change, bool strict, ChangeOutcome& outcome) {
-    const auto parts = splitKeyPath(change.keyPath);
-    if (!parts) {
-        outcome.error = EINVAL;
-        return;
-    }
+void applyChange(KeyNode& root, const RegChange& change, const QStringList& parts, bool strict,
+                 ChangeOutcome& outcome) {
+    outcome.targeted = true;
     switch (change.kind) {
     case RegChange::Kind::CreateKey: {
         bool created = false;
-        ensureKey(root, *parts, created);
+        ensureKey(root, parts, created);
         outcome.changed |= created;
-        outcome.created |= created;
         return;
     }
     case RegChange::Kind::SetValue: {
-        if (!isStorableName(change.value.name)) {
+        if (!isStorableValueName(change.value.name)) {
             outcome.error = EINVAL;
             return;
         }
         bool created = false;
-        KeyNode& key = ensureKey(root, *parts, created);
-        outcome.created |= created;
+        KeyNode& key = ensureKey(root, parts, created);
         outcome.changed |= key.store(change.value) || created;
         return;
     }
     case RegChange::Kind::DeleteValue: {
-        KeyNode* key = findKey(root, *parts);
+        KeyNode* key = findKey(root, parts);
         const bool removed = key && key->removeValue(change.value.name);
         outcome.changed |= removed;
         if (!removed && strict)
@@ -246,12 +205,11 @@ void applyChange(KeyNode& root, const RegChange& change, bool strict, ChangeOutc
         return;
     }
     case RegChange::Kind::DeleteKey: {
-        if (parts->isEmpty()) {
+        if (parts.isEmpty()) {
             outcome.error = EINVAL; // the hive itself cannot be deleted
             return;
         }
-        KeyNode* parent = findKey(root, parts->mid(0, parts->size() - 1));
-        const bool removed = parent && parent->removeChild(fold(parts->last()));
+        const bool removed = removeKey(root, parts);
         outcome.changed |= removed;
         if (!removed && strict)
             outcome.error = ENOENT;
@@ -260,28 +218,74 @@ void applyChange(KeyNode& root, const RegChange& change, bool strict, ChangeOutc
     }
 }
 
-// The key path below the hive of a full key name ("HKEY_CURRENT_USER\A\B" -> "A\B").
-QString pathBelowHive(const QString& keyName) {
-    const qsizetype slash = keyName.indexOf(QLatin1Char('\\'));
-    return slash < 0 ? QString() : keyName.mid(slash + 1);
+// How deep along `parts` the first key open to every user lies (1 for the first part), or
+// 0 when the path passes none.
+qsizetype openDepth(const KeyNode& machine, const QStringList& parts) {
+    const KeyNode* node = &machine;
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        node = node->child(fold(parts[i]));
+        if (!node)
+            return 0;
+        if (node->open)
+            return i + 1;
+    }
+    return 0;
+}
+
+// Applies one change to the machine hive, whose keys open to every user keep their values
+// and subkeys in the open-keys hive:
+// - a change at or below an open key goes to the open-keys hive; deleting the open key
+//   itself takes it out of the machine hive, and its contents out of the open-keys hive;
+// - a new key made open to every user is made in the machine hive, marked there, and
+//   started afresh in the open-keys hive;
+// - everything else is the machine hive's own.
+void applyMachineChange(KeyNode& machine, KeyNode& open, const RegChange& change, const QStringList& parts,
+                        bool strict, bool everyoneMayWrite, ChangeOutcome& inMachine, ChangeOutcome& inOpen) {
+    const qsizetype depth = openDepth(machine, parts);
+    const bool deletesKey = change.kind == RegChange::Kind::DeleteKey;
+    if (depth > 0 && !(deletesKey && depth == parts.size())) {
+        applyChange(open, change, parts, strict, inOpen);
+        return;
+    }
+    if (deletesKey) {
+        applyChange(machine, change, parts, strict, inMachine);
+        if (!inMachine.error && !parts.isEmpty() && removeKey(open, parts))
+            inOpen.changed = inOpen.targeted = true;
+        return;
+    }
+    const bool creates =
+        change.kind == RegChange::Kind::CreateKey || change.kind == RegChange::Kind::SetValue;
+    if (creates && everyoneMayWrite && !parts.isEmpty() && !findKey(std::as_const(machine), parts)) {
+        bool created = false;
+        ensureKey(machine, parts, created).open = true;
+        inMachine.changed = inMachine.targeted = true;
+        removeKey(open, parts);
+        applyChange(open, {RegChange::Kind::CreateKey, change.keyPath, {}}, parts, strict, inOpen);
+        inOpen.changed = true;
+        if (change.kind == RegChange::Kind::SetValue)
+            applyChange(open, change, parts, strict, inOpen);
+        return;
+    }
+    applyChange(machine, change, parts, strict, inMachine);
 }
 
 void collectSections(const KeyNode& node, const QString& keyName, QList<regfile::Section>& out) {
     regfile::Section section;
     section.keyName = keyName;
+    section.openToEveryone = node.open;
     // The default value first, as the registry editor writes it.
-    for (const RegValue& value : node.values) {
+    for (const auto& [place, value] : node.values) {
         if (value.name.isEmpty())
             section.entries.append({value, false});
     }
-    for (const RegValue& value : node.values) {
+    for (const auto& [place, value] : node.values) {
         if (!value.name.isEmpty())
             section.entries.append({value, false});
     }
     if (!section.entries.isEmpty() || keyName.contains(QLatin1Char('\\')))
         out.append(section);
-    for (const KeyNode& child : node.children)
-        collectSections(child, keyName + QLatin1Char('\\') + child.name, out);
+    for (const auto& [folded, child] : node.children)
+        collectSections(*child, keyName + QLatin1Char('\\') + child->name, out);
 }
 
 QString errorText(int error) {
@@ -304,9 +308,10 @@ FileIdentity identityOf(const struct stat& st) {
     return {st.st_dev, st.st_ino, st.st_size, qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
 
-int readAll(int fd, QByteArray& out) {
+// Reads at most `limit` bytes; a longer file shows as one byte longer than the limit.
+int readAll(int fd, QByteArray& out, qsizetype limit) {
     char buffer[65536];
-    for (;;) {
+    while (out.size() <= limit) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n == 0)
             return 0;
@@ -315,8 +320,9 @@ int readAll(int fd, QByteArray& out) {
                 continue;
             return errno;
         }
-        out.append(buffer, n);
+        out.append(buffer, std::min<qsizetype>(n, limit + 1 - out.size()));
     }
+    return 0;
 }
 
 int writeAll(int fd, const QByteArray& data) {
@@ -335,17 +341,21 @@ int writeAll(int fd, const QByteArray& data) {
     return 0;
 }
 
-int makeFolders(const QByteArray& folder, mode_t mode) {
-    if (::mkdir(folder.constData(), mode) == 0 || errno == EEXIST)
+// Makes a folder and its missing parents (readable by everyone). The folder itself, when this
+// call makes it, gets exactly `mode`, whatever the process's umask.
+int makeFolder(const QByteArray& folder, mode_t mode) {
+    if (::mkdir(folder.constData(), 0700) == 0)
+        return ::chmod(folder.constData(), mode) == 0 ? 0 : errno;
+    if (errno == EEXIST)
         return 0;
     if (errno != ENOENT)
         return errno;
     const qsizetype slash = folder.lastIndexOf('/');
     if (slash <= 0)
         return ENOENT;
-    if (const int error = makeFolders(folder.left(slash), 0755))
+    if (const int error = makeFolder(folder.left(slash), 0755))
         return error;
-    return ::mkdir(folder.constData(), mode) == 0 || errno == EEXIST ? 0 : errno;
+    return makeFolder(folder, mode);
 }
 
 int syncFolder(const QByteArray& folder) {
@@ -355,29 +365,103 @@ int syncFolder(const QByteArray& folder) {
     return ::fsync(fd.get()) == 0 ? 0 : errno;
 }
 
-// Gives a path exactly the permission bits `mode` unless it has them already (only its
-// owner may change them, and a folder that is open to all needs no change).
-int setMode(const QByteArray& path, mode_t mode) {
-    struct stat st;
-    if (::stat(path.constData(), &st) != 0)
-        return errno;
-    if ((st.st_mode & 07777) == mode)
-        return 0;
-    return ::chmod(path.constData(), mode) == 0 ? 0 : errno;
-}
-
-int openLockFile(const QByteArray& path, mode_t mode) {
-    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, mode);
-    if (fd >= 0 || errno != EACCES)
-        return fd;
-    const int readOnly = ::open(path.constData(), O_RDONLY | O_CLOEXEC); // flock needs no write access
-    if (readOnly < 0)
-        errno = EACCES; // the refusal is what the caller needs to hear, not "missing"
-    return readOnly;
-}
-
 QString folderOf(const QString& file) {
     return file.left(file.lastIndexOf(QLatin1Char('/')));
+}
+
+// Takes the exclusive lock, waiting at most `timeout` for another process to let it go;
+// ETIMEDOUT when it does not.
+int lockExclusive(int fd, std::chrono::milliseconds timeout) {
+    const QDeadlineTimer deadline(timeout);
+    qint64 pauseMs = 1;
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            return 0;
+        if (errno == EINTR)
+            continue;
+        if (errno != EWOULDBLOCK)
+            return errno;
+        if (deadline.hasExpired())
+            return ETIMEDOUT;
+        QThread::msleep(std::min(pauseMs, std::max<qint64>(deadline.remainingTime(), 1)));
+        pauseMs = std::min<qint64>(pauseMs * 2, 50);
+    }
+}
+
+// The files of the registry. The machine hive's keys open to every user live in a file of
+// their own, in a folder of their own, so that neither the machine hive nor its folder is
+// ever writable by other users.
+enum class Store { User, Machine, Open };
+constexpr int kStores = 3;
+
+int indexOf(Store store) {
+    return int(store);
+}
+
+// How each file is kept: its folder, the file itself and its lock.
+struct StoreModes {
+    mode_t folder;
+    mode_t file;
+    mode_t lock;
+};
+
+StoreModes modesOf(Store store) {
+    switch (store) {
+    case Store::User:
+        return {0700, 0600, 0600};
+    case Store::Machine:
+        // Everyone reads the machine hive; only its owner writes it, or takes its lock.
+        return {0755, 0644, 0600};
+    case Store::Open:
+        // Every user may rename a new file over the old one: no sticky bit.
+        return {0777, 0666, 0666};
+    }
+    return {0700, 0600, 0600};
+}
+
+// Opens, creating when missing, a hive's lock file. A lock file of ours is brought to the
+// mode its store asks for; one that may not be opened for writing is opened for reading,
+// which is all flock needs.
+int openLockFile(const QByteArray& path, mode_t mode) {
+    const int flags = O_CLOEXEC | O_NOFOLLOW;
+    int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | flags, mode);
+    if (fd >= 0) {
+        ::fchmod(fd, mode);
+        return fd;
+    }
+    if (errno != EEXIST)
+        return -1;
+    fd = ::open(path.constData(), O_RDWR | flags);
+    if (fd < 0 && errno == EACCES) {
+        fd = ::open(path.constData(), O_RDONLY | flags);
+        if (fd < 0)
+            errno = EACCES; // the refusal is what the caller needs to hear
+        return fd;
+    }
+    struct stat st;
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 07777) != mode)
+        ::fchmod(fd, mode);
+    return fd;
+}
+
+// Takes away the write permission of group and others from a folder of ours (an earlier
+// version opened the machine folder to every user).
+void closeToOthers(const QByteArray& folder) {
+    struct stat st;
+    if (::lstat(folder.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+        (st.st_mode & 0022) != 0)
+        ::chmod(folder.constData(), st.st_mode & 07755);
+}
+
+int renameWithoutReplacing(const QByteArray& from, const QByteArray& to) {
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // A file system without RENAME_NOREPLACE.
+    if (::access(to.constData(), F_OK) == 0)
+        return EEXIST;
+    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
 }
 
 } // namespace
@@ -390,7 +474,26 @@ QString RegFileRegistry::hiveFile(Hive hive) {
     return folder + QLatin1Char('/') + hiveName(hive) + QStringLiteral(".reg");
 }
 
-// A hive as last read from its file.
+QString RegFileRegistry::openKeysFile() {
+    return paths().openKeysDirectory() + QLatin1Char('/') + hiveName(Hive::LocalMachine) +
+           QStringLiteral(".reg");
+}
+
+namespace {
+
+QString storeFile(Store store) {
+    switch (store) {
+    case Store::User:
+        return RegFileRegistry::hiveFile(Hive::CurrentUser);
+    case Store::Machine:
+        return RegFileRegistry::hiveFile(Hive::LocalMachine);
+    case Store::Open:
+        return RegFileRegistry::openKeysFile();
+    }
+    return {};
+}
+
+// A hive file as last read.
 struct CachedHive {
     QString path;
     bool loaded = false;                  // false: read the file again at the next call
@@ -401,23 +504,35 @@ struct CachedHive {
     mode_t mode = 0;
     KeyNode root;
     QString damage;    // why the file cannot be parsed ("<file>, line <n>: <reason>")
-    QString readError; // why the file cannot be read at all
+    QString readError; // the system's text for why the file cannot be read at all
 };
+
+} // namespace
 
 struct RegFileRegistry::State {
     std::mutex mutex;
-    CachedHive hives[2];
+    std::chrono::milliseconds lockTimeout;
+    CachedHive stores[kStores];
     int parses = 0;
 
-    CachedHive& current(Hive hive);
-    void load(CachedHive& cached, Hive hive, const QString& path);
+    CachedHive& current(Store store);
+    void load(CachedHive& cached, Store store, const QString& path);
+    const KeyNode* find(Hive hive, const QStringList& parts);
+    RegResult lock(Store store, UniqueFd& held);
+    DamagedHive setAside(CachedHive& cached);
+    RegResult refuseDamaged(Store store);
+    RegResult replaceFile(CachedHive& cached, Store store, const QByteArray& text);
+    RegResult commit(Store store, KeyNode&& root, const ChangeOutcome& outcome);
+    RegResult writeUser(const QList<RegChange>& changes, bool strict);
+    RegResult writeMachine(const QList<RegChange>& changes, bool strict, bool everyoneMayWrite);
     RegResult write(Hive hive, const QList<RegChange>& changes, bool strict, bool everyoneMayWrite);
-    RegResult setAside(CachedHive& cached);
-    RegResult replaceFile(CachedHive& cached, const QByteArray& text, mode_t mode);
+    std::optional<DamagedHive> keepAside(Store store);
 };
 
-RegFileRegistry::RegFileRegistry()
-    : d(std::make_unique<State>()) {}
+RegFileRegistry::RegFileRegistry(std::chrono::milliseconds lockTimeout)
+    : d(std::make_unique<State>()) {
+    d->lockTimeout = lockTimeout;
+}
 
 RegFileRegistry::~RegFileRegistry() = default;
 
@@ -426,40 +541,46 @@ int RegFileRegistry::parseCount() const {
     return d->parses;
 }
 
-// The hive's parsed contents, re-read only when its file is no longer the one parsed.
-CachedHive& RegFileRegistry::State::current(Hive hive) {
-    CachedHive& cached = hives[hive == Hive::CurrentUser ? 0 : 1];
-    const QString path = hiveFile(hive);
+// The file's parsed contents, read again only when the file is no longer the one parsed.
+CachedHive& RegFileRegistry::State::current(Store store) {
+    CachedHive& cached = stores[indexOf(store)];
+    const QString path = storeFile(store);
     if (cached.loaded && cached.path == path) {
         struct stat st;
-        if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+        if (::lstat(QFile::encodeName(path).constData(), &st) == 0) {
             if (cached.identity && *cached.identity == identityOf(st))
                 return cached;
         } else if (errno == ENOENT && !cached.identity) {
             return cached;
         }
     }
-    load(cached, hive, path);
+    load(cached, store, path);
     return cached;
 }
 
-void RegFileRegistry::State::load(CachedHive& cached, Hive hive, const QString& path) {
+void RegFileRegistry::State::load(CachedHive& cached, Store store, const QString& path) {
     cached = CachedHive();
     cached.path = path;
-    UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC));
-    struct stat st;
+    // No symbolic link, pipe or device is read as a hive: the open-keys folder is open to
+    // every user, and such a file there could hang or mislead a reader.
+    UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!fd.valid()) {
-        if (errno != ENOENT) {
+        if (errno == ENOENT) {
+            cached.loaded = true;
+        } else if (errno == ELOOP) {
+            cached.loaded = true;
+            cached.damage = QStringLiteral("%1: the file is a symbolic link, not a hive").arg(path);
+        } else {
             cached.readError = errorText(errno);
-            return;
         }
-        cached.loaded = true;
         return;
     }
+    struct stat st;
     QByteArray bytes;
     int error = ::fstat(fd.get(), &st) == 0 ? 0 : errno;
-    if (!error)
-        error = readAll(fd.get(), bytes);
+    const bool regular = !error && S_ISREG(st.st_mode);
+    if (!error && regular)
+        error = readAll(fd.get(), bytes, regfile::kMaxTextSize);
     if (error) {
         cached.readError = errorText(error);
         return;
@@ -468,28 +589,41 @@ void RegFileRegistry::State::load(CachedHive& cached, Hive hive, const QString& 
     cached.identity = identityOf(st);
     cached.mode = st.st_mode & 07777;
     cached.file = std::move(fd);
+    if (!regular) {
+        cached.damage = QStringLiteral("%1: the file is not a regular file").arg(path);
+        return;
+    }
     ++parses;
 
+    const Hive hive = store == Store::User ? Hive::CurrentUser : Hive::LocalMachine;
     const regfile::ParseResult parsed = regfile::parse(bytes);
     int errorLine = parsed.errorLine;
     QString reason = parsed.error;
     for (const regfile::Section& section : parsed.sections) {
-        if (!parsed.ok())
-            break;
         const QString hivePart = section.keyName.section(QLatin1Char('\\'), 0, 0);
         if (regfile::hiveFromName(hivePart) != hive) {
             errorLine = section.line;
             reason = QStringLiteral("the key belongs to %1, not to %2").arg(hivePart, hiveName(hive));
             break;
         }
+        const QList<RegChange> changes = regfile::changesOf(section);
+        const auto parts = splitKeyPath(changes.first().keyPath);
         ChangeOutcome outcome;
-        for (const RegChange& change : regfile::changesOf(section))
-            applyChange(cached.root, change, false, outcome);
+        if (!parts)
+            outcome.error = EINVAL;
+        for (const RegChange& change : changes) {
+            if (outcome.error)
+                break;
+            applyChange(cached.root, change, *parts, false, outcome);
+        }
         if (outcome.error) {
             errorLine = section.line;
             reason = errorText(outcome.error);
             break;
         }
+        // Only the machine hive, which other users cannot write, says which keys are open.
+        if (store == Store::Machine && section.openToEveryone && !section.remove && !parts->isEmpty())
+            findKey(cached.root, *parts)->open = true;
     }
     if (errorLine) {
         cached.root = KeyNode();
@@ -497,28 +631,105 @@ void RegFileRegistry::State::load(CachedHive& cached, Hive hive, const QString& 
     }
 }
 
+// The key as readers see it: in the machine hive, at or below a key open to every user,
+// the open-keys hive holds it.
+const KeyNode* RegFileRegistry::State::find(Hive hive, const QStringList& parts) {
+    if (hive == Hive::CurrentUser)
+        return findKey(current(Store::User).root, parts);
+    static const KeyNode kEmptyKey;
+    const KeyNode* node = &current(Store::Machine).root;
+    for (qsizetype i = 0; i < parts.size(); ++i) {
+        node = node->child(fold(parts[i]));
+        if (!node)
+            return nullptr;
+        if (node->open) {
+            if (const KeyNode* open = findKey(current(Store::Open).root, parts))
+                return open;
+            return i + 1 == parts.size() ? &kEmptyKey : nullptr;
+        }
+    }
+    return node;
+}
+
+// Takes a store's lock, creating its folder and lock file when they are missing. The lock
+// lives in a file of its own: the hive's inode changes at every write.
+RegResult RegFileRegistry::State::lock(Store store, UniqueFd& held) {
+    const QString path = storeFile(store);
+    const StoreModes modes = modesOf(store);
+    const QByteArray folder = QFile::encodeName(folderOf(path));
+    if (const int error = makeFolder(folder, modes.folder))
+        return failure(error);
+    const QByteArray lockPath = QFile::encodeName(path) + ".lock";
+    held = UniqueFd(openLockFile(lockPath, modes.lock));
+    if (!held.valid())
+        return failure(errno);
+    const int error = lockExclusive(held.get(), lockTimeout);
+    if (error == ETIMEDOUT) {
+        held = UniqueFd();
+        return {false, QStringLiteral("%1 is locked by another program; the change was given up after %2 "
+                                      "seconds.")
+                           .arg(QFile::decodeName(lockPath))
+                           .arg(double(lockTimeout.count()) / 1000.0)};
+    }
+    if (error) {
+        held = UniqueFd();
+        return failure(error);
+    }
+    return {};
+}
+
 // Moves a damaged hive file out of the way under a name of its own, so that it is never
-// overwritten and someone can still mend it by hand.
-RegResult RegFileRegistry::State::setAside(CachedHive& cached) {
+// overwritten and someone can still mend it by hand; the hive starts again empty.
+DamagedHive RegFileRegistry::State::setAside(CachedHive& cached) {
+    DamagedHive result;
+    result.damage = cached.damage;
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString aside = cached.path + QStringLiteral(".corrupt-") + stamp;
-    for (int n = 2; QFile::exists(aside); ++n)
-        aside = cached.path + QStringLiteral(".corrupt-") + stamp + QLatin1Char('-') + QString::number(n);
     const QByteArray from = QFile::encodeName(cached.path);
-    if (::rename(from.constData(), QFile::encodeName(aside).constData()) != 0) {
-        return {false,
-                QStringLiteral("%1. It could not be kept aside: %2").arg(cached.damage, errorText(errno))};
+    for (int n = 1;; ++n) {
+        const QString aside = cached.path + QStringLiteral(".corrupt-") + stamp +
+                              (n == 1 ? QString() : QLatin1Char('-') + QString::number(n));
+        const int error = renameWithoutReplacing(from, QFile::encodeName(aside));
+        if (error == EEXIST && n < 1000)
+            continue;
+        if (error) {
+            result.error = errorText(error);
+            return result;
+        }
+        result.keptAs = aside;
+        break;
     }
     syncFolder(QFile::encodeName(folderOf(cached.path)));
-    const QString text = QStringLiteral("%1. The damaged file was kept as %2; the hive starts again empty.")
-                             .arg(cached.damage, aside);
     cached = CachedHive();
-    return {false, text};
+    return result;
+}
+
+// A change to a store that cannot be read: a damaged file is kept aside and the change
+// fails saying so; the next change starts a new file.
+RegResult RegFileRegistry::State::refuseDamaged(Store store) {
+    CachedHive& cached = current(store);
+    if (!cached.readError.isEmpty())
+        return {false, cached.readError};
+    if (cached.damage.isEmpty())
+        return {};
+    const DamagedHive kept = setAside(cached);
+    if (kept.keptAs.isEmpty())
+        return {false, QStringLiteral("%1. It could not be kept aside: %2").arg(kept.damage, kept.error)};
+    return {false, QStringLiteral("%1. The damaged file was kept as %2; the hive starts again empty.")
+                       .arg(kept.damage, kept.keptAs)};
 }
 
 // Writes the new contents beside the hive and renames them over it, so that a reader
 // sees either the old file or the new one, and a crash leaves one of them whole.
-RegResult RegFileRegistry::State::replaceFile(CachedHive& cached, const QByteArray& text, mode_t mode) {
+RegResult RegFileRegistry::State::replaceFile(CachedHive& cached, Store store, const QByteArray& text) {
+    if (text.size() > regfile::kMaxTextSize)
+        return failure(EFBIG);
+    // A new file gets its store's mode. The user's own hive keeps whatever its owner gave
+    // it; the machine hive never becomes writable by others; the open keys always are.
+    mode_t mode = modesOf(store).file;
+    if (cached.identity && store == Store::User)
+        mode = cached.mode;
+    else if (cached.identity && store == Store::Machine)
+        mode = cached.mode & ~mode_t(0022);
     const QByteArray target = QFile::encodeName(cached.path);
     QByteArray temp = target + ".tmp-XXXXXX";
     UniqueFd fd(::mkostemp(temp.data(), O_CLOEXEC));
@@ -545,60 +756,123 @@ RegResult RegFileRegistry::State::replaceFile(CachedHive& cached, const QByteArr
     return {};
 }
 
-RegResult RegFileRegistry::State::write(Hive hive, const QList<RegChange>& changes, bool strict,
-                                        bool everyoneMayWrite) {
-    const QString path = hiveFile(hive);
-    const QByteArray folder = QFile::encodeName(folderOf(path));
-    const bool machine = hive == Hive::LocalMachine;
-    if (const int error = makeFolders(folder, machine ? 0755 : 0700))
-        return failure(error);
-
-    // The lock lives in a file of its own: the hive's inode changes at every write.
-    const QByteArray lockPath = QFile::encodeName(path) + ".lock";
-    UniqueFd lock(openLockFile(lockPath, machine ? 0644 : 0600));
-    if (!lock.valid())
-        return failure(errno);
-    while (::flock(lock.get(), LOCK_EX) != 0) {
-        if (errno != EINTR)
-            return failure(errno);
-    }
-
-    CachedHive& cached = current(hive);
-    if (!cached.readError.isEmpty())
-        return {false, cached.readError};
-    if (!cached.damage.isEmpty())
-        return setAside(cached);
-
-    KeyNode root = cached.root;
-    ChangeOutcome outcome;
-    for (const RegChange& change : changes) {
-        applyChange(root, change, strict, outcome);
-        if (outcome.error)
-            return failure(outcome.error);
-    }
+// Stores a store's new tree, or, when nothing changed, says whether it could have.
+RegResult RegFileRegistry::State::commit(Store store, KeyNode&& root, const ChangeOutcome& outcome) {
+    CachedHive& cached = current(store);
+    const QByteArray folder = QFile::encodeName(folderOf(cached.path));
     if (!outcome.changed) {
-        // Nothing to store, but the caller still learns whether it could have stored it.
-        return ::faccessat(AT_FDCWD, folder.constData(), W_OK, AT_EACCESS) == 0 ? RegResult()
-                                                                                : failure(errno);
+        if (::faccessat(AT_FDCWD, folder.constData(), W_OK, AT_EACCESS) == 0 || errno == ENOENT)
+            return {};
+        return failure(errno);
     }
-
-    mode_t mode = cached.identity ? cached.mode : (machine ? 0644 : 0600);
-    if (machine && everyoneMayWrite && outcome.created) {
-        // A hive is one file, so a key open to every user means the whole hive is: the
-        // folder (rename needs it, hence no sticky bit), the lock and the file itself.
-        if (const int error = setMode(folder, 0777))
-            return failure(error);
-        if (const int error = setMode(lockPath, 0666))
-            return failure(error);
-        mode = 0666;
-    }
-
+    if (store == Store::Machine)
+        closeToOthers(folder);
     QList<regfile::Section> sections;
-    collectSections(root, hiveName(hive), sections);
-    const RegResult result = replaceFile(cached, regfile::format(sections), mode);
+    collectSections(root, hiveName(store == Store::User ? Hive::CurrentUser : Hive::LocalMachine), sections);
+    const RegResult result = replaceFile(cached, store, regfile::format(sections));
     if (result.ok)
         cached.root = std::move(root);
     return result;
+}
+
+RegResult RegFileRegistry::State::writeUser(const QList<RegChange>& changes, bool strict) {
+    UniqueFd held;
+    if (const RegResult locked = lock(Store::User, held); !locked.ok)
+        return locked;
+    if (const RegResult refused = refuseDamaged(Store::User); !refused.ok)
+        return refused;
+    KeyNode root = current(Store::User).root;
+    ChangeOutcome outcome;
+    for (const RegChange& change : changes) {
+        const auto parts = splitKeyPath(change.keyPath);
+        if (!parts)
+            return failure(EINVAL);
+        applyChange(root, change, *parts, strict, outcome);
+        if (outcome.error)
+            return failure(outcome.error);
+    }
+    return commit(Store::User, std::move(root), outcome);
+}
+
+// A change to the machine hive may touch its own file, the open-keys file or both: the
+// batch is worked out on the files as they are, the locks of the files it touches are taken
+// (machine hive first), and it is worked out again under them. A user who may write only
+// the open keys never needs the machine hive's lock.
+RegResult RegFileRegistry::State::writeMachine(const QList<RegChange>& changes, bool strict,
+                                               bool everyoneMayWrite) {
+    bool needMachine = false;
+    bool needOpen = false;
+    for (int attempt = 0;; ++attempt) {
+        UniqueFd machineLock;
+        UniqueFd openLock;
+        if (needMachine) {
+            if (const RegResult locked = lock(Store::Machine, machineLock); !locked.ok)
+                return locked;
+        }
+        if (needOpen) {
+            if (const RegResult locked = lock(Store::Open, openLock); !locked.ok)
+                return locked;
+        }
+        KeyNode machine = current(Store::Machine).root;
+        KeyNode open = current(Store::Open).root;
+        ChangeOutcome inMachine;
+        ChangeOutcome inOpen;
+        for (const RegChange& change : changes) {
+            const auto parts = splitKeyPath(change.keyPath);
+            if (!parts)
+                return failure(EINVAL);
+            applyMachineChange(machine, open, change, *parts, strict, everyoneMayWrite, inMachine, inOpen);
+            if (inMachine.error || inOpen.error)
+                return failure(inMachine.error ? inMachine.error : inOpen.error);
+        }
+        const bool lockedEnough = (!inMachine.targeted || needMachine) && (!inOpen.targeted || needOpen);
+        if (!lockedEnough && attempt < 2) {
+            needMachine |= inMachine.targeted;
+            needOpen |= inOpen.targeted;
+            continue;
+        }
+        if (!lockedEnough)
+            return failure(EAGAIN);
+        // A damaged file is kept aside before anything is written.
+        if (inMachine.targeted) {
+            if (const RegResult refused = refuseDamaged(Store::Machine); !refused.ok)
+                return refused;
+        }
+        if (inOpen.targeted) {
+            if (const RegResult refused = refuseDamaged(Store::Open); !refused.ok)
+                return refused;
+        }
+        // The machine hive first: it is the one a user may be refused.
+        if (inMachine.targeted) {
+            if (const RegResult result = commit(Store::Machine, std::move(machine), inMachine); !result.ok)
+                return result;
+        }
+        if (inOpen.targeted)
+            return commit(Store::Open, std::move(open), inOpen);
+        return {};
+    }
+}
+
+RegResult RegFileRegistry::State::write(Hive hive, const QList<RegChange>& changes, bool strict,
+                                        bool everyoneMayWrite) {
+    return hive == Hive::CurrentUser ? writeUser(changes, strict)
+                                     : writeMachine(changes, strict, everyoneMayWrite);
+}
+
+std::optional<DamagedHive> RegFileRegistry::State::keepAside(Store store) {
+    if (current(store).damage.isEmpty())
+        return std::nullopt;
+    UniqueFd held;
+    if (const RegResult locked = lock(store, held); !locked.ok) {
+        DamagedHive kept;
+        kept.damage = current(store).damage;
+        kept.error = locked.error;
+        return kept;
+    }
+    CachedHive& cached = current(store); // as it is under the lock
+    if (cached.damage.isEmpty())
+        return std::nullopt;
+    return setAside(cached);
 }
 
 std::optional<RegValue> RegFileRegistry::value(Hive hive, const QString& keyPath, const QString& name) {
@@ -606,7 +880,7 @@ std::optional<RegValue> RegFileRegistry::value(Hive hive, const QString& keyPath
     if (!parts)
         return std::nullopt;
     std::lock_guard guard(d->mutex);
-    const KeyNode* key = findKey(d->current(hive).root, *parts);
+    const KeyNode* key = d->find(hive, *parts);
     const RegValue* found = key ? key->findValue(name) : nullptr;
     return found ? std::optional(*found) : std::nullopt;
 }
@@ -616,7 +890,7 @@ bool RegFileRegistry::keyExists(Hive hive, const QString& keyPath) {
     if (!parts)
         return false;
     std::lock_guard guard(d->mutex);
-    return findKey(d->current(hive).root, *parts) != nullptr;
+    return d->find(hive, *parts) != nullptr;
 }
 
 QStringList RegFileRegistry::subKeys(Hive hive, const QString& keyPath) {
@@ -625,9 +899,9 @@ QStringList RegFileRegistry::subKeys(Hive hive, const QString& keyPath) {
     if (!parts)
         return names;
     std::lock_guard guard(d->mutex);
-    if (const KeyNode* key = findKey(d->current(hive).root, *parts)) {
-        for (const KeyNode& child : key->children)
-            names.append(child.name);
+    if (const KeyNode* key = d->find(hive, *parts)) {
+        for (const auto& [folded, child] : key->children)
+            names.append(child->name);
     }
     return names;
 }
@@ -637,8 +911,8 @@ QList<RegValue> RegFileRegistry::values(Hive hive, const QString& keyPath) {
     if (!parts)
         return {};
     std::lock_guard guard(d->mutex);
-    const KeyNode* key = findKey(d->current(hive).root, *parts);
-    return key ? key->values : QList<RegValue>();
+    const KeyNode* key = d->find(hive, *parts);
+    return key ? key->valueList() : QList<RegValue>();
 }
 
 RegResult RegFileRegistry::createKey(Hive hive, const QString& keyPath, bool everyoneMayWrite) {
@@ -671,321 +945,25 @@ RegResult RegFileRegistry::apply(Hive hive, const QList<RegChange>& changes, boo
 
 RegResult RegFileRegistry::hiveStatus(Hive hive) {
     std::lock_guard guard(d->mutex);
-    const CachedHive& cached = d->current(hive);
-    if (!cached.damage.isEmpty())
-        return {false, cached.damage};
-    if (!cached.readError.isEmpty())
-        return {false, QStringLiteral("%1: %2").arg(cached.path, cached.readError)};
+    const QList<Store> stores =
+        hive == Hive::CurrentUser ? QList<Store>{Store::User} : QList<Store>{Store::Machine, Store::Open};
+    for (const Store store : stores) {
+        const CachedHive& cached = d->current(store);
+        if (!cached.damage.isEmpty())
+            return {false, cached.damage};
+        if (!cached.readError.isEmpty())
+            return {false, QStringLiteral("%1: %2").arg(cached.path, cached.readError)};
+    }
     return {};
 }
 
-// ---------------------------------------------------------------------------------------
-// The .reg text format
-
-namespace regfile {
-
-QList<RegChange> changesOf(const Section& section) {
-    const QString keyPath = pathBelowHive(section.keyName);
-    QList<RegChange> changes;
-    changes.append({section.remove ? RegChange::Kind::DeleteKey : RegChange::Kind::CreateKey, keyPath, {}});
-    if (section.remove)
-        return changes;
-    for (const Entry& entry : section.entries)
-        changes.append(
-            {entry.remove ? RegChange::Kind::DeleteValue : RegChange::Kind::SetValue, keyPath, entry.value});
-    return changes;
+std::optional<DamagedHive> RegFileRegistry::keepDamagedHiveAside(Hive hive) {
+    std::lock_guard guard(d->mutex);
+    if (hive == Hive::CurrentUser)
+        return d->keepAside(Store::User);
+    if (auto kept = d->keepAside(Store::Machine))
+        return kept;
+    return d->keepAside(Store::Open);
 }
-
-std::optional<Hive> hiveFromName(QStringView name) {
-    if (name.compare(u"HKEY_CURRENT_USER", Qt::CaseInsensitive) == 0 ||
-        name.compare(u"HKCU", Qt::CaseInsensitive) == 0)
-        return Hive::CurrentUser;
-    if (name.compare(u"HKEY_LOCAL_MACHINE", Qt::CaseInsensitive) == 0 ||
-        name.compare(u"HKLM", Qt::CaseInsensitive) == 0)
-        return Hive::LocalMachine;
-    return std::nullopt;
-}
-
-namespace {
-
-QString quoted(const QString& text) {
-    QString out;
-    out.reserve(text.size() + 2);
-    out += QLatin1Char('"');
-    for (const QChar c : text) {
-        if (c == QLatin1Char('\\') || c == QLatin1Char('"'))
-            out += QLatin1Char('\\');
-        out += c;
-    }
-    out += QLatin1Char('"');
-    return out;
-}
-
-// hex(1): the text as UTF-16LE with its terminating NUL, wrapped like the registry
-// editor wraps long hex data ("\" at the end of a line, the next indented by two).
-QString hexString(const QString& prefix, const QString& text) {
-    QByteArray bytes;
-    bytes.reserve((text.size() + 1) * 2);
-    for (const QChar c : text) {
-        bytes.append(char(c.unicode() & 0xff));
-        bytes.append(char(c.unicode() >> 8));
-    }
-    bytes.append(2, '\0');
-    QString out;
-    QString line = prefix + QStringLiteral("hex(1):");
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const bool last = i + 1 == bytes.size();
-        const QString token = QStringLiteral("%1").arg(uint(uchar(bytes[i])), 2, 16, QLatin1Char('0')) +
-                              (last ? QString() : QStringLiteral(","));
-        if (line.size() + token.size() > 77) {
-            out += line + QStringLiteral("\\\n");
-            line = QStringLiteral("  ");
-        }
-        line += token;
-    }
-    return out + line;
-}
-
-QString valueLine(const Entry& entry) {
-    const QString prefix =
-        (entry.value.name.isEmpty() ? QStringLiteral("@") : quoted(entry.value.name)) + QLatin1Char('=');
-    if (entry.remove)
-        return prefix + QLatin1Char('-');
-    if (entry.value.type == RegType::DWord)
-        return prefix + QStringLiteral("dword:%1").arg(entry.value.dword, 8, 16, QLatin1Char('0'));
-    if (fitsOnLine(entry.value.text))
-        return prefix + quoted(entry.value.text);
-    return hexString(prefix, entry.value.text);
-}
-
-// Splits the text into lines; false (with the line) when it is not text of ours.
-bool decodeLines(const QByteArray& bytes, QStringList& lines, int& badLine, QString& reason) {
-    QStringList raw;
-    if (bytes.startsWith("\xff\xfe")) {
-        QStringDecoder decoder(QStringConverter::Utf16LE, QStringConverter::Flag::Stateless);
-        const QString text = decoder.decode(QByteArrayView(bytes).sliced(2));
-        raw = text.split(QLatin1Char('\n'));
-        if (decoder.hasError() || bytes.size() % 2 != 0) {
-            const qsizetype bad = text.indexOf(QChar::ReplacementCharacter);
-            badLine = int(bad < 0 ? raw.size() : text.left(bad).count(QLatin1Char('\n')) + 1);
-            reason = QStringLiteral("the text is not valid UTF-16");
-            return false;
-        }
-    } else {
-        QByteArrayView view(bytes);
-        if (view.startsWith("\xef\xbb\xbf"))
-            view = view.sliced(3);
-        const QList<QByteArrayView> byteLines = [&] {
-            QList<QByteArrayView> out;
-            qsizetype start = 0;
-            for (qsizetype i = 0; i <= view.size(); ++i) {
-                if (i == view.size() || view[i] == '\n') {
-                    out.append(view.sliced(start, i - start));
-                    start = i + 1;
-                }
-            }
-            return out;
-        }();
-        for (const QByteArrayView line : byteLines) {
-            QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-            raw.append(decoder.decode(line));
-            if (decoder.hasError()) {
-                badLine = int(raw.size());
-                reason = QStringLiteral("the text is not valid UTF-8");
-                return false;
-            }
-        }
-    }
-    for (QString& line : raw) {
-        if (line.endsWith(QLatin1Char('\r')))
-            line.chop(1);
-        const bool control = std::any_of(line.cbegin(), line.cend(), [](QChar c) {
-            return (c.unicode() < 0x20 && c != QLatin1Char('\t')) || c.unicode() == 0x7f;
-        });
-        if (control) {
-            badLine = int(&line - raw.data()) + 1;
-            reason = QStringLiteral("the line holds a control character, so the file is not text");
-            return false;
-        }
-    }
-    lines = raw;
-    return true;
-}
-
-// Reads a quoted text starting at `pos` (on the opening quote); leaves `pos` after the
-// closing one. Only \\ and \" are escapes.
-bool readQuoted(QStringView line, qsizetype& pos, QString& out) {
-    ++pos;
-    while (pos < line.size()) {
-        const QChar c = line[pos++];
-        if (c == QLatin1Char('"'))
-            return true;
-        if (c == QLatin1Char('\\')) {
-            if (pos >= line.size() || (line[pos] != QLatin1Char('\\') && line[pos] != QLatin1Char('"')))
-                return false;
-            out += line[pos++];
-        } else {
-            out += c;
-        }
-    }
-    return false;
-}
-
-class Parser {
-public:
-    explicit Parser(const QStringList& lines)
-        : m_lines(lines) {}
-
-    ParseResult run() {
-        while (m_at < m_lines.size() && m_lines[m_at].trimmed().isEmpty())
-            ++m_at;
-        if (m_at >= m_lines.size() || m_lines[m_at].trimmed() != kHeader) {
-            failed(QStringLiteral("the file does not begin with \"%1\"").arg(kHeader));
-            return m_result;
-        }
-        for (++m_at; m_at < m_lines.size(); ++m_at) {
-            const QString line = m_lines[m_at].trimmed();
-            if (line.isEmpty() || line.startsWith(QLatin1Char(';')))
-                continue;
-            const bool ok = line.startsWith(QLatin1Char('[')) ? keyLine(line) : valueLine(line);
-            if (!ok)
-                break;
-        }
-        return m_result;
-    }
-
-private:
-    bool failed(const QString& reason) {
-        m_result.sections.clear();
-        m_result.errorLine = int(std::clamp<qsizetype>(m_at, 0, m_lines.size() - 1)) + 1;
-        m_result.error = reason;
-        return false;
-    }
-
-    bool keyLine(const QString& line) {
-        if (!line.endsWith(QLatin1Char(']')))
-            return failed(QStringLiteral("the key line has no closing \"]\""));
-        Section section;
-        section.line = int(m_at) + 1;
-        QString name = line.mid(1, line.size() - 2);
-        if (name.startsWith(QLatin1Char('-'))) {
-            section.remove = true;
-            name.remove(0, 1);
-        }
-        const QString hivePart = name.section(QLatin1Char('\\'), 0, 0);
-        if (!hiveFromName(hivePart))
-            return failed(QStringLiteral("\"%1\" is not a hive this registry holds").arg(hivePart));
-        section.keyName = name;
-        m_result.sections.append(section);
-        return true;
-    }
-
-    bool valueLine(const QString& line) {
-        if (m_result.sections.isEmpty())
-            return failed(QStringLiteral("a value comes before any key"));
-        Entry entry;
-        qsizetype pos = 0;
-        if (line.startsWith(QLatin1Char('@'))) {
-            pos = 1;
-        } else if (!line.startsWith(QLatin1Char('"')) || !readQuoted(line, pos, entry.value.name)) {
-            return failed(QStringLiteral("the line is neither a key nor a value"));
-        }
-        const QString rest = line.mid(pos).trimmed();
-        if (!rest.startsWith(QLatin1Char('=')))
-            return failed(QStringLiteral("the value name is not followed by \"=\""));
-        QString data = rest.mid(1).trimmed();
-        if (data == QLatin1String("-")) {
-            entry.remove = true;
-        } else if (data.startsWith(QLatin1Char('"'))) {
-            qsizetype at = 0;
-            if (!readQuoted(data, at, entry.value.text) || at != data.size())
-                return failed(QStringLiteral("the quoted text is cut off or badly escaped"));
-        } else if (data.startsWith(QLatin1String("dword:"), Qt::CaseInsensitive)) {
-            const QString digits = data.mid(6);
-            bool ok = false;
-            entry.value.type = RegType::DWord;
-            entry.value.dword = digits.size() <= 8 ? digits.toUInt(&ok, 16) : 0;
-            if (!ok)
-                return failed(QStringLiteral("\"%1\" is not a dword").arg(digits));
-        } else if (data.startsWith(QLatin1String("hex"), Qt::CaseInsensitive)) {
-            if (!hexValue(data, entry.value))
-                return false;
-        } else {
-            return failed(QStringLiteral("the value's data cannot be read"));
-        }
-        m_result.sections.last().entries.append(entry);
-        return true;
-    }
-
-    // hex(1) is a string as UTF-16LE, hex(4) a dword; continued lines end in "\".
-    bool hexValue(QString data, RegValue& value) {
-        while (data.endsWith(QLatin1Char('\\'))) {
-            data.chop(1);
-            if (m_at + 1 >= m_lines.size())
-                return failed(QStringLiteral("the hex data is cut off"));
-            data += m_lines[++m_at].trimmed();
-        }
-        const qsizetype colon = data.indexOf(QLatin1Char(':'));
-        const QString type = data.left(colon).toLower();
-        QByteArray bytes;
-        const QString list = data.mid(colon + 1);
-        if (colon < 0)
-            return failed(QStringLiteral("the hex data has no \":\""));
-        for (const QString& token : list.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-            bool ok = false;
-            const uint byte = token.trimmed().toUInt(&ok, 16);
-            if (!ok || byte > 0xff || token.trimmed().size() > 2)
-                return failed(QStringLiteral("\"%1\" is not a hex byte").arg(token));
-            bytes.append(char(byte));
-        }
-        if (type == QLatin1String("hex(1)")) {
-            if (bytes.size() % 2 != 0)
-                return failed(QStringLiteral("a hex(1) text has an odd number of bytes"));
-            QString text;
-            for (qsizetype i = 0; i < bytes.size(); i += 2)
-                text += QChar(char16_t(uchar(bytes[i]) | (uchar(bytes[i + 1]) << 8)));
-            if (text.endsWith(QChar(u'\0')))
-                text.chop(1); // the terminating NUL
-            value.type = RegType::String;
-            value.text = text;
-            return true;
-        }
-        if (type == QLatin1String("hex(4)") && bytes.size() == 4) {
-            value.type = RegType::DWord;
-            value.dword = quint32(uchar(bytes[0])) | quint32(uchar(bytes[1])) << 8 |
-                          quint32(uchar(bytes[2])) << 16 | quint32(uchar(bytes[3])) << 24;
-            return true;
-        }
-        return failed(QStringLiteral("values of type %1 are not supported").arg(type));
-    }
-
-    const QStringList& m_lines;
-    qsizetype m_at = 0;
-    ParseResult m_result;
-};
-
-} // namespace
-
-ParseResult parse(const QByteArray& bytes) {
-    QStringList lines;
-    ParseResult result;
-    if (!decodeLines(bytes, lines, result.errorLine, result.error))
-        return result;
-    return Parser(lines).run();
-}
-
-QByteArray format(const QList<Section>& sections) {
-    QString out = kHeader.toString() + QStringLiteral("\n\n");
-    for (const Section& section : sections) {
-        out += QLatin1Char('[') + (section.remove ? QStringLiteral("-") : QString()) + section.keyName +
-               QStringLiteral("]\n");
-        for (const Entry& entry : section.entries)
-            out += valueLine(entry) + QLatin1Char('\n');
-        out += QLatin1Char('\n');
-    }
-    return out.toUtf8();
-}
-
-} // namespace regfile
 
 } // namespace platform

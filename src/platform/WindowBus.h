@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QWidget;
 
@@ -94,6 +95,16 @@ public:
     // Asks the window's process to restore (un-minimise), raise and activate the window.
     // True when the target answered within `timeoutMs` that it did so.
     virtual bool activate(WindowHandle window, int timeoutMs = 5000) = 0;
+
+    // The global atom table: a text kept under a number from 0xC000 to 0xFFFF, so that a
+    // message can carry a text in its lParam. Every add gives an atom of its own, also for a
+    // text that is already in the table; the sender deletes it after the send. 0 when the text
+    // is longer than kMaxAtomLength or the table cannot be used.
+    virtual quint32 globalAddAtom(const QString& text) = 0;
+    // The text of an atom; std::nullopt when there is no such atom (any more).
+    virtual std::optional<QString> globalGetAtomName(quint32 atom) = 0;
+    virtual void globalDeleteAtom(quint32 atom) = 0;
+    static constexpr qsizetype kMaxAtomLength = 255;
 
     static std::unique_ptr<WindowBus> makeDefault();
 };

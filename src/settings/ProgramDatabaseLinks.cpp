@@ -2,8 +2,8 @@
 
 #include "settings/Udataproviders.h"
 #include "tools/KelvoMessages.h"
+#include "tools/KelvoProgress.h"
 #include "tools/KelvoSettings.h"
-#include "tools/UfrmProgress.h"
 
 TDatabaseLinks ProgramDatabaseLinks() {
     TDatabaseLinks links;

@@ -2,14 +2,15 @@
 
 #include "database/EmbeddedDefault.h"
 #include "database/KelvoLogin.h"
+#include "settings/UPacsSettings.h"
 #include "settings/UXrayWorkstation.h"
 #include "settings/Udataproviders.h"
 #include "tools/DesignerNames.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoMessages.h"
+#include "tools/KelvoProgress.h"
 #include "tools/KelvoSettings.h"
 #include "tools/MessageBoxes.h"
-#include "tools/UfrmProgress.h"
 
 #include <QAbstractProxyModel>
 #include <QAction>
@@ -207,6 +208,10 @@ void TfrmSettings::createControls() {
     TotoOneShotCheckBox->setGeometry(8, 76, 125, 24);
     TotoOneShotCheckBox->setToolTip(QStringLiteral("When using Digora Toto, close after every new image"));
 
+    // Made in reading order, which is the order Tab takes.
+    btnPacs = new QPushButton(QStringLiteral("PACS..."), this);
+    btnPacs->setObjectName(QStringLiteral("btnPacs"));
+    btnPacs->setGeometry(316, 316, 56, 30);
     ReturnButton = new QPushButton(QStringLiteral("Return"), this);
     ReturnButton->setGeometry(376, 316, 77, 30);
     KeepDesignerNames({{DataProviderGroup, "GroupBox2"},
@@ -299,6 +304,7 @@ void TfrmSettings::createFormatGroups() {
 void TfrmSettings::connectHandlers() {
     connect(ConnectButton, &QPushButton::clicked, this, &TfrmSettings::BitBtn1Click);
     connect(ReturnButton, &QPushButton::clicked, this, &TfrmSettings::BitBtn2Click);
+    connect(btnPacs, &QPushButton::clicked, this, &TfrmSettings::btnPacsClick);
     connect(SelectButton, &QPushButton::clicked, this, &TfrmSettings::BitBtn3Click);
     connect(AddButton, &QPushButton::clicked, this, &TfrmSettings::BitBtn42Click);
     connect(EditButton, &QPushButton::clicked, this, &TfrmSettings::BitBtn44Click);
@@ -415,6 +421,11 @@ void TfrmSettings::BitBtn1Click() {
 
 void TfrmSettings::BitBtn2Click() {
     close();
+}
+
+void TfrmSettings::btnPacsClick() {
+    TfrmPacsSettings dialog(this);
+    dialog.exec();
 }
 
 void TfrmSettings::BitBtn3Click() {

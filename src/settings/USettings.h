@@ -67,6 +67,7 @@ public:
     void CheckBox2Click();
     void Removealllocksonselecteddevice1Click();
     void wwDBGrid1DblClick();
+    void btnPacsClick(); // "PACS..."
 
     // Links the database's register query (QXRAYWORKSTATIONS) to the grid (DataSource1).
     TDataSetModel* RegisterModel = nullptr;
@@ -87,6 +88,7 @@ public:
     QGroupBox* FileTypeGroup = nullptr;       // GroupBox3: "Filetype"
     QGroupBox* SoundGroup = nullptr;          // GroupBox4: "Sound"
     QPushButton* ReturnButton = nullptr;      // BitBtn2: "Return"
+    QPushButton* btnPacs = nullptr;           // "PACS...": where the images go besides the patient's folder
     QPushButton* SelectButton = nullptr;      // BitBtn3: "Select..."
     QPushButton* AddButton = nullptr;         // BitBtn42: "Add..."
     QPushButton* EditButton = nullptr;        // BitBtn44: "Edit..."

@@ -1,19 +1,15 @@
 #include "sim/SimImageWriter.h"
 
-#include <QCoreApplication>
+#include "pacs/DicomImage.h"
+
 #include <QDateTime>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QSaveFile>
 #include <QtEndian>
 
-#include <dcmtk/dcmdata/dcdeftag.h>
 #include <dcmtk/dcmdata/dcfilefo.h>
-#include <dcmtk/dcmdata/dcuid.h>
 
+#include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -29,8 +25,8 @@ void appendLe32(QByteArray& out, quint32 value) {
     out.append(bytes, 4);
 }
 
-quint8 eightBit(quint16 value) {
-    return static_cast<quint8>(value >> 4);
+quint16 eightBit(quint16 value) {
+    return quint16(value >> 4);
 }
 
 QString writeBytes(const QString& path, const QByteArray& content) {
@@ -40,89 +36,34 @@ QString writeBytes(const QString& path, const QByteArray& content) {
     return {};
 }
 
-QString dicomDecimal(double value) {
-    return QString::number(value, 'g', 10);
-}
-
 QString writeDicom(const QString& path, const SimPicture& picture, int depth, const SimImageMeta& meta) {
-    DcmFileFormat file;
-    DcmDataset* data = file.getDataset();
-    const bool intraoral = meta.imageType == QStringLiteral("INTRAORAL");
-    const QDateTime now = QDateTime::currentDateTime();
-    const QByteArray date = now.toString(QStringLiteral("yyyyMMdd")).toLatin1();
-    const QByteArray time = now.toString(QStringLiteral("HHmmss")).toLatin1();
-    char uid[100];
-    const auto put = [&](const DcmTagKey& tag, const QString& value) {
-        data->putAndInsertString(tag, value.toUtf8().constData());
-    };
-    const auto putLatin = [&](const DcmTagKey& tag, const char* value) {
-        data->putAndInsertString(tag, value);
-    };
+    pacs::PixelImage image;
+    image.width = picture.width;
+    image.height = picture.height;
+    image.bitsStored = depth == 8 ? 8 : 12;
+    image.pixels = picture.pixels;
+    if (depth == 8)
+        std::transform(image.pixels.begin(), image.pixels.end(), image.pixels.begin(), eightBit);
 
-    putLatin(DCM_SpecificCharacterSet, "ISO_IR 192");
-    putLatin(DCM_SOPClassUID, intraoral ? UID_DigitalIntraOralXRayImageStorageForPresentation
-                                        : UID_DigitalXRayImageStorageForPresentation);
-    putLatin(DCM_SOPInstanceUID, dcmGenerateUniqueIdentifier(uid, SITE_INSTANCE_UID_ROOT));
-    putLatin(DCM_StudyInstanceUID, dcmGenerateUniqueIdentifier(uid, SITE_STUDY_UID_ROOT));
-    putLatin(DCM_SeriesInstanceUID, dcmGenerateUniqueIdentifier(uid, SITE_SERIES_UID_ROOT));
-    putLatin(DCM_StudyDate, date.constData());
-    putLatin(DCM_StudyTime, time.constData());
-    putLatin(DCM_ContentDate, date.constData());
-    putLatin(DCM_ContentTime, time.constData());
-    putLatin(DCM_Modality, intraoral ? "IO" : "PX");
-    putLatin(DCM_PatientName, "");
-    put(DCM_PatientID, meta.patientId);
-    putLatin(DCM_PatientBirthDate, "");
-    putLatin(DCM_PatientSex, "");
-    putLatin(DCM_StudyID, "1");
-    putLatin(DCM_SeriesNumber, "1");
-    putLatin(DCM_InstanceNumber, "1");
-    putLatin(DCM_Manufacturer, "Ravlek simulated driver");
-    put(DCM_ManufacturerModelName, meta.model);
-    putLatin(DCM_ImageType, "ORIGINAL\\PRIMARY");
-    putLatin(DCM_PresentationIntentType, "FOR PRESENTATION");
-    putLatin(DCM_BurnedInAnnotation, "NO");
-    const QString spacing =
-        dicomDecimal(meta.pixelSizeMm) + QLatin1Char('\\') + dicomDecimal(meta.pixelSizeMm);
-    put(DCM_ImagerPixelSpacing, spacing);
-    put(DCM_PixelSpacing, spacing);
-    putLatin(DCM_PhotometricInterpretation, "MONOCHROME2");
-    data->putAndInsertUint16(DCM_SamplesPerPixel, 1);
-    data->putAndInsertUint16(DCM_Rows, static_cast<Uint16>(picture.height));
-    data->putAndInsertUint16(DCM_Columns, static_cast<Uint16>(picture.width));
-    data->putAndInsertUint16(DCM_PixelRepresentation, 0);
-    if (depth == 8) {
-        data->putAndInsertUint16(DCM_BitsAllocated, 8);
-        data->putAndInsertUint16(DCM_BitsStored, 8);
-        data->putAndInsertUint16(DCM_HighBit, 7);
-        std::vector<Uint8> pixels;
-        pixels.reserve(picture.pixels.size());
-        for (quint16 value : picture.pixels)
-            pixels.push_back(eightBit(value));
-        data->putAndInsertUint8Array(DCM_PixelData, pixels.data(), static_cast<unsigned long>(pixels.size()));
-    } else {
-        data->putAndInsertUint16(DCM_BitsAllocated, 16);
-        data->putAndInsertUint16(DCM_BitsStored, 12);
-        data->putAndInsertUint16(DCM_HighBit, 11);
-        data->putAndInsertUint16Array(DCM_PixelData, picture.pixels.data(),
-                                      static_cast<unsigned long>(picture.pixels.size()));
-    }
+    pacs::ImageDescription description;
+    description.patientId = meta.patientId;
+    description.category = pacs::CategoryOfDevice(0, meta.imageType);
+    description.manufacturer = QStringLiteral("Ravlek simulated driver");
+    description.modelName = meta.model;
+    description.pixelSizeMm = meta.pixelSizeMm;
+    description.magnification = meta.magnification;
+    description.acquired = QDateTime::currentDateTime();
+    // A device knows nothing of sessions: each picture is a study of its own.
+    description.studyInstanceUid = pacs::NewDicomUid();
+    description.seriesInstanceUid = pacs::NewDicomUid();
+    description.sopInstanceUid = pacs::NewDicomUid();
 
-    // DCMTK writes by file name, so the temporary file is named here and renamed afterwards.
-    const QFileInfo target(path);
-    const QString temporary = target.absolutePath() + QStringLiteral("/.") + target.fileName() +
-                              QStringLiteral(".%1.part").arg(QCoreApplication::applicationPid());
-    const OFCondition written =
-        file.saveFile(QFile::encodeName(temporary).constData(), EXS_LittleEndianExplicit);
-    if (written.bad()) {
-        QFile::remove(temporary);
-        return QString::fromLatin1(written.text());
-    }
-    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(path).constData()) != 0) {
-        QFile::remove(temporary);
-        return QStringLiteral("cannot rename %1 to %2").arg(temporary, path);
-    }
-    return {};
+    QString error;
+    const std::unique_ptr<DcmFileFormat> file = pacs::MakeDicomImage(image, description, &error);
+    if (!file)
+        return error;
+    const QByteArray bytes = pacs::DicomFileBytes(*file, &error);
+    return error.isEmpty() ? writeBytes(path, bytes) : error;
 }
 
 } // namespace

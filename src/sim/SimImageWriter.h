@@ -1,6 +1,7 @@
 #pragma once
 
-// The files a simulated device writes: an 8-bit DIB, RAW of 8 or 12 bits, or DICOM.
+// The files a simulated device writes: an 8-bit DIB, RAW of 8 or 12 bits, or DICOM (a complete
+// Digital X-Ray or Intra-Oral X-Ray object, made as the PACS outbox makes its own).
 
 #include "sim/SimRadiograph.h"
 
@@ -19,6 +20,7 @@ struct SimImageMeta {
     QString imageType; // INTRAORAL or PANORAMIC
     double pixelSizeMm = 0.1;
     QString patientId;
+    double magnification = 1.0;
 };
 
 // A Windows bitmap file: 8 bits per pixel with a grey palette, rows bottom-up.

@@ -78,10 +78,10 @@ std::optional<SimDevice> TSimulatedDsd::deviceForType(qint32 scannertype, qint32
     // In network mode the driver reaches the type-4 device at the address it was given.
     const platform::RegValue netMode = driverValue(QStringLiteral("NetMode"));
     const bool networkMode =
-        scannertype == kNetworkType && netMode.type == platform::RegType::DWord && netMode.dword == 1;
+        scannertype == kNetworkType && netMode.type == platform::RegType::DWord && netMode.dword() == 1;
     QString address;
     if (networkMode) {
-        address = driverValue(QStringLiteral("ScIP")).text.trimmed();
+        address = driverValue(QStringLiteral("ScIP")).text().trimmed();
         if (address.isEmpty()) {
             *failure = ScannerCode::NoIpAddress;
             return std::nullopt;
@@ -333,7 +333,7 @@ void TSimulatedDsd::finishExposure() {
             SynthesizeRadiograph(traits.kind, traits.width, traits.height, config.seed);
         const int depth = formatCodeOf(m_imageFormat) == SimFormat::Dib ? 8 : depthOf(m_imageFormat);
         const SimImageMeta meta{m_device->model, traits.imageType, traits.pixelSizeMm,
-                                lastFolderName(m_workDir)};
+                                lastFolderName(m_workDir), traits.magnification};
         if (WriteSimImage(m_imageStore, picture, formatCodeOf(m_imageFormat), depth, meta).isEmpty()) {
             m_lastWidth = picture.width;
             m_lastHeight = picture.height;

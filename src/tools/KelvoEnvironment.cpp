@@ -2,8 +2,8 @@
 
 #include "platform/Paths.h"
 #include "platform/ProfileFile.h"
+#include "tools/KelvoProgress.h"
 #include "tools/KelvoSettings.h"
-#include "tools/UfrmProgress.h"
 
 #include <QCoreApplication>
 #include <QDir>

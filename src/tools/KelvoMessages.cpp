@@ -3,7 +3,7 @@
 #include "database/DatabaseLinks.h"
 #include "platform/FileSystem.h"
 #include "platform/Workstation.h"
-#include "tools/UfrmProgress.h"
+#include "tools/KelvoProgress.h"
 
 #include <QApplication>
 #include <QFile>

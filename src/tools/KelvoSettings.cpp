@@ -1,11 +1,11 @@
 #include "tools/KelvoSettings.h"
 
 #include "tools/KelvoEnvironment.h"
+#include "tools/KelvoMessages.h"
 
 #include <cmath>
 
 using platform::Hive;
-using platform::RegType;
 using platform::RegValue;
 
 namespace {
@@ -27,12 +27,29 @@ bool isBlank(const QString& text) {
 }
 
 // Whatever is stored is taken as UTF-16 text, as the registry hands over a value's bytes
-// whatever its type: a dword's four bytes are two UTF-16 units, low half first.
-QString storedText(const RegValue& value) {
-    if (value.type == RegType::String)
-        return value.text;
-    const QChar units[] = {QChar(char16_t(value.dword & 0xffff)), QChar(char16_t(value.dword >> 16))};
-    return QString(units, 2);
+// whatever its type: a dword's four bytes are two UTF-16 units, low half first. A value
+// longer than the buffer of 1024 characters and a NUL reads as missing.
+std::optional<QString> storedText(const RegValue& value) {
+    if (value.data.size() > (kMaxText + 1) * 2)
+        return std::nullopt;
+    return value.text();
+}
+
+// A damaged user hive is moved aside the first time the store meets it, so that settings can
+// be stored again, and the user is told once which file keeps the old ones.
+void keepDamagedUserHiveAside() {
+    const std::optional<platform::DamagedHive> damaged =
+        platform::registry().keepDamagedHiveAside(Hive::CurrentUser);
+    static QString told;
+    if (!damaged || damaged->damage == told)
+        return;
+    told = damaged->damage;
+    const QString fate = damaged->keptAs.isEmpty()
+                             ? QStringLiteral("Filen kunde inte flyttas undan: %1").arg(damaged->error)
+                             : QStringLiteral("Den skadade filen har sparats som\r%1").arg(damaged->keptAs);
+    ErrorMessage(QStringLiteral("Dina inställningar kunde inte läsas:\r%1\r\r%2\r\rProgrammet använder "
+                                "datorns gemensamma inställningar tills du sparar nya.")
+                     .arg(damaged->damage, fate));
 }
 
 QString firstFound(const QString& section, const QString& key) {
@@ -75,10 +92,9 @@ void WriteSetting(const QString& section, const QString& key, const QString& val
 }
 
 bool WriteRegString(Hive hive, const QString& keyPath, const QString& valueName, const QString& value) {
-    RegValue stored;
-    stored.name = valueName;
-    stored.type = RegType::String;
-    stored.text = value;
+    if (hive == Hive::CurrentUser)
+        keepDamagedUserHiveAside();
+    const RegValue stored = RegValue::ofText(valueName, value);
     // A machine-wide key is created open to every user, so that the next user can update it.
     const platform::RegResult first =
         platform::registry().setValue(hive, keyPath, stored, hive == Hive::LocalMachine);
@@ -89,19 +105,21 @@ bool WriteRegString(Hive hive, const QString& keyPath, const QString& valueName,
 }
 
 QString ReadRegString(Hive hive, const QString& keyPath, const QString& valueName) {
+    if (hive == Hive::CurrentUser)
+        keepDamagedUserHiveAside();
     const std::optional<RegValue> value = platform::registry().value(hive, keyPath, valueName);
-    if (!value)
+    const std::optional<QString> text = value ? storedText(*value) : std::nullopt;
+    if (!text)
         return {};
-    const QString text = storedText(*value);
-    if (text.size() > kMaxText)
-        return {};
-    const qsizetype nul = text.indexOf(QChar(u'\0'));
-    return nul < 0 ? text : text.left(nul);
+    const qsizetype nul = text->indexOf(QChar(u'\0'));
+    return nul < 0 ? *text : text->left(nul);
 }
 
 quint32 ReadRegDWord(Hive hive, const QString& keyPath, const QString& valueName) {
+    if (hive == Hive::CurrentUser)
+        keepDamagedUserHiveAside();
     const std::optional<RegValue> value = platform::registry().value(hive, keyPath, valueName);
-    return value && value->type == RegType::DWord ? value->dword : 0;
+    return value ? value->dword() : 0;
 }
 
 QString LastRegistryError() {

@@ -1,48 +1,49 @@
 #include "tools/UfrmProgress.h"
 
+#include "platform/TaskbarProgress.h"
+#include "platform/WindowOverlay.h"
 #include "tools/KelvoMessages.h"
+#include "tools/KelvoProgress.h"
+#include "tools/ProgressAnimation.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDeadlineTimer>
 #include <QGroupBox>
+#include <QPainter>
 #include <QPointer>
 #include <QScreen>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace {
 
-const QString kDefaultStatus = QStringLiteral("Systemet arbetar. Detta kan ta flera minuter...");
-constexpr int kFirstTickMs = 1000;
-constexpr int kTickMs = 200;
+const QString kDesignStatus = QStringLiteral("Systemet arbetar. Detta kan ta flera minuter...");
+constexpr int kClientWidth = 296;
+constexpr int kClientHeight = 117;
+constexpr int kAnimationHeight = 40;
+// The first caption step comes after one second, the later ones every 200 ms; the taskbar
+// progress counts to 10 and starts again.
+constexpr int kFirstStepMs = 1000;
+constexpr int kStepMs = 200;
+constexpr int kProgressSteps = 10;
+// How long the window may take to appear on the screen before the slow work begins anyway.
+constexpr int kExposeWaitMs = 1000;
 
-struct ProgressState {
-    QString appPath;
-    bool inStartProgress = false; // a nested StartProgress from the event processing returns at once
-    bool cursorShown = false;
+struct InProcessDisplay {
     QPointer<TfrmProgress> window;
+    std::unique_ptr<TProgressThread> thread;
+    bool cursorShown = false;
+    bool quitHooked = false;
 };
 
-ProgressState& state() {
-    static ProgressState progress;
-    return progress;
+InProcessDisplay& display() {
+    static InProcessDisplay state;
+    return state;
 }
 
 bool widgetsAvailable() {
     return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
-}
-
-void showHourglass() {
-    if (!widgetsAvailable() || state().cursorShown)
-        return;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    state().cursorShown = true;
-}
-
-void restoreCursor() {
-    if (!state().cursorShown)
-        return;
-    QApplication::restoreOverrideCursor();
-    state().cursorShown = false;
 }
 
 void centreOnScreen(QWidget* window) {
@@ -50,41 +51,68 @@ void centreOnScreen(QWidget* window) {
         window->move(screen->availableGeometry().center() - window->rect().center());
 }
 
+// Shows the window and paints it now: the slow work that follows keeps the GUI thread from
+// painting it later. The window system may take a moment to put a new window on the screen,
+// so this waits (briefly) until it is there; the user's input waits meanwhile.
+void showAndPaint(QWidget* window) {
+    window->show();
+    const QDeadlineTimer deadline(kExposeWaitMs);
+    while (!(window->windowHandle() && window->windowHandle()->isExposed()) && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QThread::msleep(2);
+    }
+    window->repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+// The window is taken down when the program ends while it is still shown.
+void hookQuit() {
+    if (display().quitHooked)
+        return;
+    display().quitHooked = true;
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, qApp, [] { HideProgressWindow(); });
+}
+
 } // namespace
+
+// ---------------------------------------------------------------------------------------
 
 TfrmProgress::TfrmProgress(QWidget* parent)
     : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setObjectName(QStringLiteral("frmProgress"));
     setWindowTitle(QStringLiteral("Status"));
-    setFixedSize(296, 117);
+    setFixedSize(kClientWidth, kClientHeight);
     auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 2, 4, 4);
     auto* group = new QGroupBox(this);
     layout->addWidget(group);
     auto* groupLayout = new QVBoxLayout(group);
-    Label1 = new QLabel(kDefaultStatus, group);
-    Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setAlignment(Qt::AlignCenter);
-    Label1->setWordWrap(true);
-    Label1->setMinimumHeight(2 * Label1->fontMetrics().lineSpacing());
-    Label2 = new QLabel(group);
-    Label2->setObjectName(QStringLiteral("Label2"));
-    Label2->setAlignment(Qt::AlignCenter);
-    groupLayout->addWidget(Label1);
-    groupLayout->addWidget(Label2);
-    m_clock.setSingleShot(true);
-    connect(&m_clock, &QTimer::timeout, this, &TfrmProgress::tick);
+    groupLayout->setContentsMargins(6, 4, 6, 2);
+    groupLayout->setSpacing(0);
+    StatusLabel = new QLabel(kDesignStatus, group);
+    StatusLabel->setObjectName(QStringLiteral("Label1"));
+    StatusLabel->setAlignment(Qt::AlignCenter);
+    StatusLabel->setWordWrap(true);
+    StatusLabel->setFixedHeight(2 * StatusLabel->fontMetrics().lineSpacing());
+    SpareLabel = new QLabel(group);
+    SpareLabel->setObjectName(QStringLiteral("Label2"));
+    SpareLabel->setAlignment(Qt::AlignCenter);
+    Animation = new TAnimate(group);
+    Animation->setObjectName(QStringLiteral("Animate1"));
+    Animation->setFixedHeight(kAnimationHeight);
+    groupLayout->addWidget(StatusLabel);
+    groupLayout->addWidget(SpareLabel);
+    groupLayout->addWidget(Animation);
     PrepareForm(this);
 }
 
 void TfrmProgress::setTexts(const QString& caption, const QString& status) {
     setWindowTitle(caption);
-    Label1->setText(status);
+    StatusLabel->setText(status);
 }
 
-void TfrmProgress::startClock(const QString& caption) {
-    m_cap = caption;
-    m_timePassed = kFirstTickMs;
-    m_clock.start(kFirstTickMs);
+QRect TfrmProgress::AnimationArea() const {
+    return QRect(Animation->mapTo(this, QPoint(0, 0)), Animation->size());
 }
 
 QString TfrmProgress::ElapsedCaption(const QString& caption, int milliseconds) {
@@ -95,62 +123,185 @@ QString TfrmProgress::ElapsedCaption(const QString& caption, int milliseconds) {
            QLatin1Char('s');
 }
 
-void TfrmProgress::tick() {
-    m_timePassed += kTickMs;
-    setWindowTitle(ElapsedCaption(m_cap, m_timePassed));
-    m_clock.start(kTickMs);
-}
-
 void TfrmProgress::closeEvent(QCloseEvent* event) {
     event->ignore();
 }
 
-void StartProgress(const QString& caption, const QString& status, bool onlyIfKnown) {
-    ProgressState& progress = state();
-    if (progress.inStartProgress)
-        return;
-    // The separate progress program is not looked for on Linux, so it is never known.
-    if (onlyIfKnown && progress.appPath.isEmpty())
-        return;
-    progress.inStartProgress = true;
-    ShowProgressWindow(caption, status);
-    progress.inStartProgress = false;
+// ---------------------------------------------------------------------------------------
+
+TProgressThread::TProgressThread(platform::TaskbarProgress& taskbar, QObject* parent)
+    : QThread(parent)
+    , m_taskbar(taskbar) {
+    setObjectName(QStringLiteral("TProgressThread"));
+    FTaskbarenabled = m_taskbar.available();
 }
 
-void EndProgress(bool force) {
-    // Only the separate progress program counts its activations; the own window always goes.
-    Q_UNUSED(force);
-    HideProgressWindow();
+TProgressThread::~TProgressThread() {
+    RequestEnd();
+    wait();
+}
+
+void TProgressThread::SetWindow(TfrmProgress* form, std::unique_ptr<platform::WindowOverlay> overlay) {
+    FProgressform = form;
+    m_overlay = std::move(overlay);
+    m_palette = form->Animation->palette();
+    m_animationSize = form->Animation->size();
+}
+
+void TProgressThread::RequestEnd() {
+    const QMutexLocker locker(&m_mutex);
+    m_endRequested = true;
+    m_wake.wakeAll();
+}
+
+void TProgressThread::run() {
+    try {
+        if (FTaskbarenabled)
+            m_taskbar.setProgressState(FMasterFormHandle, platform::TaskbarState::Normal);
+        bool going = animateFor(kFirstStepMs);
+        if (going)
+            timepassed = kFirstStepMs;
+        while (going) {
+            timepassed += kStepMs;
+            if (FTaskbarenabled) {
+                ++progressbarnr;
+                m_taskbar.setProgressValue(FMasterFormHandle, quint64(progressbarnr), kProgressSteps);
+                showCaption(TfrmProgress::ElapsedCaption(cap, timepassed));
+                if (progressbarnr >= kProgressSteps)
+                    progressbarnr = 0;
+            }
+            going = animateFor(kStepMs);
+        }
+        // The taskbar can be told from this thread, so it is not left to the busy GUI thread.
+        if (FTaskbarenabled)
+            m_taskbar.setProgressState(FMasterFormHandle, platform::TaskbarState::NoProgress);
+    } catch (const std::exception& failure) {
+        clearTaskbarAfterFailure();
+        // Reported on the GUI thread, which shows messages; the window is still up until then.
+        const QString text = QStringLiteral("Det gick inte att visa Progressfönstret") + QLatin1Char('!') +
+                             QStringLiteral("\r\r") + FailureText(failure);
+        QMetaObject::invokeMethod(
+            qApp, [text] { ErrorMessage(text); }, Qt::QueuedConnection);
+    }
+}
+
+// A progress indication left behind would claim work that has ended; a taskbar that failed
+// once may fail again, which changes nothing then.
+void TProgressThread::clearTaskbarAfterFailure() noexcept {
+    if (!FTaskbarenabled)
+        return;
+    try {
+        m_taskbar.setProgressState(FMasterFormHandle, platform::TaskbarState::NoProgress);
+    } catch (const std::exception&) {
+    }
+}
+
+// Paints a frame every kCopyAnimationFrameMs until `milliseconds` have passed; false when the
+// thread was asked to end meanwhile.
+bool TProgressThread::animateFor(int milliseconds) {
+    for (int passed = 0; passed < milliseconds; passed += kCopyAnimationFrameMs) {
+        paintFrame();
+        if (!sleepFor(qMin(kCopyAnimationFrameMs, milliseconds - passed)))
+            return false;
+    }
+    return true;
+}
+
+bool TProgressThread::sleepFor(int milliseconds) {
+    const QMutexLocker locker(&m_mutex);
+    if (!m_endRequested)
+        m_wake.wait(&m_mutex, QDeadlineTimer(milliseconds));
+    return !m_endRequested;
+}
+
+void TProgressThread::paintFrame() {
+    ++m_frame;
+    if (!m_overlay)
+        return;
+    QImage image(m_overlay->pixelSize(), QImage::Format_RGB32);
+    if (image.isNull())
+        return;
+    image.setDevicePixelRatio(m_animationSize.width() > 0 ? image.width() / m_animationSize.width() : 1.0);
+    QPainter painter(&image);
+    PaintCopyAnimationFrame(painter, QRectF(QPointF(0, 0), m_animationSize), m_frame, m_palette);
+    painter.end();
+    m_overlay->showImage(image);
+}
+
+// The caption goes to the window system at once through the overlay, and to the window itself
+// by a posted call that the GUI thread carries out when it is free again.
+void TProgressThread::showCaption(const QString& caption) {
+    if (m_overlay)
+        m_overlay->setTitle(caption);
+    TfrmProgress* form = FProgressform;
+    if (form)
+        QMetaObject::invokeMethod(
+            form, [form, caption] { form->setWindowTitle(caption); }, Qt::QueuedConnection);
+}
+
+// ---------------------------------------------------------------------------------------
+
+void ShowHourglassCursor() {
+    if (!widgetsAvailable() || display().cursorShown)
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    display().cursorShown = true;
+}
+
+void RestoreNormalCursor() {
+    if (!display().cursorShown)
+        return;
+    QApplication::restoreOverrideCursor();
+    display().cursorShown = false;
 }
 
 void ShowProgressWindow(const QString& caption, const QString& status) {
     if (!widgetsAvailable())
         return;
-    showHourglass();
-    ProgressState& progress = state();
-    if (progress.window) {
-        progress.window->setTexts(caption, status);
-    } else {
-        progress.window = new TfrmProgress;
-        progress.window->setTexts(caption, status);
-        centreOnScreen(progress.window);
-        progress.window->show();
-        progress.window->startClock(caption);
+    ShowHourglassCursor();
+    const platform::WindowHandle client = ProgressClientWindow();
+    InProcessDisplay& state = display();
+    if (state.thread && state.window) {
+        // The thread keeps counting behind the caption it was started with.
+        state.window->setTexts(caption, status);
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        return;
     }
-    // Paint the window now: the slow work that follows keeps the event loop busy.
-    QCoreApplication::processEvents();
+    hookQuit();
+    auto* window = new TfrmProgress;
+    state.window = window;
+    window->setTexts(caption, status);
+    centreOnScreen(window);
+    window->Animation->Play();
+    showAndPaint(window);
+
+    auto thread = std::make_unique<TProgressThread>(platform::taskbarProgress());
+    thread->FMasterFormHandle = client;
+    thread->cap = caption;
+    thread->txt = status;
+    thread->SetWindow(window, platform::windowOverlays().create(window, window->AnimationArea()));
+    // Where the thread paints the animation, the window's own timer would only paint beneath it.
+    if (thread->HasOverlay())
+        window->Animation->Stop();
+    state.thread = std::move(thread);
+    state.thread->start();
 }
 
 void HideProgressWindow() {
-    restoreCursor();
-    ProgressState& progress = state();
-    delete progress.window.data();
-}
-
-void ForgetProgressAppPath() {
-    state().appPath.clear();
+    RestoreNormalCursor();
+    InProcessDisplay& state = display();
+    // The thread ends first: it paints into the window that is destroyed next.
+    state.thread.reset();
+    if (state.window) {
+        state.window->Animation->Stop();
+        delete state.window.data();
+    }
 }
 
 TfrmProgress* ProgressWindow() {
-    return state().window.data();
+    return display().window.data();
+}
+
+TProgressThread* ProgressThread() {
+    return display().thread.get();
 }

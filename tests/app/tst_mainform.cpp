@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/MainUnit.h"
+#include "app/SessionEnd.h"
 #include "app/UPreviewPicture.h"
 #include "database/DataLinkFile.h"
 #include "devices/DeviceList.h"
@@ -20,6 +21,7 @@
 #include "platform/QtDialogService.h"
 
 #include "support/DesignerNames.h"
+#include "support/ModalWindows.h"
 #include "support/ScriptedDialogs.h"
 #include "support/TestEnvironment.h"
 
@@ -181,6 +183,9 @@ private Q_SLOTS:
     void closeTellsHost();
     void unreachableDatabaseShowsOneFailure_data();
     void unreachableDatabaseShowsOneFailure();
+    void endRequestClosesModalWindowsFirst();
+    void secondStart_data();
+    void secondStart();
 
 private:
     // Starts the main window as the program does, with "Digora Toto" as the only device.
@@ -233,7 +238,10 @@ std::unique_ptr<TRavlekMainForm> TestMainForm::startForm(const QStringList& argu
 
 void TestMainForm::windowAndControls() {
     const auto form = startForm({QStringLiteral("PNR=7"), QStringLiteral("OUTDIR=") + outDir()}, false);
-    QCOMPARE(form->windowTitle(), QStringLiteral("Digora                   version: 3.10.0"));
+    // The version comes from the program file's own version information: its product version,
+    // the three-part version the caption has always shown.
+    QCOMPARE(form->windowTitle(),
+             QStringLiteral("Digora                   version: " RAVLEK_PROJECT_VERSION));
     QCOMPARE(form->size(), QSize(402, 242));
     QCOMPARE(form->minimumSize(), QSize(402, 242));
     QVERIFY(form->maximumWidth() > 402);
@@ -252,10 +260,18 @@ void TestMainForm::windowAndControls() {
     QCOMPARE(form->KvLabel->text(), QStringLiteral("0"));
     QCOMPARE(form->KvUnitLabel->text(), QStringLiteral("kV"));
     QCOMPARE(form->BottomPanel->height(), 45);
-    QVERIFY(form->PatientNrLabel->isHidden());
+    // The patient is shown beside the destination, with room for the longest number, clear of
+    // the other controls of the panel.
+    QVERIFY(!form->PatientNrLabel->isHidden());
     QCOMPARE(form->PatientNrLabel->text(), QStringLiteral("Patientnr: 7"));
     QCOMPARE(form->OutDirLabel->text(), QStringLiteral("Outdir: ") + outDir());
     QCOMPARE(form->lblStored->text(), QString());
+    QVERIFY(form->PatientNrLabel->width() >=
+            form->PatientNrLabel->fontMetrics().horizontalAdvance(u"Patientnr: 2147483647"_qs));
+    for (const QWidget* other :
+         {static_cast<QWidget*>(form->OutDirLabel), static_cast<QWidget*>(form->CloseButton),
+          static_cast<QWidget*>(form->DeleteSourceCheckBox)})
+        QVERIFY(!form->PatientNrLabel->geometry().intersects(other->geometry()));
     QCOMPARE(form->Tag(), 0);
     verifyDesignerNames(*form, {{"Panel1", form->BottomPanel},
                                 {"Label1", form->OutDirLabel},
@@ -321,6 +337,8 @@ void TestMainForm::longTextsAreCutAndTheWindowWidens() {
     QCOMPARE(form->HelpButton->geometry().right(), 1200 - 3);
     QCOMPARE(form->BottomPanel->geometry(), QRect(0, 300 - 45, 1200, 45));
     QCOMPARE(form->CloseButton->geometry().right(), 1200 - 10);
+    QCOMPARE(form->PatientNrLabel->x(), 178 + 798);
+    QVERIFY(!form->PatientNrLabel->geometry().intersects(form->OutDirLabel->geometry()));
 
     form->resize(300, 200);
     QCOMPARE(form->size(), QSize(402, 242));
@@ -812,6 +830,74 @@ void TestMainForm::unreachableDatabaseShowsOneFailure() {
         delete connection;
     }
     QCOMPARE(attempts, 1);
+}
+
+// Asked to end while the settings window is open (a logout, `kill`): the settings window is
+// closed as its own close button would, and then the main window as its Close button does.
+void TestMainForm::endRequestClosesModalWindowsFirst() {
+    const auto form =
+        startForm({QStringLiteral("PNR=31"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
+    QVERIFY(form->Devices()->ScannerConnected());
+    bool settingsShown = false;
+    whenModal<TfrmSettings>([&](TfrmSettings*) {
+        settingsShown = true;
+        CloseAfterModalWindows(form.get());
+    });
+    form->HelpButton->click(); // returns when the settings window has closed
+    QVERIFY(settingsShown);
+    QVERIFY(form->isVisible()); // closed once the settings window's loop has returned
+    QTRY_VERIFY(!form->isVisible());
+    QCOMPARE(m_host->received, QStringList{QStringLiteral("XRAY_TRANSFERRED 31")});
+    QVERIFY(!form->Settings());
+}
+
+void TestMainForm::secondStart_data() {
+    QTest::addColumn<QStringList>("arguments"); // of the second start
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("warning"); // shown by the running copy, or empty
+    const QString outDirArgument = QStringLiteral("OUTDIR=/srv/xray/");
+    QTest::newRow("same patient") << QStringList{QStringLiteral("PNR=0042"), outDirArgument} << 0
+                                  << QString();
+    QTest::newRow("no patient named") << QStringList{outDirArgument} << 0 << QString();
+    QTest::newRow("another patient")
+        << QStringList{QStringLiteral("PNR=815"), outDirArgument} << kOtherPatientExitCode
+        << QStringLiteral(
+               "Ravlek was started for patient 815, but it is already open for patient 42!\r\rImages "
+               "taken in this window are stored for patient 42. Close it before you take images for "
+               "another patient.");
+    QTest::newRow("unusable patient number")
+        << QStringList{QStringLiteral("PNR=abc")} << kOtherPatientExitCode
+        << QStringLiteral(
+               "Ravlek was started with an invalid patient number, but it is already open for patient "
+               "42!\r\rImages taken in this window are stored for patient 42. Close it before you take "
+               "images for another patient.");
+}
+
+// A second start asks the running copy for its patient over the bus. For the same patient it
+// brings the running copy up and ends with 0; for another it leaves it, the running copy warns
+// its user, and the start ends with kOtherPatientExitCode.
+void TestMainForm::secondStart() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, warning);
+    platform::WindowDefinition application;
+    application.className = kApplicationWindowClass;
+    application.title = kApplicationTitle;
+    const auto applicationWindow = platform::windowBus().registerWindow(application);
+    const auto form =
+        startForm({QStringLiteral("PNR=42"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
+    if (!warning.isEmpty())
+        m_dialogs->expectExactly(DialogKind::Warning, warning);
+
+    int code = -1;
+    QVERIFY(ActivatePreviousInstance(arguments, &code));
+    QCOMPARE(code, exitCode);
+    QTRY_VERIFY(m_dialogs->allAnswered());
+    QTest::qWait(50); // no other box comes after
+    QCOMPARE(m_dialogs->shown().size(), warning.isEmpty() ? 0 : 1);
+    QVERIFY(form->isVisible());
+    QCOMPARE(form->StartupValues().PatientNr, 42);
+    QCOMPARE(m_host->received, QStringList{});
 }
 
 QTEST_MAIN(TestMainForm)

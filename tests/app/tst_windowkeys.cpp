@@ -7,6 +7,7 @@
 #include "devices/TRadioGroup.h"
 #include "settings/DataLinkEditor.h"
 #include "settings/ProgramDatabaseLinks.h"
+#include "settings/UPacsSettings.h"
 #include "settings/USelectDevices.h"
 #include "settings/USettings.h"
 #include "settings/UXrayWorkstation.h"
@@ -27,6 +28,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
@@ -43,6 +45,7 @@ enum class Window {
     DeviceSelection,
     DataProviderChooser,
     DataLinkEditor,
+    PacsSettings,
     Preview
 };
 
@@ -155,7 +158,7 @@ std::unique_ptr<QWidget> TestWindowKeys::openWindow(Window kind, QList<QWidget*>
         *order = {settings->SelectButton,        settings->AddButton,    settings->EditButton,
                   settings->SearchEdit,          settings->DeleteButton, settings->RegisterGrid,
                   settings->Bits8Button,         settings->DibButton,    settings->PlaySoundCheckBox,
-                  settings->TotoOneShotCheckBox, settings->ReturnButton};
+                  settings->TotoOneShotCheckBox, settings->btnPacs,      settings->ReturnButton};
         window = std::move(settings);
         break;
     }
@@ -199,6 +202,13 @@ std::unique_ptr<QWidget> TestWindowKeys::openWindow(Window kind, QList<QWidget*>
         window = std::move(editor);
         break;
     }
+    case Window::PacsSettings: {
+        auto pacs = std::make_unique<TfrmPacsSettings>();
+        *order = {pacs->edtHost, pacs->edtPort, pacs->edtCalledAE, pacs->edtCallingAE,
+                  pacs->btnTest, pacs->btnOK,   pacs->btnCancel};
+        window = std::move(pacs);
+        break;
+    }
     case Window::Preview: {
         auto preview = std::make_unique<TfrmPreviewPicture>();
         *order = {preview->SaveButton, preview->DiscardButton};
@@ -231,6 +241,7 @@ void TestWindowKeys::tabFollowsReadingOrder_data() {
     QTest::newRow("device selection") << Window::DeviceSelection;
     QTest::newRow("data-provider chooser") << Window::DataProviderChooser;
     QTest::newRow("data-link editor") << Window::DataLinkEditor;
+    QTest::newRow("PACS settings") << Window::PacsSettings;
     QTest::newRow("preview") << Window::Preview;
 }
 

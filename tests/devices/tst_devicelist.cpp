@@ -18,17 +18,14 @@ enum class Situation {
 };
 
 void setNetMode(quint32 mode) {
-    platform::RegValue value;
-    value.name = QStringLiteral("NetMode");
-    value.type = platform::RegType::DWord;
-    value.dword = mode;
-    platform::registry().setValue(platform::Hive::LocalMachine, kDriverKey, value);
+    platform::registry().setValue(platform::Hive::LocalMachine, kDriverKey,
+                                  platform::RegValue::ofDWord(QStringLiteral("NetMode"), mode));
 }
 
 std::optional<QString> storedScIp() {
     const std::optional<platform::RegValue> value =
         platform::registry().value(platform::Hive::LocalMachine, kDriverKey, QStringLiteral("ScIP"));
-    return value ? std::optional(value->text) : std::nullopt;
+    return value ? std::optional(value->text()) : std::nullopt;
 }
 
 } // namespace

@@ -79,13 +79,14 @@ inline void killProcessTree(qint64 pid) {
     ::kill(static_cast<pid_t>(pid), SIGKILL);
 }
 
-// One of the project's programs running in the background; killed with its children when
+// A program running in the background; killed with its children when
 // the object goes away while it still runs.
 class RunningProgram {
 public:
     RunningProgram(const QString& program, const QStringList& arguments,
                    const QProcessEnvironment& environment) {
-        m_process.setProgram(programPath(program));
+        // A program of the build by its name, any other by its full path.
+        m_process.setProgram(QDir::isAbsolutePath(program) ? program : programPath(program));
         m_process.setArguments(arguments);
         m_process.setProcessEnvironment(environment);
         m_process.start();

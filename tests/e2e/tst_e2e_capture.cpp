@@ -1,7 +1,7 @@
 // The main job end to end, with the real programs as processes: ravlek-host starts ravlek for a
 // patient, the simulated device exposes by itself, ravlek stores the image with its information
 // file, tells the host and closes (one-shot). Also the command-line faults a journal program can
-// make, seen as the user sees them.
+// make, seen as the user sees them, and a second start while a copy runs.
 
 #include "E2eInstallation.h"
 #include "app/CommandLine.h"
@@ -74,6 +74,22 @@ QList<QPair<QString, QString>> informationEntries(const QStringList& lines) {
     return entries;
 }
 
+// The folder and everything below it that users other than the owner may write.
+QStringList writableByOthers(const QString& folder) {
+    QStringList writable;
+    const auto byOthers = QFile::WriteGroup | QFile::WriteOther;
+    if (QFileInfo(folder).permissions() & byOthers)
+        writable.append(folder);
+    QDirIterator it(folder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo entry(it.next());
+        if (!entry.isSymLink() && (entry.permissions() & byOthers))
+            writable.append(entry.filePath());
+    }
+    return writable;
+}
+
 } // namespace
 
 class TestE2eCapture : public QObject {
@@ -84,6 +100,8 @@ private Q_SLOTS:
     void roundTrip();
     void commandLine_data();
     void commandLine();
+    void secondStart_data();
+    void secondStart();
 };
 
 void TestE2eCapture::initTestCase() {
@@ -236,6 +254,9 @@ void TestE2eCapture::roundTrip() {
     const std::optional<SimDeviceFolder> state = simulatedDevice(device);
     QVERIFY(state);
     QVERIFY(!state->isOpen());
+    // No other user can change what the run left in the machine folder (the machine hive, the
+    // data links), so none can point the workstations at a database of their choosing.
+    QCOMPARE(writableByOthers(qEnvironmentVariable("KELVO_MACHINE_DIR")), QStringList());
 }
 
 void TestE2eCapture::commandLine_data() {
@@ -310,6 +331,75 @@ void TestE2eCapture::commandLine() {
         stored.append(QDir(env.root()).relativeFilePath(it.next()));
     stored.removeIf([](const QString& name) { return name.endsWith(QLatin1String(".xnf")); });
     QCOMPARE(stored, image.isEmpty() ? QStringList{} : QStringList{image});
+}
+
+void TestE2eCapture::secondStart_data() {
+    QTest::addColumn<QStringList>("arguments"); // of the second start; "<xray>" the destination
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("box"); // the warning the running copy shows, or empty
+    const QString warningEnd = QStringLiteral(
+        ", but it is already open for patient 4711!\r\rImages taken in this window are stored for patient "
+        "4711. Close it before you take images for another patient.");
+    QTest::newRow("same patient") << QStringList{QStringLiteral("PNR=4711"), QStringLiteral("OUTDIR=<xray>/")}
+                                  << 0 << QString();
+    QTest::newRow("another patient") << QStringList{QStringLiteral("PNR=815"),
+                                                    QStringLiteral("OUTDIR=<xray>/")}
+                                     << 3
+                                     << QStringLiteral("Ravlek was started for patient 815") + warningEnd;
+    QTest::newRow("no patient named") << QStringList{QStringLiteral("OUTDIR=<xray>/")} << 0 << QString();
+    QTest::newRow("unusable patient number")
+        << QStringList{QStringLiteral("PNR=abc"), QStringLiteral("OUTDIR=<xray>/")} << 3
+        << QStringLiteral("Ravlek was started with an invalid patient number") + warningEnd;
+}
+
+// A second start while ravlek runs for patient 4711: for the same patient it ends at once with
+// 0; for another it ends with 3 and hands nothing over, while the running copy warns its user,
+// goes on and files its next image under its own patient.
+void TestE2eCapture::secondStart() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, box);
+
+    TestEnvironment env;
+    const QString xray = env.makeFolder(QStringLiteral("xray"));
+    QCOMPARE(configureCaptureStation(QStringLiteral("¤8¤"), QStringLiteral("DIB"), QStringLiteral("8")),
+             QString());
+    QCOMPARE(simulator({QStringLiteral("stage"), QStringLiteral("8"), QStringLiteral("50")}), QString());
+    const std::optional<SimDeviceFolder> device = simulatedDevice(QStringLiteral("8"));
+    QVERIFY(device);
+    RunningProgram first(
+        QStringLiteral("ravlek-host"),
+        {QStringLiteral("PNR=") + kPatient, QStringLiteral("OUTDIR=") + xray + QLatin1Char('/')},
+        programEnvironment());
+    QTRY_VERIFY_WITH_TIMEOUT(first.firstChild() != 0 && device->openedBy() == first.firstChild() &&
+                                 device->report() && device->report()->armed,
+                             30000);
+
+    arguments.replaceInStrings(QStringLiteral("<xray>"), xray);
+    const ProgramRun second = runProgram(QStringLiteral("ravlek"), arguments);
+    QVERIFY2(second.finished, qPrintable(second.describe()));
+    QCOMPARE(second.exitCode, exitCode);
+    QCOMPARE(device->openedBy(), first.firstChild());
+
+    // The running copy takes its image as if nothing had happened.
+    QCOMPARE(simulator({QStringLiteral("expose"), QStringLiteral("8"), QStringLiteral("--wait")}), QString());
+    const ProgramRun run = first.wait(30000);
+    QVERIFY2(run.finished, qPrintable(run.describe()));
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.notices(), (QStringList{QStringLiteral("XRAY_NEW_IMAGE wParam=4711 lParam=0"),
+                                         QStringLiteral("XRAY_TRANSFERRED wParam=4711 lParam=0")}));
+    const QStringList boxes =
+        run.errors.split(QLatin1Char('\n')).filter(QRegularExpression(QStringLiteral("^\\[[^]]*\\] ")));
+    QCOMPARE(boxes, box.isEmpty() ? QStringList{}
+                                  : QStringList{unattendedBoxLine(QStringLiteral("Information"), box)});
+    QStringList stored;
+    QDirIterator it(env.root(), {QStringLiteral("Rtg*")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        stored.append(QDir(env.root()).relativeFilePath(it.next()));
+    stored.sort();
+    QCOMPARE(stored, (QStringList{QStringLiteral("xray/4711/Rtg4711_1.bmp"),
+                                  QStringLiteral("xray/4711/Rtg4711_1.xnf")}));
+    QCOMPARE(QDir(xray).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList{kPatient});
 }
 
 QTEST_GUILESS_MAIN(TestE2eCapture)

@@ -1,17 +1,21 @@
 // Two workstations contending for one network device, each a real ravlek process with its own
 // computer name, meeting only through the practice database and the simulated device: the
 // second queues behind the first, takes the device at its first retry after the first has
-// closed, and at no moment do both hold it.
+// closed, and at no moment do both hold it. Also a workstation ended from outside (a logout,
+// a shutdown, `kill`), which must give the device up as its Close button does.
 
 #include "E2eInstallation.h"
 #include "database/DataLinkFile.h"
 #include "database/KelvoSchema.h"
 #include "support/PostgresTestDatabase.h"
 
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QtTest>
+
+#include <csignal>
 
 using namespace e2e;
 using pgtest::pgVariable;
@@ -146,6 +150,11 @@ public:
                   QStringLiteral("OUTDIR=") + env.path(QStringLiteral("xray/"))},
                  environment(env, computer)) {}
 
+    // The folder of this workstation's window bus.
+    static QString busFolder(const TestEnvironment& env, const QString& computer) {
+        return env.path(QStringLiteral("runtime-") + computer + QStringLiteral("/kelvo-bus"));
+    }
+
     // The ravlek process of this workstation (0 before it has been started).
     qint64 ravlekPid() {
         if (m_ravlek == 0)
@@ -174,8 +183,13 @@ class TestE2eWorkstations : public QObject {
 private Q_SLOTS:
     void contention_data();
     void contention();
+    void endedFromOutside_data();
+    void endedFromOutside();
 
 private:
+    // A practice database with the two tables, the Digora "Plate 1" registered for WS1 and WS2,
+    // ravlek's data link pointing at it, and capture-station settings.
+    void preparePractice(const TestEnvironment& env, const PracticeDatabase& db);
     // Checked at every look while the workstations run: never two holders.
     void checkOneHolder(const PracticeDatabase& db, const SimDeviceFolder& device, Workstation& first,
                         Workstation& second);
@@ -203,27 +217,12 @@ void TestE2eWorkstations::contention() {
         return;
 
     TestEnvironment env;
-    env.makeFolder(QStringLiteral("xray"));
     PracticeDatabase db(engine, env.root());
     QVERIFY2(db.error().isEmpty(), qPrintable(db.error()));
     QCOMPARE(db.createTables(), QString());
-    // Both computers may use the Digora "Plate 1"; each knows itself by its own station name.
-    for (const auto& [computer, station] : {std::pair{QStringLiteral("WS1"), QStringLiteral("Room 1")},
-                                            std::pair{QStringLiteral("WS2"), QStringLiteral("Room 2")}})
-        QCOMPARE(db.exec(QStringLiteral("INSERT INTO XRAYWORKSTATIONS VALUES (?, ?, ?, ?, ?)"),
-                         {computer, QStringLiteral("Digora"), QStringLiteral("Plate 1"), station, kDevice}),
-                 QString());
-
-    InitApplicationEnvironment({QStringLiteral("tst_e2e_workstations")});
-    QDir().mkpath(Environment().DataLinksPath);
-    QVERIFY(WriteDataLinkFile(Environment().DataLinksPath + QStringLiteral("Practice.udl"),
-                              db.connectionString()));
-    QCOMPARE(setSetting(QStringLiteral("DataProvider"), QStringLiteral("DefaultDataProvider"),
-                        QStringLiteral("Practice.udl")),
-             QString());
-    QCOMPARE(configureCaptureStation(QStringLiteral("¤1¤"), QStringLiteral("DIB"), QStringLiteral("8")),
-             QString());
-    QCOMPARE(simulator({QStringLiteral("stage"), kDevice, QStringLiteral("50")}), QString());
+    preparePractice(env, db);
+    if (QTest::currentTestFailed())
+        return;
     const std::optional<SimDeviceFolder> device = simulatedDevice(kDevice);
     QVERIFY(device);
 
@@ -280,6 +279,73 @@ void TestE2eWorkstations::contention() {
     const QStringList secondInformation = fileLines(env.path(QStringLiteral("xray/102/Rtg102_1.xnf")));
     QVERIFY2(!secondInformation.filter(QRegularExpression(QStringLiteral("^StationName=WS2: "))).isEmpty(),
              qPrintable(secondInformation.join(u'\n')));
+}
+
+void TestE2eWorkstations::preparePractice(const TestEnvironment& env, const PracticeDatabase& db) {
+    env.makeFolder(QStringLiteral("xray"));
+    // Both computers may use the Digora "Plate 1"; each knows itself by its own station name.
+    for (const auto& [computer, station] : {std::pair{QStringLiteral("WS1"), QStringLiteral("Room 1")},
+                                            std::pair{QStringLiteral("WS2"), QStringLiteral("Room 2")}})
+        QCOMPARE(db.exec(QStringLiteral("INSERT INTO XRAYWORKSTATIONS VALUES (?, ?, ?, ?, ?)"),
+                         {computer, QStringLiteral("Digora"), QStringLiteral("Plate 1"), station, kDevice}),
+                 QString());
+
+    InitApplicationEnvironment({QStringLiteral("tst_e2e_workstations")});
+    QDir().mkpath(Environment().DataLinksPath);
+    QVERIFY(WriteDataLinkFile(Environment().DataLinksPath + QStringLiteral("Practice.udl"),
+                              db.connectionString()));
+    QCOMPARE(setSetting(QStringLiteral("DataProvider"), QStringLiteral("DefaultDataProvider"),
+                        QStringLiteral("Practice.udl")),
+             QString());
+    QCOMPARE(configureCaptureStation(QStringLiteral("¤1¤"), QStringLiteral("DIB"), QStringLiteral("8")),
+             QString());
+    QCOMPARE(simulator({QStringLiteral("stage"), kDevice, QStringLiteral("50")}), QString());
+}
+
+void TestE2eWorkstations::endedFromOutside_data() {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM: shutdown, kill") << int(SIGTERM);
+    QTest::newRow("SIGINT: Ctrl+C") << int(SIGINT);
+    QTest::newRow("SIGHUP: logout, terminal gone") << int(SIGHUP);
+}
+
+// Ended by a signal while it holds the device, ravlek closes as its Close button would: the
+// device closed, its lock row removed, the host told, its windows gone from the bus.
+void TestE2eWorkstations::endedFromOutside() {
+    QFETCH(int, signal);
+    // As from the desktop: a signal that whoever runs the tests ignores (a shell's background
+    // job ignores SIGINT) would be ignored by ravlek too, on purpose.
+    const auto previous = std::signal(signal, SIG_DFL);
+    const auto restore = qScopeGuard([&] { std::signal(signal, previous); });
+    TestEnvironment env;
+    PracticeDatabase db(kSqlite, env.root());
+    QVERIFY2(db.error().isEmpty(), qPrintable(db.error()));
+    QCOMPARE(db.createTables(), QString());
+    preparePractice(env, db);
+    if (QTest::currentTestFailed())
+        return;
+    const std::optional<SimDeviceFolder> device = simulatedDevice(kDevice);
+    QVERIFY(device);
+
+    Workstation station(env, QStringLiteral("WS1"), QStringLiteral("101"));
+    QTRY_VERIFY2_WITH_TIMEOUT(armedBy(*device, station.ravlekPid()),
+                              "the workstation did not open the device", 30000);
+    QCOMPARE(db.locks(), QStringList{QStringLiteral("WS1 0")});
+    const QString bus = Workstation::busFolder(env, QStringLiteral("WS1"));
+    QVERIFY(!QDir(bus).entryList({QStringLiteral("*.window")}, QDir::Files).isEmpty());
+
+    QCOMPARE(::kill(pid_t(station.ravlekPid()), signal), 0);
+    const ProgramRun run = station.host().wait(30000);
+    QVERIFY2(run.finished, qPrintable(run.describe()));
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.notices(), QStringList{QStringLiteral("XRAY_TRANSFERRED wParam=101 lParam=0")});
+    QCOMPARE(db.locks(), QStringList{});
+    QVERIFY(!device->isOpen());
+    // Nothing of either program is left on the bus: no entry, no socket. The progress program
+    // that the database connect started ends by itself shortly after its client has gone.
+    QTRY_COMPARE_WITH_TIMEOUT(QDir(bus).entryList({QStringLiteral("*.window"), QStringLiteral("*.sock")},
+                                                  QDir::Files | QDir::System | QDir::Hidden),
+                              QStringList{}, 10000);
 }
 
 QTEST_GUILESS_MAIN(TestE2eWorkstations)

@@ -33,6 +33,7 @@ void tst_Paths::userFoldersFollowXdg() {
     env.setVariable("XDG_CONFIG_HOME", env.path(QStringLiteral("config/")));
     QCOMPARE(paths.userConfigDirectory(), env.path(QStringLiteral("config")));
     QCOMPARE(paths.userDataDirectory(), env.path(QStringLiteral("data")));
+    QCOMPARE(paths.userStateDirectory(), env.path(QStringLiteral("state")));
     QCOMPARE(paths.runtimeDirectory(), env.path(QStringLiteral("runtime")));
     QCOMPARE(paths.simulatorDirectory(), env.path(QStringLiteral("sim")));
 }
@@ -49,9 +50,11 @@ void tst_Paths::xdgDefaultsAndRelativeValues() {
     env.setVariable("HOME", env.path(QStringLiteral("home")));
     env.setVariable("XDG_CONFIG_HOME", value);
     env.setVariable("XDG_DATA_HOME", value);
+    env.setVariable("XDG_STATE_HOME", value);
     LinuxPaths paths;
     QCOMPARE(paths.userConfigDirectory(), env.path(QStringLiteral("home/.config")));
     QCOMPARE(paths.userDataDirectory(), env.path(QStringLiteral("home/.local/share")));
+    QCOMPARE(paths.userStateDirectory(), env.path(QStringLiteral("home/.local/state")));
 }
 
 void tst_Paths::machineFolderDefaultAndOverride() {

@@ -1,4 +1,5 @@
 #include "platform/IniProfileFile.h"
+#include "support/SmallFileSystem.h"
 #include "support/TestEnvironment.h"
 
 #include <QFile>
@@ -42,6 +43,7 @@ private Q_SLOTS:
     void writeRefusesTextThatWouldChangeOtherLines_data();
     void writeRefusesTextThatWouldChangeOtherLines();
     void writeIntoMissingFolderFails();
+    void writeOnFullDiskFailsAndKeepsFile();
 };
 
 void tst_ProfileFile::read_data() {
@@ -279,6 +281,28 @@ void tst_ProfileFile::writeIntoMissingFolderFails() {
     QVERIFY(
         !IniProfileFile().writeString(file, QStringLiteral("a"), QStringLiteral("k"), QStringLiteral("v")));
     QVERIFY(!QFile::exists(file));
+}
+
+// A disk with no room left: the write is refused, and the file keeps what it held (not an
+// empty file in its place, as a write whose data never reached the disk would leave).
+void tst_ProfileFile::writeOnFullDiskFailsAndKeepsFile() {
+    TestEnvironment env;
+    SmallFileSystem small(env.path(QStringLiteral("small")), "64k");
+    if (small.error() != 0)
+        QSKIP(qPrintable(small.skipReason()));
+    const QString fileName = env.path(QStringLiteral("small/Practice.ini"));
+    IniProfileFile profile;
+    QVERIFY(profile.writeString(fileName, QStringLiteral("Section"), QStringLiteral("Key"),
+                                QStringLiteral("kept")));
+    const QByteArray before = readAll(fileName);
+    QVERIFY(small.fill(env.path(QStringLiteral("small/filler"))));
+
+    QVERIFY(!profile.writeString(fileName, QStringLiteral("Section"), QStringLiteral("Other"),
+                                 QString(5000, QLatin1Char('v'))));
+    QCOMPARE(readAll(fileName), before);
+    QVERIFY(!profile.writeString(env.path(QStringLiteral("small/New.ini")), QStringLiteral("Section"),
+                                 QStringLiteral("Key"), QString(5000, QLatin1Char('v'))));
+    QVERIFY(!QFile::exists(env.path(QStringLiteral("small/New.ini"))));
 }
 
 QTEST_GUILESS_MAIN(tst_ProfileFile)

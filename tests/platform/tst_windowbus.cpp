@@ -90,6 +90,17 @@ int runRegisterPeer(const QStringList& names) {
     return 0;
 }
 
+// Adds an atom, prints its number and keeps it until its input closes.
+int runAtomPeer(const QString& text) {
+    const quint32 atom = windowBus().globalAddAtom(text);
+    QTextStream(stdout) << "ATOM=" << atom << Qt::endl;
+    QFile input;
+    if (input.open(stdin, QIODevice::ReadOnly))
+        input.readAll();
+    windowBus().globalDeleteAtom(atom);
+    return 0;
+}
+
 // ---- test side ------------------------------------------------------------------------
 
 // A peer process with one registered window; killed when the object ends.
@@ -187,6 +198,8 @@ class TestWindowBus : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    void busFolderFollowsRuntimeFolder_data();
+    void busFolderFollowsRuntimeFolder();
     void messageNumbersAreSharedAcrossProcesses();
     void messageNamesIgnoreLetterCase_data();
     void messageNamesIgnoreLetterCase();
@@ -214,7 +227,40 @@ private Q_SLOTS:
     void activationRestoresMinimisedWindow();
     void activationOfWindowWithoutWidgetIsNotAcknowledged();
     void widgetActivationMovesWindowToFront();
+    void atomsKeepTexts_data();
+    void atomsKeepTexts();
+    void everyAddGivesAnAtomOfItsOwn();
+    void atomsThatCannotBeMade_data();
+    void atomsThatCannotBeMade();
+    void atomsAreSharedAcrossProcesses();
 };
+
+void TestWindowBus::busFolderFollowsRuntimeFolder_data() {
+    QTest::addColumn<QString>("runtime"); // XDG_RUNTIME_DIR; "<tmp>" stands for the test's folder
+    QTest::addColumn<QString>("folder");  // the bus folder; "<tmp>" as above, "<uid>" the user id
+    const QString fallback = QStringLiteral("/tmp/kelvo-bus-<uid>");
+    QTest::newRow("absolute") << QStringLiteral("<tmp>/run") << QStringLiteral("<tmp>/run/kelvo-bus");
+    QTest::newRow("trailing delimiter")
+        << QStringLiteral("<tmp>/run/") << QStringLiteral("<tmp>/run/kelvo-bus");
+    QTest::newRow("unset") << QString() << fallback;
+    // The XDG rules say a relative path is to be ignored: a host started in another folder
+    // would otherwise look for Ravlek on another bus.
+    QTest::newRow("relative, ignored") << QStringLiteral("run") << fallback;
+    QTest::newRow("dot, ignored") << QStringLiteral(".") << fallback;
+}
+
+void TestWindowBus::busFolderFollowsRuntimeFolder() {
+    QFETCH(QString, runtime);
+    QFETCH(QString, folder);
+    TestEnvironment env;
+    const auto expand = [&](QString text) {
+        return text.replace(QStringLiteral("<tmp>"), env.root())
+            .replace(QStringLiteral("<uid>"), QString::number(::getuid()));
+    };
+    env.setVariable("XDG_RUNTIME_DIR", expand(runtime));
+    QCOMPARE(platform::LocalWindowBus::defaultFolder(), expand(folder));
+    QCOMPARE(platform::LocalWindowBus().folder(), expand(folder));
+}
 
 void TestWindowBus::messageNumbersAreSharedAcrossProcesses() {
     TestEnvironment env;
@@ -640,6 +686,74 @@ void TestWindowBus::widgetActivationMovesWindowToFront() {
     QTRY_COMPARE(windowBus().enumWindows().first().handle, window->handle());
 }
 
+void TestWindowBus::atomsKeepTexts_data() {
+    QTest::addColumn<QString>("text");
+    QTest::newRow("caption") << QStringLiteral("Ansluter till databasen");
+    QTest::newRow("Swedish letters and punctuation") << QStringLiteral("Ansluter till databasen, vänta...");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("line breaks and quotes") << QStringLiteral("one\r\ntwo \"three\" \\four");
+    QTest::newRow("longest") << QString(platform::WindowBus::kMaxAtomLength, QChar(0x00e5));
+}
+
+void TestWindowBus::atomsKeepTexts() {
+    QFETCH(QString, text);
+    TestEnvironment env;
+    const quint32 atom = windowBus().globalAddAtom(text);
+    QVERIFY(atom >= 0xC000 && atom <= 0xFFFF);
+    QCOMPARE(windowBus().globalGetAtomName(atom).value_or(QStringLiteral("<no atom>")), text);
+    windowBus().globalDeleteAtom(atom);
+    QVERIFY(!windowBus().globalGetAtomName(atom));
+    QVERIFY(!QFile::exists(busFile(QStringLiteral("%1.atom").arg(atom))));
+}
+
+void TestWindowBus::everyAddGivesAnAtomOfItsOwn() {
+    TestEnvironment env;
+    const quint32 first = windowBus().globalAddAtom(QStringLiteral("Status"));
+    const quint32 second = windowBus().globalAddAtom(QStringLiteral("Status"));
+    QVERIFY(first != 0 && second != 0);
+    QVERIFY(first != second);
+    // Deleting one leaves the other for whoever still reads it.
+    windowBus().globalDeleteAtom(first);
+    QCOMPARE(windowBus().globalGetAtomName(second).value_or(QStringLiteral("<no atom>")),
+             QStringLiteral("Status"));
+    windowBus().globalDeleteAtom(second);
+}
+
+void TestWindowBus::atomsThatCannotBeMade_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("usableFolder");
+    QTest::newRow("longer than 255 characters") << QString(256, QLatin1Char('x')) << true;
+    QTest::newRow("bus folder of another kind") << QStringLiteral("Status") << false;
+}
+
+void TestWindowBus::atomsThatCannotBeMade() {
+    QFETCH(QString, text);
+    QFETCH(bool, usableFolder);
+    TestEnvironment env;
+    if (!usableFolder) // a file where the folder belongs
+        env.writeFile(QStringLiteral("runtime/kelvo-bus"), "x");
+    QCOMPARE(windowBus().globalAddAtom(text), 0u);
+    // Numbers that are no atoms have no text.
+    for (const quint32 atom : {0u, 0xBFFFu, 0x10000u, 0xC000u})
+        QVERIFY(!windowBus().globalGetAtomName(atom));
+}
+
+void TestWindowBus::atomsAreSharedAcrossProcesses() {
+    TestEnvironment env;
+    const QString text = QStringLiteral("Ansluter till databasen, vänta...");
+    QProcess peer;
+    peer.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    peer.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--atom"), text});
+    QVERIFY(peer.waitForReadyRead(10000));
+    const QByteArray line = peer.readLine().trimmed();
+    QVERIFY2(line.startsWith("ATOM="), line.constData());
+    const quint32 atom = line.mid(5).toUInt();
+    QCOMPARE(windowBus().globalGetAtomName(atom).value_or(QStringLiteral("<no atom>")), text);
+    peer.closeWriteChannel();
+    QVERIFY(peer.waitForFinished(10000));
+    QVERIFY(!windowBus().globalGetAtomName(atom));
+}
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QStringList arguments = QCoreApplication::arguments();
@@ -647,6 +761,8 @@ int main(int argc, char** argv) {
         return runWindowPeer(arguments.value(2), arguments.value(3), arguments.contains(u"--minimised"));
     if (arguments.value(1) == u"--register")
         return runRegisterPeer(arguments.mid(2));
+    if (arguments.value(1) == u"--atom")
+        return runAtomPeer(arguments.value(2));
     TestWindowBus test;
     return QTest::qExec(&test, argc, argv);
 }

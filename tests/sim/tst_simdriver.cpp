@@ -1,3 +1,4 @@
+#include "OrthancServer.h"
 #include "TestEnvironment.h"
 
 #include "platform/Registry.h"
@@ -43,7 +44,7 @@ void setFault(const QString& typeOrAddress, const QString& operation, int code, 
 }
 
 void setNetMode(quint32 mode) {
-    platform::RegValue value{QStringLiteral("NetMode"), platform::RegType::DWord, {}, mode};
+    const auto value = platform::RegValue::ofDWord(QStringLiteral("NetMode"), mode);
     QVERIFY(platform::registry().setValue(platform::Hive::LocalMachine, kDriverKey, value).ok);
 }
 
@@ -255,6 +256,11 @@ private Q_SLOTS:
                 QCOMPARE(dump.exitCode(), 0);
                 QVERIFY(dump.readAllStandardOutput().contains("[123]"));
             }
+            // A complete object of its kind, as a PACS would check it.
+            if (!orthanctest::requireDciodvfy())
+                return;
+            QString report;
+            QVERIFY2(orthanctest::dciodvfyErrors(store, &report).isEmpty(), qPrintable(report));
         }
     }
 

@@ -10,6 +10,7 @@ TestEnvironment::TestEnvironment(const QString& computerName) {
     m_previousDirectory = QDir::currentPath();
     setVariable("XDG_CONFIG_HOME", makeFolder(QStringLiteral("config")));
     setVariable("XDG_DATA_HOME", makeFolder(QStringLiteral("data")));
+    setVariable("XDG_STATE_HOME", makeFolder(QStringLiteral("state")));
     const QString runtime = makeFolder(QStringLiteral("runtime"));
     // A runtime folder must be private to its user, as the XDG rules ask.
     QFile::setPermissions(runtime, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);

@@ -3,6 +3,7 @@
 #include "support/ScriptedDialogs.h"
 #include "support/TestEnvironment.h"
 #include "tools/KelvoMessages.h"
+#include "tools/KelvoProgress.h"
 #include "tools/UfrmProgress.h"
 
 #include <QApplication>
@@ -198,7 +199,7 @@ void tst_Messages::progressWindow() {
     QVERIFY(window);
     QVERIFY(window->isVisible());
     QCOMPARE(window->windowTitle(), QStringLiteral("Status"));
-    QCOMPARE(window->Label1->text(), QStringLiteral("Ansluter till databasen..."));
+    QCOMPARE(window->StatusLabel->text(), QStringLiteral("Ansluter till databasen..."));
     QVERIFY(window->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
 
@@ -210,7 +211,7 @@ void tst_Messages::progressWindow() {
     StartProgress(QStringLiteral("Vänta"), QStringLiteral("Läser"));
     QCOMPARE(ProgressWindow(), window.data());
     QCOMPARE(window->windowTitle(), QStringLiteral("Vänta"));
-    QCOMPARE(window->Label1->text(), QStringLiteral("Läser"));
+    QCOMPARE(window->StatusLabel->text(), QStringLiteral("Läser"));
 
     EndProgress(false);
     QVERIFY(!window);

@@ -1,9 +1,11 @@
+#include "ScriptedDialogs.h"
 #include "TestEnvironment.h"
 
 #include "platform/RegFileRegistry.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoSettings.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QtTest>
@@ -75,10 +77,7 @@ void useInstallation(const QString& key) {
 
 // Stores a value the way a program other than the store would (no machine-wide opening).
 void store(Hive hive, const QString& keyPath, const QString& name, const QString& text) {
-    platform::RegValue value;
-    value.name = name;
-    value.text = text;
-    QVERIFY(platform::registry().setValue(hive, keyPath, value).ok);
+    QVERIFY(platform::registry().setValue(hive, keyPath, platform::RegValue::ofText(name, text)).ok);
 }
 
 } // namespace
@@ -171,13 +170,35 @@ private Q_SLOTS:
         QCOMPARE(file.readAll(), machineHive);
     }
 
+    // A machine hive written by an administrator, but no key yet for the section: an ordinary
+    // user's write is refused, and the marker holds the refusal's own reason.
+    void refusedKeyCreationLeavesItsOwnReason() {
+        TestEnvironment env;
+        openTestFolderToOrdinaryUser(env);
+        store(Hive::LocalMachine, u"SOFTWARE\\Kelvo\\Other"_qs, u"Format"_qs, u"DIB"_qs);
+        const QString machine = env.path(u"machine"_qs);
+        if (::geteuid() != 0)
+            QVERIFY(QFile::setPermissions(machine, QFile::ReadOwner | QFile::ExeOwner));
+        const Step step = writeSettingAsOrdinaryUser(kInstallation, u"XRay"_qs, u"Format"_qs, u"RAW12"_qs);
+        QFile::setPermissions(machine, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(step.exitCode, 0);
+        QCOMPARE(step.lastError, qt_error_string(EACCES));
+        QCOMPARE(ReadRegString(Hive::CurrentUser, u"SOFTWARE\\Kelvo\\ERROR_WRITING_TO_LOCAL_MACHINE"_qs,
+                               u"ErrorMsg"_qs),
+                 qt_error_string(EACCES));
+        QVERIFY(!platform::registry().keyExists(Hive::LocalMachine, kSectionKey));
+    }
+
     void newMachineKeyIsWritableByEveryUser() {
         TestEnvironment env;
         openTestFolderToOrdinaryUser(env);
         WriteSetting(u"XRay"_qs, u"Preview"_qs, u"1"_qs);
+        // ... while the machine hive and its folder stay closed to them.
         const QString hive = platform::RegFileRegistry::hiveFile(Hive::LocalMachine);
-        QVERIFY(QFileInfo(hive).permissions().testFlag(QFile::WriteOther));
-        QVERIFY(QFileInfo(env.path(u"machine"_qs)).permissions().testFlag(QFile::WriteOther));
+        QVERIFY(!QFileInfo(hive).permissions().testAnyFlags(QFile::WriteOther | QFile::WriteGroup));
+        QVERIFY(!QFileInfo(env.path(u"machine"_qs))
+                     .permissions()
+                     .testAnyFlags(QFile::WriteOther | QFile::WriteGroup));
 
         const QString otherUser = env.makeFolder(u"other-user"_qs);
         QVERIFY(QFile::setPermissions(otherUser, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
@@ -205,11 +226,9 @@ private Q_SLOTS:
         QFETCH(quint32, expected);
         TestEnvironment env;
         const QString key = u"SOFTWARE\\Soredex\\Dsd\\Uid"_qs;
-        platform::RegValue number;
-        number.name = u"NetMode"_qs;
-        number.type = platform::RegType::DWord;
-        number.dword = 42;
-        QVERIFY(platform::registry().setValue(Hive::LocalMachine, key, number).ok);
+        QVERIFY(platform::registry()
+                    .setValue(Hive::LocalMachine, key, platform::RegValue::ofDWord(u"NetMode"_qs, 42))
+                    .ok);
         store(Hive::LocalMachine, key, u"ScIP"_qs, u"10.0.0.7"_qs);
         store(Hive::LocalMachine, key, u"Digits"_qs, u"42"_qs);
         QCOMPARE(ReadRegDWord(Hive::LocalMachine, key, valueName), expected);
@@ -218,14 +237,15 @@ private Q_SLOTS:
 
     void readRegStringTakesAnyValueAsText() {
         TestEnvironment env;
-        platform::RegValue number;
-        number.name = u"N"_qs;
-        number.type = platform::RegType::DWord;
-        number.dword = 0x00420041; // the bytes 41 00 42 00: "AB" in UTF-16
-        QVERIFY(platform::registry().setValue(Hive::CurrentUser, u"K"_qs, number).ok);
+        // the bytes 41 00 42 00: "AB" in UTF-16
+        QVERIFY(platform::registry()
+                    .setValue(Hive::CurrentUser, u"K"_qs, platform::RegValue::ofDWord(u"N"_qs, 0x00420041))
+                    .ok);
         QCOMPARE(ReadRegString(Hive::CurrentUser, u"K"_qs, u"N"_qs), u"AB"_qs);
-        number.dword = 0x31; // "1", then a NUL that ends the text
-        QVERIFY(platform::registry().setValue(Hive::CurrentUser, u"K"_qs, number).ok);
+        // "1", then a NUL that ends the text
+        QVERIFY(platform::registry()
+                    .setValue(Hive::CurrentUser, u"K"_qs, platform::RegValue::ofDWord(u"N"_qs, 0x31))
+                    .ok);
         QCOMPARE(ReadRegString(Hive::CurrentUser, u"K"_qs, u"N"_qs), u"1"_qs);
         store(Hive::CurrentUser, u"K"_qs, u"T"_qs, QString::fromUtf16(u"ab\0cd", 5));
         QCOMPARE(ReadRegString(Hive::CurrentUser, u"K"_qs, u"T"_qs), u"ab"_qs);
@@ -271,11 +291,32 @@ private Q_SLOTS:
         QCOMPARE(ReadSetting(u"XRay"_qs, u"Path"_qs), readable ? text : u"machine"_qs);
     }
 
-    void damagedUserHiveReadsAsMissing() {
+    // A damaged user hive is kept aside the first time the store meets it, and the user is told
+    // once, with the kept file's name; the settings fall through to the machine hive meanwhile
+    // and are written afresh.
+    void damagedUserHiveIsKeptAsideAndToldOnce() {
         TestEnvironment env;
         store(Hive::LocalMachine, kSectionKey, u"Preview"_qs, u"1"_qs);
-        env.writeFile(u"config/kelvo/HKEY_CURRENT_USER.reg"_qs, QByteArray("\0\1\2garbage", 10));
+        const QByteArray damaged("\0\1\2garbage", 10);
+        const QString hive = env.writeFile(u"config/kelvo/HKEY_CURRENT_USER.reg"_qs, damaged);
+        ScriptedDialogs dialogs;
+        dialogs.expect(hive + u".corrupt-"_qs);
+
         QCOMPARE(ReadSetting(u"XRay"_qs, u"Preview"_qs), u"1"_qs);
+        QCOMPARE(ReadSetting(u"XRay"_qs, u"Preview"_qs), u"1"_qs);
+        WriteSetting(u"XRay"_qs, u"Format"_qs, u"DCM"_qs);
+        QCOMPARE(ReadSetting(u"XRay"_qs, u"Format"_qs), u"DCM"_qs);
+
+        QCOMPARE(dialogs.shown().size(), 1);
+        const QStringList kept =
+            QDir(QFileInfo(hive).path()).entryList({u"HKEY_CURRENT_USER.reg.corrupt-*"_qs}, QDir::Files);
+        QCOMPARE(kept.size(), 1);
+        QVERIFY2(dialogs.shown().first().text.contains(QFileInfo(hive).path() + u'/' + kept.first()),
+                 qPrintable(dialogs.shown().first().text));
+        QFile keptFile(QFileInfo(hive).path() + u'/' + kept.first());
+        QVERIFY(keptFile.open(QIODevice::ReadOnly));
+        QCOMPARE(keptFile.readAll(), damaged);
+        QCOMPARE(ReadRegString(Hive::CurrentUser, kSectionKey, u"Format"_qs), u"DCM"_qs);
     }
 
     void settingIsTrue_data() {

@@ -1,0 +1,3 @@
+#include "pacs/PacsLog.h"
+
+Q_LOGGING_CATEGORY(lcPacs, "ravlek.pacs")
