@@ -9,6 +9,10 @@
 #include <QStylePainter>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
+namespace {
+
 // An item's button: each line of its text cut to the button's width, the whole text as the
 // tooltip while it is cut. text() stays the whole text.
 class TRadioGroupItem : public QRadioButton {
@@ -51,6 +55,8 @@ protected:
 private:
     void updateToolTip() { setToolTip(ElisionToolTip(text(), ShownText())); }
 };
+
+} // namespace
 
 TRadioGroup::TRadioGroup(QWidget* parent)
     : QGroupBox(parent)

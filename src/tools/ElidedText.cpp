@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QStyle>
 
+#include <algorithm>
+
 QString ElidedLines(const QString& text, const QFontMetrics& metrics, int width, Qt::TextElideMode mode) {
     QStringList lines = text.split(QLatin1Char('\n'));
     for (QString& line : lines)
