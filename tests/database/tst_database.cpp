@@ -585,9 +585,12 @@ void tst_Database::closingConnectionClosesQueries() {
     query.Open();
     connection->Close();
     QVERIFY(!query.Active());
-    // Opening a query connects its connection again.
+    // A query does not connect a closed connection again with whatever string it last had:
+    // reconnecting is the owner's deliberate step.
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError, query.Open());
+    QVERIFY(!connection->Connected());
+    connection->Open();
     query.Open();
-    QVERIFY(connection->Connected());
     QVERIFY(query.Active());
 }
 
