@@ -15,6 +15,12 @@ if(RAVLEK_SANITIZE)
         -fno-sanitize-recover=undefined)
     target_link_options(ravlek_common INTERFACE -fsanitize=address,undefined)
 endif()
+if(RAVLEK_FUZZ)
+    # Coverage for libFuzzer in every library; the fuzz programs themselves link libFuzzer.
+    target_compile_options(ravlek_common INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+        -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+    target_link_options(ravlek_common INTERFACE -fsanitize=address,undefined)
+endif()
 target_include_directories(ravlek_common INTERFACE ${PROJECT_SOURCE_DIR}/src)
 
 # ravlek_library(<name> [SOURCES <files...>] [EXCLUDE <files...>] DEPENDS <targets...>)

@@ -179,7 +179,8 @@ HandOffResult CopyToPatientFolder(const QString& source, bool deleteSource, cons
 
 namespace {
 
-// Trims blanks and control characters, as the parameter lines may carry either.
+// Trims blanks and control characters, as the parameter lines may carry either; one inside
+// the value becomes a blank, as the information file cannot hold it.
 QString trimmedValue(const QString& text) {
     qsizetype begin = 0;
     qsizetype end = text.size();
@@ -187,7 +188,25 @@ QString trimmedValue(const QString& text) {
         ++begin;
     while (end > begin && text.at(end - 1).unicode() <= u' ')
         --end;
-    return text.mid(begin, end - begin);
+    QString value = text.mid(begin, end - begin);
+    for (QChar& c : value) {
+        if (c.unicode() < u' ')
+            c = QLatin1Char(' ');
+    }
+    return value;
+}
+
+// The text with each half of a surrogate pair that has no other half replaced: such a
+// text is no Unicode, which neither the line split nor the information file can take.
+QString wellFormed(const QString& text) {
+    QString result = text;
+    for (qsizetype i = 0; i < result.size(); ++i) {
+        if (result.at(i).isHighSurrogate() && i + 1 < result.size() && result.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (result.at(i).isSurrogate())
+            result[i] = QChar::ReplacementCharacter;
+    }
+    return result;
 }
 
 bool isDigit(QChar c) {
@@ -285,11 +304,12 @@ ImageParameters ReadImageParameters(const QString& text) {
     };
     ImageParameters parameters;
     static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
-    for (const QString& line : text.split(lineBreak)) {
+    for (const QString& line : wellFormed(text).split(lineBreak)) {
         for (const ParameterKey& key : keys) {
             if (line.contains(key.key)) {
-                // The value starts at the key's closing blank, wherever the key was found.
-                key.store(parameters, trimmedValue(line.mid(key.key.size() - 1)));
+                // The value starts at the key's closing blank, wherever the key was found,
+                // which may lie between the halves of a surrogate pair.
+                key.store(parameters, trimmedValue(wellFormed(line.mid(key.key.size() - 1))));
                 break;
             }
         }

@@ -26,20 +26,39 @@ bool sameKey(const QString& a, const QString& b) {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
-// The parts of a connection string between its ";", a quoted value kept whole.
+// The parts of a connection string between its ";". A value that begins with a double
+// quote runs to its closing quote (a doubled one stands for itself) and may hold ";"; a
+// quote anywhere else is an ordinary character, as in a password.
 QStringList splitParts(const QString& text) {
     QStringList parts;
     QString current;
-    bool quoted = false;
-    for (const QChar c : text) {
-        if (c == QLatin1Char('"'))
-            quoted = !quoted;
-        if (c == QLatin1Char(';') && !quoted) {
+    bool inValue = false;    // past the part's "="
+    bool valueBegun = false; // the value has had a character other than a blank
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char(';')) {
             parts.append(current);
             current.clear();
-        } else {
-            current.append(c);
+            inValue = valueBegun = false;
+            continue;
         }
+        current.append(c);
+        if (!inValue) {
+            inValue = c == QLatin1Char('=');
+            continue;
+        }
+        if (c == QLatin1Char('"') && !valueBegun) {
+            for (++i; i < text.size(); ++i) {
+                current.append(text.at(i));
+                if (text.at(i) != QLatin1Char('"'))
+                    continue;
+                if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('"'))
+                    current.append(text.at(++i));
+                else
+                    break;
+            }
+        }
+        valueBegun = valueBegun || !c.isSpace();
     }
     parts.append(current);
     return parts;
@@ -141,7 +160,7 @@ TDataLink ParseConnectionString(const QString& connectionString) {
 }
 
 QString ComposeConnectionString(const TDataLink& link) {
-    QStringList parts{kProviderKey + QLatin1Char('=') + link.provider};
+    QStringList parts{kProviderKey + QLatin1Char('=') + quoteWhenNeeded(link.provider)};
     const auto add = [&parts](const QString& key, const QString& value) {
         parts.append(key + QLatin1Char('=') + quoteWhenNeeded(value));
     };
@@ -168,7 +187,11 @@ std::optional<QString> ReadDataLinkFile(const QString& fileName) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QString text = decodeFileText(file.readAll());
+    return DataLinkConnectionString(file.readAll());
+}
+
+std::optional<QString> DataLinkConnectionString(const QByteArray& fileBytes) {
+    const QString text = decodeFileText(fileBytes);
     bool inSection = false;
     for (const QString& rawLine : text.split(QLatin1Char('\n'))) {
         const QString line = rawLine.trimmed();

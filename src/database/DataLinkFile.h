@@ -7,6 +7,7 @@
 //   ; Everything after this line is an OLE DB initstring
 //   Provider=SQLOLEDB.1;Persist Security Info=False;User ID=...;Initial Catalog=...;Data Source=...
 
+#include <QByteArray>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -44,6 +45,8 @@ QString ComposeConnectionString(const TDataLink& link);
 // The connection string held by a data-link file: "Provider=" + the value of "Provider"
 // in its section "oledb". Nothing when the file cannot be read or holds no such line.
 std::optional<QString> ReadDataLinkFile(const QString& fileName);
+// The same for the bytes of a data-link file.
+std::optional<QString> DataLinkConnectionString(const QByteArray& fileBytes);
 // Writes a data-link file that holds `connectionString`, replacing the file. The text is
 // written to a temporary file first, so a failed write leaves the old file as it was.
 // False with `error` set on failure.

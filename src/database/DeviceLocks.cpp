@@ -16,13 +16,6 @@ const QString kResetFailure =
 // SQL Server); SQLite's writers wait for its busy time-out instead.
 constexpr int kClaimWaitSeconds = 15;
 
-// A failed operation: the failure's text, and whether it has been reported already (the
-// database was not reached, and the failed connect said so).
-struct TFailure {
-    QString text;
-    bool reported = false;
-};
-
 // Runs `work`; answers its failure when it throws, nothing when it succeeds.
 template <typename Work> std::optional<TFailure> failureOf(Work&& work) {
     try {
@@ -35,12 +28,6 @@ template <typename Work> std::optional<TFailure> failureOf(Work&& work) {
     } catch (const std::exception& error) {
         return TFailure{FailureText(error), false};
     }
-}
-
-// Shows a failure after its lead-in, unless it has been reported already.
-void showFailure(const TDatabaseLinks& links, const QString& leadIn, const TFailure& failure) {
-    if (!failure.reported)
-        DatabaseMessage(links, platform::DialogKind::Warning, leadIn + failure.text);
 }
 
 void beginIfNone(TADOConnection& connection) {
@@ -156,6 +143,22 @@ TDeviceLocks::TDeviceLocks(TLockQueries queries, const TDatabaseLinks& links)
     : m_q(queries)
     , m_links(links) {}
 
+// The timers repeat the lock operations every few seconds; a failure that repeats itself is
+// shown once, not once per tick.
+void TDeviceLocks::report(const std::optional<TFailure>& failure, const QString& leadIn) {
+    if (!failure) {
+        m_lastShown.clear();
+        return;
+    }
+    // The first line is the failure itself; PostgreSQL's lines after it show the statement,
+    // under a name that changes with every preparation.
+    const QString headline = failure->text.section(QLatin1Char('\n'), 0, 0);
+    if (failure->reported || headline == m_lastShown)
+        return;
+    m_lastShown = headline;
+    DatabaseMessage(m_links, platform::DialogKind::Warning, leadIn + failure->text);
+}
+
 QList<TRegisterRow> TDeviceLocks::RegisteredDevices(const QString& computerName, const QString& stationName) {
     TADOQuery& query = *m_q.QXRAYDEVICES;
     query.Close();
@@ -229,8 +232,8 @@ TDeviceInformation TDeviceLocks::GetDeviceInformation(const QString& computerNam
         m_q.QXRAYDEV->Close();
         m_q.Database1->RollbackAndBeginTrans();
     });
-    if (failure)
-        showFailure(m_links, kLookupFailure, *failure);
+    report(failure, kLookupFailure);
+    information.Failed = failure.has_value();
     return information;
 }
 
@@ -306,8 +309,7 @@ void TDeviceLocks::writeLockUnit(const std::function<void()>& write) {
         m_q.QXRAYDEV->Close();
         m_q.Database1->CommitAndBeginTrans();
     });
-    if (failure)
-        showFailure(m_links, kLookupFailure, *failure);
+    report(failure, kLookupFailure);
 }
 
 void TDeviceLocks::RemoveOwnLocks(const QString& computerName) {
@@ -318,8 +320,7 @@ void TDeviceLocks::RemoveOwnLocks(const QString& computerName) {
             {{QStringLiteral("computername"), computerName}});
         m_q.Database1->CommitAndBeginTrans();
     });
-    if (failure)
-        showFailure(m_links, kResetFailure, *failure);
+    report(failure, kResetFailure);
 }
 
 TDeviceLocks::TClaim TDeviceLocks::ClaimDevice(const QString& computerName, const QString& stationName,
@@ -335,7 +336,12 @@ TDeviceLocks::TClaim TDeviceLocks::ClaimDevice(const QString& computerName, cons
     if (lookupFailure) {
         // Released before the message: other workstations must not wait for the user.
         transaction.release();
-        showFailure(m_links, kLookupFailure, *lookupFailure);
+        report(lookupFailure, kLookupFailure);
+        claim.Information.Failed = true;
+        if (!m_q.Database1->Connected()) {
+            claim.NotConnected = true;
+            return claim;
+        }
         return claimWithoutSerialising(claim, computerName, stationName, deviceLabel, open);
     }
 
@@ -356,10 +362,9 @@ TDeviceLocks::TClaim TDeviceLocks::ClaimDevice(const QString& computerName, cons
         m_q.QXRAYDEV->Close();
         transaction.commit();
     });
-    if (writeFailure) {
+    if (writeFailure)
         transaction.release();
-        showFailure(m_links, kLookupFailure, *writeFailure);
-    }
+    report(writeFailure, kLookupFailure);
     return claim;
 }
 

@@ -10,6 +10,7 @@
 #include <QList>
 #include <QString>
 #include <functional>
+#include <optional>
 
 // This computer's register row for a device and the workstation names of its lock holders.
 struct TDeviceInformation {
@@ -17,6 +18,7 @@ struct TDeviceInformation {
     QString IpAddress;   // IPADRESS of that row
     QString Holders;     // every holder's STATIONID followed by ", "
     QString FirstHolder; // STATIONID of the holder, the first entry of Holders
+    bool Failed = false; // the look-up failed; the rest holds what was found before
 
     bool HeldByAnother() const { return !FirstHolder.isEmpty() && FirstHolder != OwnStation; }
 };
@@ -28,6 +30,13 @@ struct TRegisterRow {
     QString XrayStationId;
     QString StationId;
     QString IpAddress;
+};
+
+// A failed lock operation: the failure's text, and whether it has been reported already (the
+// database was not reached, and the failed connect said so).
+struct TFailure {
+    QString text;
+    bool reported = false;
 };
 
 // The connection and the queries the lock protocol runs (TXrayDatabase's).
@@ -58,6 +67,7 @@ public:
         TDeviceInformation Information;
         bool HeldByAnother = false; // refused: another workstation holds the device
         int OpenResult = 0;         // what `open` returned; 0 when it was not called
+        bool NotConnected = false;  // the database could not be reached: nothing was opened
     };
     // Looks up the holder and, when no other workstation holds the device, calls `open`
     // (which opens the device and returns the scanner code) and on 1 takes the lock, all as
@@ -67,8 +77,10 @@ public:
     // `open` runs while the claim holds the engine's lock on the device, so it must not use
     // the connection; should it throw, the claim is rolled back and the exception passes on.
     // Keep `open` short (OpenScanner alone): other workstations' claims wait meanwhile.
-    // When the look-up fails, the failure is shown and what was found decides as before the
-    // claim was atomic: a held device is queued for with QueueDeviceLock; a free one (no
+    // When the look-up fails, the failure is shown. When the database cannot be reached (the
+    // connection is lost or was never made), nothing is opened: the lock list that says who
+    // holds the device cannot be read or written. Otherwise what was found decides as before
+    // the claim was atomic: a held device is queued for with QueueDeviceLock; a free one (no
     // holder found) is opened and its lock taken with TakeDeviceLock.
     TClaim ClaimDevice(const QString& computerName, const QString& stationName, const QString& deviceLabel,
                        const std::function<int(const TDeviceInformation&)>& open);
@@ -90,12 +102,16 @@ private:
     // One lock operation as its own unit of work: `write` inside a transaction, then commit
     // and begin the next; a failure is shown and leaves the transaction as it was.
     void writeLockUnit(const std::function<void()>& write);
+    // Shows a failure after its lead-in, unless it was reported already or is the one shown
+    // last with no success in between; a success forgets the failure shown last.
+    void report(const std::optional<TFailure>& failure, const QString& leadIn);
     TClaim claimWithoutSerialising(TClaim claim, const QString& computerName, const QString& stationName,
                                    const QString& deviceLabel,
                                    const std::function<int(const TDeviceInformation&)>& open);
 
     TLockQueries m_q;
     const TDatabaseLinks& m_links;
+    QString m_lastShown; // the failure shown last, until the next success
 };
 
 // The number under which workstations of this program serialise their claims of one device

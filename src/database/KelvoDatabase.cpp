@@ -14,6 +14,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include <algorithm>
 #include <atomic>
 #include <optional>
 
@@ -94,10 +95,17 @@ QString unknownProviderText(const QString& provider) {
         .arg(provider);
 }
 
-// ODBC wraps a value in braces when it holds a character with a meaning of its own.
+// ODBC wraps a value in braces when it holds a character with a meaning of its own or
+// begins or ends with a blank. Looked at character by character: a regular expression
+// finds nothing at all in a text that holds half a surrogate pair.
 QString odbcValue(const QString& value) {
-    static const QRegularExpression special(QStringLiteral("[;{}=]|^\\s|\\s$"));
-    if (!value.contains(special))
+    const bool special = std::any_of(value.cbegin(), value.cend(),
+                                     [](QChar c) {
+                                         return c == QLatin1Char(';') || c == QLatin1Char('{') ||
+                                                c == QLatin1Char('}') || c == QLatin1Char('=');
+                                     }) ||
+                         (!value.isEmpty() && (value.front().isSpace() || value.back().isSpace()));
+    if (!special)
         return value;
     return QLatin1Char('{') + QString(value).replace(QStringLiteral("}"), QStringLiteral("}}")) +
            QLatin1Char('}');
@@ -286,6 +294,7 @@ void TADOConnection::Open() {
         m_failedConnect = error.Message();
         throw;
     }
+    m_lost = false;
 }
 
 void TADOConnection::ForgetUnreachableServers() {
@@ -294,11 +303,7 @@ void TADOConnection::ForgetUnreachableServers() {
 }
 
 void TADOConnection::connectForStatement() {
-    if (Connected())
-        return;
-    if (!m_failedConnect.isEmpty())
-        throw EDatabaseUnreachable(m_failedConnect);
-    Open();
+    ensureConnected();
 }
 
 void TADOConnection::connectNow() {
@@ -395,6 +400,11 @@ void TADOConnection::openSqlite(QSqlDatabase& db, const TDataLink& link) {
 }
 
 void TADOConnection::Close() {
+    disconnect();
+    m_lost = false;
+}
+
+void TADOConnection::disconnect() {
     for (const QPointer<TCustomADODataSet>& dataSet : std::as_const(m_dataSets)) {
         if (dataSet)
             dataSet->Close();
@@ -426,9 +436,11 @@ void TADOConnection::BeginTrans() {
         fail(QStringLiteral("Only one transaction can be active on this session."));
     // SQLite's transaction starts with the first write (see ensurePhysicalTransaction).
     if (m_engine != DataLinkEngine::SQLite) {
-        QSqlDatabase db = database();
-        if (!db.transaction())
-            fail(engineText(db.lastError()));
+        guarded([this] {
+            QSqlDatabase db = database();
+            if (!db.transaction())
+                fail(engineText(db.lastError()));
+        });
         m_physicalTransaction = true;
     }
     m_inTransaction = true;
@@ -452,9 +464,13 @@ void TADOConnection::endTransaction(bool (QSqlDatabase::*finish)()) {
     m_inTransaction = false;
     m_physicalTransaction = false;
     m_transactionWrote = false;
-    QSqlDatabase db = database();
-    if (physical && !(db.*finish)())
-        fail(engineText(db.lastError()));
+    if (physical) {
+        guarded([this, finish] {
+            QSqlDatabase db = database();
+            if (!(db.*finish)())
+                fail(engineText(db.lastError()));
+        });
+    }
     m_lastError.clear();
 }
 
@@ -477,7 +493,7 @@ void TADOConnection::endAndBegin(const QString& bothStatements, bool (QSqlDataba
     m_inTransaction = false;
     m_physicalTransaction = false;
     m_transactionWrote = false;
-    runPlain(bothStatements);
+    guarded([&] { runPlain(bothStatements); });
     m_inTransaction = true;
     m_physicalTransaction = true;
     m_lastError.clear();
@@ -499,7 +515,7 @@ void TADOConnection::ensurePhysicalTransaction(StatementKind kind) {
     if (m_engine != DataLinkEngine::SQLite || !m_inTransaction || m_physicalTransaction ||
         kind != StatementKind::Write)
         return;
-    runPlain(QStringLiteral("BEGIN IMMEDIATE"));
+    guarded([this] { runPlain(QStringLiteral("BEGIN IMMEDIATE")); });
     m_physicalTransaction = true;
 }
 
@@ -536,13 +552,16 @@ QSqlQuery& TADOConnection::preparedStatement(const QString& sql) {
 void TADOConnection::run(const QString& sql, const QVariantList& values, StatementKind kind,
                          const std::function<void(QSqlQuery&)>& consume) {
     ensureConnected();
+    // On SQLite the first write takes the write lock of the whole file for the transaction.
+    const bool beganWriting = m_engine == DataLinkEngine::SQLite && m_inTransaction &&
+                              !m_physicalTransaction && kind == StatementKind::Write;
     ensurePhysicalTransaction(kind);
     const bool poisonable = m_engine == DataLinkEngine::PostgreSQL && m_physicalTransaction;
     const bool savepoint = poisonable && (kind == StatementKind::Write || m_transactionWrote);
     if (kind == StatementKind::Write)
         m_transactionWrote = true;
     if (savepoint)
-        runPlain(QStringLiteral("SAVEPOINT ravlek_statement"));
+        guarded([this] { runPlain(QStringLiteral("SAVEPOINT ravlek_statement")); });
     std::optional<QSqlQuery> oneShot;
     try {
         bool ok = false;
@@ -568,13 +587,50 @@ void TADOConnection::run(const QString& sql, const QVariantList& values, Stateme
             mendAfterFailure(QStringLiteral("ROLLBACK TO SAVEPOINT ravlek_statement"));
         else if (poisonable)
             beginReadingAnew();
+        else if (beganWriting)
+            endRefusedWrite();
         // A text whose statement failed is prepared anew next time (the table may have changed).
         m_statements.erase(sql);
+        noteFailure(error.Message());
         throw;
     }
     if (savepoint)
-        runPlain(QStringLiteral("RELEASE SAVEPOINT ravlek_statement"));
+        guarded([this] { runPlain(QStringLiteral("RELEASE SAVEPOINT ravlek_statement")); });
     m_lastError.clear();
+}
+
+// A write that the database refused, as the first write of an SQLite transaction, changed
+// nothing that a rollback could lose; ending its transaction at once gives the file's write
+// lock back, which every other workstation on the file would otherwise wait for (and fail
+// with "database is locked" after the busy time-out) until this connection's next commit or
+// rollback. The transaction stays open for the program: the next write begins a real one again.
+void TADOConnection::endRefusedWrite() {
+    m_physicalTransaction = false;
+    m_transactionWrote = false;
+    mendAfterFailure(QStringLiteral("ROLLBACK"));
+}
+
+template <typename Work> void TADOConnection::guarded(Work&& work) {
+    try {
+        work();
+    } catch (const EDatabaseError& error) {
+        noteFailure(error.Message());
+        throw;
+    }
+}
+
+// Runs only after a statement of an open connection failed. Some drivers close the connection
+// themselves when they find it broken (Qt's PostgreSQL driver does); the others are asked.
+void TADOConnection::noteFailure(const QString& failure) {
+    if (Connected()) {
+        QSqlQuery probe(database());
+        if (probe.exec(QStringLiteral("SELECT 1")))
+            return;
+    }
+    disconnect();
+    m_failedConnect = failure;
+    m_lastError = failure;
+    m_lost = true;
 }
 
 void TADOConnection::mendAfterFailure(const QString& sql) {
@@ -584,6 +640,8 @@ void TADOConnection::mendAfterFailure(const QString& sql) {
 
 void TADOConnection::beginReadingAnew() {
     QSqlDatabase db = database();
+    if (!db.isOpen())
+        return;
     db.rollback();
     db.transaction();
 }

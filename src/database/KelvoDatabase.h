@@ -87,6 +87,10 @@ public:
     static void ForgetUnreachableServers();
     // True while a failed connect is remembered.
     bool ConnectFailed() const { return !m_failedConnect.isEmpty(); }
+    // True when the connection broke under a statement (the server went away): it has been
+    // closed, and the failure is remembered as a failed connect is, until the next Open. The
+    // connection never reconnects by itself; its owner reconnects deliberately.
+    bool Lost() const { return m_lost; }
     // Closes every data set on the connection, undoes an open transaction and disconnects.
     void Close();
     bool Connected() const;
@@ -119,7 +123,8 @@ private:
 
     QSqlDatabase database() const;
     void connectNow();
-    // The data sets' own connect: refused at once while a failed connect is remembered.
+    // The data sets' check before a statement: a closed connection is not connected again
+    // with whatever connection string it last had; reconnecting is its owner's decision.
     void connectForStatement();
     void openSqlServer(QSqlDatabase& db, const TDataLink& link);
     void openPostgreSql(QSqlDatabase& db, const TDataLink& link);
@@ -136,10 +141,20 @@ private:
     // The statement of `sql`, prepared on first use and kept.
     QSqlQuery& preparedStatement(const QString& sql);
     void mendAfterFailure(const QString& sql);
+    // Ends the SQLite transaction whose first write the database refused.
+    void endRefusedWrite();
     // Gives up a transaction that has only read, after a failed statement spoiled it, and
     // begins the next.
     void beginReadingAnew();
     void runPlain(const QString& sql);
+    // Runs `work`; when it fails, finds out whether the connection itself broke (noteFailure).
+    template <typename Work> void guarded(Work&& work);
+    // After a failure `failure`: asks the server a question that cannot fail on a working
+    // connection; when that fails too, the connection is lost: it is closed, and `failure`
+    // is remembered until the next Open.
+    void noteFailure(const QString& failure);
+    // Closes the engine's connection and what depends on it.
+    void disconnect();
     [[noreturn]] void fail(const QString& message);
     void attach(TCustomADODataSet* dataSet);
 
@@ -156,6 +171,7 @@ private:
     std::unordered_map<QString, std::unique_ptr<QSqlQuery>> m_statements;
     QString m_lastError;
     QString m_failedConnect; // the failure of the last connect, until the next Open
+    bool m_lost = false;     // the connection broke under a statement
     QList<QPointer<TCustomADODataSet>> m_dataSets;
 };
 

@@ -3,7 +3,14 @@
 #include "database/KelvoLogin.h"
 #include "database/KelvoSchema.h"
 
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <algorithm>
+
 namespace {
+
+constexpr qint64 kReconnectPauseMs = 5000;
 
 const QString kWorkstations = QStringLiteral("XRAYWORKSTATIONS");
 const QString kLockList = QStringLiteral("XRAYDEVICELOCKLIST");
@@ -92,6 +99,49 @@ bool TXrayDatabase::TableExists(const QString& tableName) {
         QOVRIGT->SetSQL({QStringLiteral("SELECT * FROM ") + tableName + QStringLiteral(" WHERE 1 = 0")});
         QOVRIGT->Open();
         QOVRIGT->Close();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool TXrayDatabase::KeepConnected(bool now) {
+    if (Database1->Connected()) {
+        // Connected again, by this or by the user's "Connect": a later close is the user's.
+        m_recovering = false;
+        return true;
+    }
+    if (Database1->Lost())
+        m_recovering = true;
+    if (!m_recovering || (!now && !m_nextAttempt.hasExpired()))
+        return false;
+    QElapsedTimer attempt;
+    attempt.start();
+    if (reconnect()) {
+        m_recovering = false;
+        return true;
+    }
+    m_nextAttempt.setRemainingTime(std::max<qint64>(kReconnectPauseMs, attempt.elapsed() * 10));
+    return false;
+}
+
+// The data-link file may have been changed meanwhile (another server, another login): it is
+// read anew, unless it is gone, when the connection string it gave last is kept rather than
+// asking the user from a timer. The login then completes the string as at start.
+bool TXrayDatabase::reconnect() {
+    TADOConnection::ForgetUnreachableServers();
+    TDatabaseLinks quiet = m_links;
+    quiet.ChooseDataProvider = nullptr;
+    quiet.FindFiles = nullptr;
+    const QString lastString = m_dataLink.ConnectionString;
+    if (QFileInfo(m_dataLink.DataProviderFile).isFile())
+        m_dataLink.ConnectionString.clear();
+    if (!::BuildConnectionString(m_dataLink, quiet, QString(), QString())) {
+        m_dataLink.ConnectionString = lastString;
+        return false;
+    }
+    try {
+        Connect();
         return true;
     } catch (const std::exception&) {
         return false;

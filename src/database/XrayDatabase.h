@@ -12,6 +12,7 @@
 #include "database/DeviceLocks.h"
 #include "database/KelvoDatabase.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 
@@ -44,6 +45,16 @@ public:
     // True when a query on the table succeeds.
     bool TableExists(const QString& tableName);
 
+    // ---- Recovery after an outage ---------------------------------------------------------
+    // Answers whether the connection is open. When it was lost (a statement found the server
+    // gone, see TADOConnection::Lost), it reconnects deliberately, with the data-link file read
+    // anew and the login completed again, at most once per pause: 5 seconds, or ten times as
+    // long as the last failed attempt took (a server that lets a connect run into its time-out
+    // is not waited for over and over). `now` tries at once whatever the pause. Silent: the
+    // outage was reported by the operation that ran into it. A connection that was never made,
+    // or that the user closed, is left to the user's "Connect".
+    bool KeepConnected(bool now = false);
+
     // ---- The register (the settings window's grid and the workstation editor) ------------
     // Lists the rows whose station or device name contains `searchText` (letter case
     // ignored, "%" and "_" taken literally), or every row when the text is empty, a single
@@ -73,10 +84,13 @@ public:
 
 private:
     void createTable(TADOQuery* query, const QStringList& lines);
+    bool reconnect();
     // Ends the open transaction with a commit and begins the next.
     void commitAndBegin();
 
     TDataLinkState& m_dataLink;
     TDatabaseLinks m_links;
     std::unique_ptr<TDeviceLocks> m_locks;
+    bool m_recovering = false;    // the connection was lost and has not been had again
+    QDeadlineTimer m_nextAttempt; // no reconnect before this
 };

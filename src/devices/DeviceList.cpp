@@ -20,6 +20,8 @@ constexpr int kNetworkDeviceType = 4;
 constexpr int kStatusInterval = 1000;
 constexpr int kRetryInterval = 5000;
 constexpr int kRefreshInterval = 5000;
+// The open device's lock is looked at every this many status ticks.
+constexpr int kStatusTicksPerLockCheck = 5;
 
 } // namespace
 
@@ -304,11 +306,18 @@ void TDeviceListController::connectRegisterDevice(int index, int type) {
         return int(m_scanner->OpenScanner(type, 1, m_patientDir));
     };
     TDeviceLocks::TClaim claim;
-    if (TDeviceLocks* lockList = locks())
+    if (TDeviceLocks* lockList = locks()) {
+        keepDatabase(false);
         claim = lockList->ClaimDevice(GetWorkstationName(), stationName, label, open);
-    else
+    } else {
         claim.OpenResult = open(claim.Information);
+    }
 
+    // Without the lock list nobody can tell who holds the device: the next retry tries again.
+    if (claim.NotConnected) {
+        m_retryTimer->start();
+        return;
+    }
     if (claim.HeldByAnother) {
         m_retryTimer->start();
         list.SetItemText(index, HeldDeviceItemText(stationName, label, claim.Information.Holders));
@@ -324,8 +333,51 @@ void TDeviceListController::connectRegisterDevice(int index, int type) {
     playReadySound();
     list.SetItemText(index, DeviceItemText(stationName, label, m_scanner->GetScannerStatus()));
     m_links.btnDeviceSettings->setEnabled(true);
+    m_ticksSinceLockCheck = 0;
     m_statusTimer->start();
     m_links.ScanImage();
+}
+
+bool TDeviceListController::keepDatabase(bool now) {
+    return m_links.Database && m_links.Database->KeepConnected(now);
+}
+
+void TDeviceListController::verifyHeldDevice(int index, int type) {
+    TDeviceLocks* lockList = locks();
+    if (!lockList || type == kSingleDeviceType || !m_scannerConnected ||
+        ++m_ticksSinceLockCheck < kStatusTicksPerLockCheck)
+        return;
+    m_ticksSinceLockCheck = 0;
+    if (!keepDatabase(false))
+        return;
+    const QString stationName = StationNameOfType(type);
+    const QString label = m_scannerLabels.value(index - 1);
+    const TDeviceInformation information = deviceInformation(stationName, label);
+    if (information.Failed || information.OwnStation.isEmpty() ||
+        information.FirstHolder == information.OwnStation)
+        return;
+    // The device is open here already; the claim only writes the lock, or finds it held.
+    const TDeviceLocks::TClaim claim =
+        lockList->ClaimDevice(GetWorkstationName(), stationName, label,
+                              [](const TDeviceInformation&) { return int(ScannerCode::Ok); });
+    if (claim.HeldByAnother)
+        yieldDevice(index, stationName, label, claim.Information);
+}
+
+// The lock list is what every workstation goes by: while it names another holder, this one
+// must not keep the device. It closes it, waits in the queue (the claim queued it), and says so.
+void TDeviceListController::yieldDevice(int index, const QString& stationName, const QString& label,
+                                        const TDeviceInformation& information) {
+    m_statusTimer->stop();
+    m_scanner->CloseScanner();
+    m_scannerConnected = false;
+    m_links.btnDeviceSettings->setEnabled(false);
+    m_links.ImageTypeList->SetItemText(index, HeldDeviceItemText(stationName, label, information.Holders));
+    m_retryTimer->start();
+    InformationMessage(
+        QStringLiteral("The lock list names another workstation (%1) as the holder of %2 - %3.")
+            .arg(information.FirstHolder, stationName, label) +
+        QStringLiteral("\r\rThe device has been closed here; this workstation waits for its turn."));
 }
 
 void TDeviceListController::playReadySound() {
@@ -339,9 +391,17 @@ void TDeviceListController::playReadySound() {
     }
 }
 
+// Given up deliberately (a choice, the close), so a lost connection is tried again at once:
+// a lock row left behind would keep every other workstation from the device. The device is
+// closed first: once the row is gone the list names the next in the queue as the holder,
+// and it must not name a holder while this workstation still has the device open.
 void TDeviceListController::RemoveOwnLocks() {
-    if (TDeviceLocks* lockList = locks())
+    if (TDeviceLocks* lockList = locks()) {
+        if (m_scanner)
+            m_scanner->CloseScanner();
+        keepDatabase(true);
         lockList->RemoveOwnLocks(GetWorkstationName());
+    }
 }
 
 void TDeviceListController::runTimerHandler(const std::function<void()>& handler) {
@@ -369,6 +429,7 @@ void TDeviceListController::Timer1Timer() {
         else
             list.SetItemText(index, DeviceItemText(stationName, m_scannerLabels.value(index - 1), status));
         Q_EMIT StatusRead(status);
+        verifyHeldDevice(index, type);
     });
 }
 
@@ -381,7 +442,10 @@ void TDeviceListController::Timer2Timer() {
 }
 
 void TDeviceListController::Timer3Timer() {
-    runTimerHandler([this] { UpdateDeviceList(false); });
+    runTimerHandler([this] {
+        keepDatabase(false);
+        UpdateDeviceList(false);
+    });
 }
 
 void TDeviceListController::btnDeviceSettingsClick() {

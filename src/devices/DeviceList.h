@@ -98,7 +98,7 @@ public:
     void Timer2Timer();
     void Timer3Timer();
     void btnDeviceSettingsClick();
-    // Gives up every lock and queue place of this computer.
+    // Gives up every lock and queue place of this computer, after closing the device.
     void RemoveOwnLocks();
 
 Q_SIGNALS:
@@ -121,6 +121,15 @@ private:
     void connectSingleDevice(int index);
     void connectRegisterDevice(int index, int type);
     void playReadySound();
+    // Reconnects a lost database connection (TXrayDatabase::KeepConnected); true when connected.
+    bool keepDatabase(bool now);
+    // Every few seconds while a register device is open: the lock list must name this
+    // workstation as its holder. A failed look-up reports an outage; when the list names
+    // nobody the lock is taken again, and when it names another workstation the device is
+    // given up to it.
+    void verifyHeldDevice(int index, int type);
+    void yieldDevice(int index, const QString& stationName, const QString& label,
+                     const TDeviceInformation& information);
     // Runs a timer's work unless an earlier run of any list work still waits in a message box.
     void runTimerHandler(const std::function<void()>& handler);
 
@@ -135,4 +144,5 @@ private:
     QTimer* m_retryTimer;
     QTimer* m_refreshTimer;
     int m_busy = 0;
+    int m_ticksSinceLockCheck = 0;
 };

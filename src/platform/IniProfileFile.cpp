@@ -6,6 +6,7 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -14,6 +15,7 @@ namespace platform {
 namespace {
 
 constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+constexpr qint64 kReadPiece = 64 * 1024;
 
 enum class Encoding { Utf8, Utf8Bom, Utf16Le, Utf16Be, Windows1252 };
 
@@ -125,6 +127,18 @@ std::optional<QString> decodeText(const QByteArray& bytes, Encoding* encoding) {
     return text;
 }
 
+// Whether written bytes read back in the encoding they were written in. A file reads as
+// Windows-1252 only while some byte of it is no UTF-8: should a write remove the last such
+// byte, the file would read as UTF-8 and its other values differently (ASCII aside).
+bool readsInEncoding(const QByteArray& bytes, Encoding encoding) {
+    Encoding reread = encoding;
+    if (!decodeText(bytes, &reread))
+        return false;
+    const bool ascii =
+        std::all_of(bytes.cbegin(), bytes.cend(), [](char byte) { return uchar(byte) < 0x80; });
+    return reread == encoding || (encoding == Encoding::Windows1252 && ascii);
+}
+
 QByteArray encodeText(const QString& text, Encoding encoding) {
     switch (encoding) {
     case Encoding::Utf16Le:
@@ -159,9 +173,22 @@ QList<Line> splitLines(const QString& text) {
     return lines;
 }
 
+// The text of a profile file's bytes; nothing when they are no profile text.
+std::optional<ProfileText> parseProfile(const QByteArray& bytes) {
+    ProfileText profile;
+    const std::optional<QString> text = decodeText(bytes, &profile.encoding);
+    if (!text)
+        return std::nullopt;
+    profile.lines = splitLines(*text);
+    if (!profile.lines.isEmpty() && profile.lines.first().end == QStringLiteral("\r\n"))
+        profile.newline = QStringLiteral("\r\n");
+    return profile;
+}
+
 enum class LoadResult { Loaded, Missing, NotProfile };
 
-LoadResult load(const QString& fileName, ProfileText* profile) {
+// The file's bytes; whether they are profile text is for the parser to say.
+LoadResult load(const QString& fileName, QByteArray* bytes) {
     const QFileInfo info(fileName);
     if (!info.exists())
         return LoadResult::Missing;
@@ -170,16 +197,16 @@ LoadResult load(const QString& fileName, ProfileText* profile) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return LoadResult::NotProfile;
-    const QByteArray bytes = file.read(kMaxFileSize + 1);
-    if (bytes.size() > kMaxFileSize)
-        return LoadResult::NotProfile;
-    const std::optional<QString> text = decodeText(bytes, &profile->encoding);
-    if (!text)
-        return LoadResult::NotProfile;
-    profile->lines = splitLines(*text);
-    if (!profile->lines.isEmpty() && profile->lines.first().end == QStringLiteral("\r\n"))
-        profile->newline = QStringLiteral("\r\n");
-    return LoadResult::Loaded;
+    // In pieces, so that a small file costs no more than its size, up to one byte beyond
+    // the limit, so that a file that grew meanwhile is still refused.
+    bytes->clear();
+    while (bytes->size() <= kMaxFileSize) {
+        const QByteArray piece = file.read(std::min(kReadPiece, kMaxFileSize + 1 - bytes->size()));
+        if (piece.isEmpty())
+            break;
+        bytes->append(piece);
+    }
+    return bytes->size() > kMaxFileSize ? LoadResult::NotProfile : LoadResult::Loaded;
 }
 
 // The name of a section header line "[name]", or nothing for other lines.
@@ -251,11 +278,17 @@ bool hasLineBreak(const QString& text) {
     return text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
 }
 
+// A text that the file can hold without turning into one that reads as no profile file.
+bool storable(const QString& text) {
+    return looksLikeText(text) && wellPairedSurrogates(text);
+}
+
 bool writable(const QString& section, const QString& key, const QString& value) {
     const QString trimmedKey = key.trimmed();
     return !hasLineBreak(section) && !section.contains(QLatin1Char(']')) && !hasLineBreak(key) &&
            !hasLineBreak(value) && !trimmedKey.isEmpty() && !trimmedKey.contains(QLatin1Char('=')) &&
-           !trimmedKey.startsWith(QLatin1Char('[')) && !trimmedKey.startsWith(QLatin1Char(';'));
+           !trimmedKey.startsWith(QLatin1Char('[')) && !trimmedKey.startsWith(QLatin1Char(';')) &&
+           storable(section) && storable(key) && storable(value);
 }
 
 // Inserts `line` at `index`, giving the line before it an end when it was the last one.
@@ -289,45 +322,80 @@ void setValue(ProfileText& profile, const QString& section, const QString& key, 
 
 } // namespace
 
-QString IniProfileFile::readString(const QString& fileName, const QString& section, const QString& key,
-                                   const QString& defaultValue, int maxChars) {
+namespace profiletext {
+
+bool isProfile(const QByteArray& bytes) {
+    return parseProfile(bytes).has_value();
+}
+
+QString readString(const QByteArray& bytes, const QString& section, const QString& key,
+                   const QString& defaultValue, int maxChars) {
     const int limit = qMax(0, maxChars);
-    ProfileText profile;
-    if (load(fileName, &profile) != LoadResult::Loaded)
+    const std::optional<ProfileText> profile = parseProfile(bytes);
+    if (!profile)
         return defaultValue.left(limit);
-    const qsizetype header = findSection(profile.lines, section);
-    const qsizetype line = header < 0 ? -1 : findKey(profile.lines, header, key);
+    const qsizetype header = findSection(profile->lines, section);
+    const qsizetype line = header < 0 ? -1 : findKey(profile->lines, header, key);
     if (line < 0)
         return defaultValue.left(limit);
-    return unquoted(keyLine(profile.lines.at(line).text)->value).left(limit);
+    return unquoted(keyLine(profile->lines.at(line).text)->value).left(limit);
 }
 
-bool IniProfileFile::isReadable(const QString& fileName) {
-    ProfileText profile;
-    return load(fileName, &profile) == LoadResult::Loaded;
-}
-
-bool IniProfileFile::writeString(const QString& fileName, const QString& section, const QString& key,
-                                 const QString& value) {
+std::optional<QByteArray> writeString(const std::optional<QByteArray>& bytes, const QString& section,
+                                      const QString& key, const QString& value) {
     if (!writable(section, key, value))
-        return false;
+        return std::nullopt;
     ProfileText profile;
-    if (load(fileName, &profile) == LoadResult::NotProfile)
-        return false;
+    if (bytes) {
+        std::optional<ProfileText> parsed = parseProfile(*bytes);
+        if (!parsed)
+            return std::nullopt;
+        profile = std::move(*parsed);
+    }
     setValue(profile, section.trimmed(), key.trimmed(), value);
 
     QString text;
     for (const Line& line : std::as_const(profile.lines))
         text += line.text + line.end;
+    QByteArray written = encodeText(text, profile.encoding);
+    if (!readsInEncoding(written, profile.encoding))
+        return std::nullopt;
+    return written;
+}
+
+} // namespace profiletext
+
+QString IniProfileFile::readString(const QString& fileName, const QString& section, const QString& key,
+                                   const QString& defaultValue, int maxChars) {
+    QByteArray bytes;
+    if (load(fileName, &bytes) != LoadResult::Loaded)
+        return defaultValue.left(qMax(0, maxChars));
+    return profiletext::readString(bytes, section, key, defaultValue, maxChars);
+}
+
+bool IniProfileFile::isReadable(const QString& fileName) {
+    QByteArray bytes;
+    return load(fileName, &bytes) == LoadResult::Loaded && profiletext::isProfile(bytes);
+}
+
+bool IniProfileFile::writeString(const QString& fileName, const QString& section, const QString& key,
+                                 const QString& value) {
+    QByteArray current;
+    const LoadResult loaded = load(fileName, &current);
+    if (loaded == LoadResult::NotProfile)
+        return false;
+    const std::optional<QByteArray> updated = profiletext::writeString(
+        loaded == LoadResult::Loaded ? std::optional(current) : std::nullopt, section, key, value);
+    if (!updated)
+        return false;
     QSaveFile file(fileName);
     // A file in a folder the user may not write can still be updated in place.
     file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    const QByteArray bytes = encodeText(text, profile.encoding);
     // The write only fills a buffer: a full disk shows when it is flushed, and the commit
     // would put the unwritten (empty) file in place of the old one regardless.
-    return file.write(bytes) == bytes.size() && file.flush() && file.commit();
+    return file.write(*updated) == updated->size() && file.flush() && file.commit();
 }
 
 std::unique_ptr<ProfileFile> ProfileFile::makeDefault() {

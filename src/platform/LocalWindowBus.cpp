@@ -247,16 +247,7 @@ std::optional<WindowInfo> readEntry(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QJsonObject object = QJsonDocument::fromJson(file.readAll()).object();
-    WindowInfo info;
-    info.handle = WindowHandle(object.value(u"handle").toInteger());
-    info.className = object.value(u"class").toString();
-    info.title = object.value(u"title").toString();
-    info.processId = object.value(u"pid").toInteger();
-    info.activationStamp = object.value(u"activated").toInteger();
-    if (info.handle <= 0)
-        return std::nullopt;
-    return info;
+    return buswire::parseEntry(file.readAll());
 }
 
 void removeEntry(const QString& folder, WindowHandle handle) {
@@ -267,14 +258,9 @@ void removeEntry(const QString& folder, WindowHandle handle) {
 // ---------------------------------------------------------------------------------------
 // The table of registered message numbers: one line "<number> <name>" per message.
 
-struct MessageNames {
-    QHash<QString, quint32> byFoldedName;
-    QHash<quint32, QString> byNumber;
-};
-
 struct MessageCache {
     QMutex mutex;
-    QHash<QString, MessageNames> byFolder;
+    QHash<QString, buswire::MessageTable> byFolder;
 };
 
 MessageCache& messageCache() {
@@ -305,27 +291,6 @@ bool lockFile(int fd, int operation) {
     return rc == 0;
 }
 
-// Reads the complete lines of the table into `names`; returns the length of the part of
-// the file made of complete lines (a writer that died mid-line leaves a partial one).
-qsizetype parseMessageTable(const QByteArray& content, MessageNames* names) {
-    const qsizetype complete = content.lastIndexOf('\n') + 1;
-    for (const QByteArray& line : content.left(complete).split('\n')) {
-        const qsizetype space = line.indexOf(' ');
-        if (space <= 0)
-            continue;
-        bool ok = false;
-        const quint32 number = line.left(space).toUInt(&ok);
-        const QString name = QString::fromUtf8(line.mid(space + 1));
-        if (!ok || number < FirstMessageNumber || number > LastMessageNumber || name.isEmpty())
-            continue;
-        // Should a name appear twice (a careless writer elsewhere), its first number counts.
-        if (!names->byFoldedName.contains(name.toCaseFolded()))
-            names->byFoldedName.insert(name.toCaseFolded(), number);
-        names->byNumber.insert(number, name);
-    }
-    return complete;
-}
-
 bool validMessageName(const QString& name) {
     return !name.isEmpty() && name.size() <= MaxMessageNameLength && !name.contains(QLatin1Char('\n')) &&
            !name.contains(QLatin1Char('\r'));
@@ -346,9 +311,9 @@ quint32 registerMessageName(const QString& folder, const QString& name) {
         ::open(QFile::encodeName(messageTablePath(folder)).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
     if (!fd.valid() || !lockFile(fd.get(), LOCK_EX))
         return 0;
-    MessageNames& names = cache.byFolder[folder];
+    buswire::MessageTable& names = cache.byFolder[folder];
     const QByteArray content = readAll(fd.get());
-    const qsizetype complete = parseMessageTable(content, &names);
+    const qsizetype complete = buswire::parseMessageTable(content, &names);
     if (const quint32 known = names.byFoldedName.value(folded))
         return known;
 
@@ -369,12 +334,12 @@ quint32 registerMessageName(const QString& folder, const QString& name) {
 QString registeredMessageName(const QString& folder, quint32 number) {
     MessageCache& cache = messageCache();
     QMutexLocker locker(&cache.mutex);
-    MessageNames& names = cache.byFolder[folder];
+    buswire::MessageTable& names = cache.byFolder[folder];
     if (!names.byNumber.contains(number)) {
         const UniqueFd fd(
             ::open(QFile::encodeName(messageTablePath(folder)).constData(), O_RDONLY | O_CLOEXEC));
         if (fd.valid() && lockFile(fd.get(), LOCK_SH))
-            parseMessageTable(readAll(fd.get()), &names);
+            buswire::parseMessageTable(readAll(fd.get()), &names);
     }
     return names.byNumber.value(number);
 }
@@ -863,6 +828,42 @@ QList<WindowInfo> liveWindows(const QString& folder) {
 } // namespace
 
 // ---------------------------------------------------------------------------------------
+
+namespace buswire {
+
+std::optional<WindowInfo> parseEntry(const QByteArray& content) {
+    const QJsonObject object = QJsonDocument::fromJson(content).object();
+    WindowInfo info;
+    info.handle = WindowHandle(object.value(u"handle").toInteger());
+    info.className = object.value(u"class").toString();
+    info.title = object.value(u"title").toString();
+    info.processId = object.value(u"pid").toInteger();
+    info.activationStamp = object.value(u"activated").toInteger();
+    if (info.handle <= 0)
+        return std::nullopt;
+    return info;
+}
+
+qsizetype parseMessageTable(const QByteArray& content, MessageTable* names) {
+    const qsizetype complete = content.lastIndexOf('\n') + 1;
+    for (const QByteArray& line : content.left(complete).split('\n')) {
+        const qsizetype space = line.indexOf(' ');
+        if (space <= 0)
+            continue;
+        bool ok = false;
+        const quint32 number = line.left(space).toUInt(&ok);
+        const QString name = QString::fromUtf8(line.mid(space + 1));
+        if (!ok || number < FirstMessageNumber || number > LastMessageNumber || name.isEmpty())
+            continue;
+        // Should a name appear twice (a careless writer elsewhere), its first number counts.
+        if (!names->byFoldedName.contains(name.toCaseFolded()))
+            names->byFoldedName.insert(name.toCaseFolded(), number);
+        names->byNumber.insert(number, name);
+    }
+    return complete;
+}
+
+} // namespace buswire
 
 std::unique_ptr<WindowBus> WindowBus::makeDefault() {
     return std::make_unique<LocalWindowBus>();

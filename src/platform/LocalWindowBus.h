@@ -2,9 +2,31 @@
 
 #include "platform/WindowBus.h"
 
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+
 #include <optional>
 
 namespace platform {
+
+// The bus's two file formats, read from bytes (docs/host-protocol.md).
+namespace buswire {
+
+// The table of registered message numbers: one line "<number> <name>" per message.
+struct MessageTable {
+    QHash<QString, quint32> byFoldedName;
+    QHash<quint32, QString> byNumber;
+};
+
+// Reads the complete lines of the table into `table`; returns the length of the part of
+// the content made of complete lines (a writer that died mid-line leaves a partial one).
+qsizetype parseMessageTable(const QByteArray& content, MessageTable* table);
+
+// A window's entry file; nothing when it names no window.
+std::optional<WindowInfo> parseEntry(const QByteArray& content);
+
+} // namespace buswire
 
 // The window bus of one Linux user: a folder holding the message-number table, one entry
 // file and one local socket per window, and one file per global atom (docs/host-protocol.md

@@ -281,7 +281,9 @@ private:
                 return failed(
                     QStringLiteral("a key name is longer than %1 characters").arg(kMaxKeyNameLength));
         }
-        section.keyName = name;
+        // Without the empty parts (a leading, doubled or trailing "\"), so that the name
+        // begins with its hive's, as everyone who takes it apart expects.
+        section.keyName = parts.join(QLatin1Char('\\'));
         m_result.sections.append(section);
         return true;
     }

@@ -340,6 +340,17 @@ private Q_SLOTS:
         QTest::newRow("blanks and control characters trimmed")
             << u"DEVICE \t Soredex Oy \x01\x1f\nIMAGETYPE   \t"_qs << u"Soredex Oy"_qs << QString() << 0
             << 0.0;
+        // Such characters would make the information file unreadable for every reader.
+        QTest::newRow("control characters inside a value become blanks")
+            << QStringLiteral("DEVICE Sore\u0000dex\x01Oy\nIMAGETYPE PS\x1bP") << u"Sore dex Oy"_qs
+            << u"PS P"_qs << 0 << 0.0;
+        QTest::newRow("half a surrogate pair becomes a replacement character")
+            << u"DEVICE A"_qs + QChar(0xD800) + u"B\nIMAGETYPE "_qs + QChar(0xDC00) + QChar(0xD83D) +
+                   QChar(0xDE00)
+            << u"A\uFFFDB"_qs << u"\uFFFD\U0001F600"_qs << 0 << 0.0;
+        // The value begins at a fixed place, which may lie between the halves of a pair.
+        QTest::newRow("value begins inside a surrogate pair")
+            << u"XXXXX\U0001F600DEVICE A"_qs << u"\uFFFDDEVICE A"_qs << QString() << 0 << 0.0;
         QTest::newRow("later line overrides")
             << u"DEVICE A\nPIXELSIZEH 0.1\nDEVICE B\nPIXELSIZEH 0.085\nMAGFACTOR 3\nMAGFACTOR 1.5"_qs
             << u"B"_qs << QString() << 299 << 1.5;

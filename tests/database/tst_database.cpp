@@ -585,9 +585,12 @@ void tst_Database::closingConnectionClosesQueries() {
     query.Open();
     connection->Close();
     QVERIFY(!query.Active());
-    // Opening a query connects its connection again.
+    // A query does not connect a closed connection again with whatever string it last had:
+    // reconnecting is the owner's deliberate step.
+    QVERIFY_THROWS_EXCEPTION(EDatabaseError, query.Open());
+    QVERIFY(!connection->Connected());
+    connection->Open();
     query.Open();
-    QVERIFY(connection->Connected());
     QVERIFY(query.Active());
 }
 
@@ -912,6 +915,14 @@ void tst_Database::odbcConnectionString_data() {
     QTest::newRow("braces") << QStringLiteral(
                                    "Provider=SQLNCLI11;User ID=sa;Password=\"a;b}c\";Data Source=db")
                             << freeTds << QStringLiteral("DRIVER={FreeTDS};SERVER=db;UID=sa;PWD={a;b}}c};");
+    // Half a surrogate pair (a damaged UTF-16 data-link file) must not let a ";" through.
+    const QString halfPair(QChar(0xD800));
+    QTest::newRow("half a surrogate pair in the password")
+        << QStringLiteral("Provider=SQLNCLI11;User ID=sa;Password=\"x") + halfPair +
+               QStringLiteral(";SERVER=evil\";Data Source=db")
+        << freeTds
+        << QStringLiteral("DRIVER={FreeTDS};SERVER=db;UID=sa;PWD={x") + halfPair +
+               QStringLiteral(";SERVER=evil};");
 }
 
 void tst_Database::odbcConnectionString() {

@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QMutex>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -179,6 +180,8 @@ private Q_SLOTS:
     void concurrentClaimsNeverBothHold();
     void failureIsShownAndTransactionStaysOpen_data();
     void failureIsShownAndTransactionStaysOpen();
+    void refusedWriteReleasesSqliteWriteLock_data();
+    void refusedWriteReleasesSqliteWriteLock();
 
     void claimKeyIsFixedForEveryBuild();
 
@@ -660,9 +663,9 @@ void tst_DeviceLocks::failureIsShownAndTransactionStaysOpen_data() {
         QTest::addRow("%s/remove", e.constData())
             << engine << QStringLiteral("remove") << lockTable << QStringList{kResetLeadIn};
         // The failed look-up counts the device free: it is opened, and taking the lock
-        // fails once more.
+        // fails once more, for the same reason, which is not shown a second time.
         QTest::addRow("%s/claim", e.constData())
-            << engine << QStringLiteral("claim") << lockTable << QStringList{kLookupLeadIn, kLookupLeadIn};
+            << engine << QStringLiteral("claim") << lockTable << QStringList{kLookupLeadIn};
     }
 }
 
@@ -715,6 +718,80 @@ void tst_DeviceLocks::failureIsShownAndTransactionStaysOpen() {
         b->Database1.Execute(QStringLiteral("CREATE TABLE WRITEPROBE (X INT)"));
         b->Database1.CommitTrans();
     }
+}
+
+void tst_DeviceLocks::refusedWriteReleasesSqliteWriteLock_data() {
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<QString>("write");
+    QTest::newRow("sqlite/duplicate register row") << kSqlite << QStringLiteral("duplicate");
+    QTest::newRow("sqlite/delete of a row changed meanwhile") << kSqlite << QStringLiteral("delete");
+    QTest::newRow("sqlite/refused lock write") << kSqlite << QStringLiteral("lock");
+    QTest::newRow("sqlite/refused removal of own locks") << kSqlite << QStringLiteral("remove");
+}
+
+// On SQLite the first write of a transaction takes the write lock of the whole file. A write
+// that the database refuses must give it back at once: another process on the same file
+// writes without waiting, while the workstation's connection goes on with its transaction.
+void tst_DeviceLocks::refusedWriteReleasesSqliteWriteLock() {
+    QFETCH(QString, write);
+    const Names names = namesOf(QStringLiteral("plain"));
+    const QString& computer = names.computers.at(0);
+    registerAll(names, 1);
+    if (write == QStringLiteral("remove"))
+        addLockRow(office(), computer, names.station, names.label, 0);
+    // Lock writes this database refuses, as a rule of the practice's own would.
+    office().Execute(QStringLiteral("CREATE TRIGGER REFUSELOCKS BEFORE INSERT ON XRAYDEVICELOCKLIST "
+                                    "WHEN NEW.COMPUTERNAME = '%1' BEGIN SELECT RAISE(ABORT, 'lock refused'); "
+                                    "END")
+                         .arg(computer));
+    office().Execute(
+        QStringLiteral("CREATE TRIGGER REFUSEREMOVAL BEFORE DELETE ON XRAYDEVICELOCKLIST "
+                       "WHEN OLD.COMPUTERNAME = '%1' BEGIN SELECT RAISE(ABORT, 'removal refused'); "
+                       "END")
+            .arg(computer));
+    auto a = workstation();
+    a->database.SearchRegister(QString());
+
+    RecordingDialogs dialogs;
+    if (write == QStringLiteral("duplicate")) {
+        TADOQuery& rows = *a->database.QXRAYWORKSTATIONS;
+        rows.Append();
+        rows.FieldByName(QStringLiteral("COMPUTERNAME")).SetAsString(computer);
+        rows.FieldByName(QStringLiteral("XRAYSTATION")).SetAsString(names.station);
+        rows.FieldByName(QStringLiteral("XRAYSTATIONID")).SetAsString(names.label);
+        rows.FieldByName(QStringLiteral("STATIONID")).SetAsString(QStringLiteral("Room twice"));
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, a->database.SaveRegisterRow());
+        rows.Cancel();
+    } else if (write == QStringLiteral("delete")) {
+        office().Execute(QStringLiteral("UPDATE XRAYWORKSTATIONS SET STATIONID = 'Room moved'"));
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, a->database.DeleteRegisterRow());
+    } else if (write == QStringLiteral("lock")) {
+        a->locks.TakeDeviceLock(names.station, names.label, computer);
+        QCOMPARE(dialogs.texts().size(), 1);
+    } else {
+        a->locks.RemoveOwnLocks(computer);
+        QCOMPARE(dialogs.texts().size(), 1);
+    }
+    QVERIFY(a->Database1.InTransaction());
+
+    // Another process writes to the file, waiting at most one second for the write lock.
+    const QString file = ParseConnectionString(connectionString()).server;
+    QProcess other;
+    other.start(QStringLiteral("sqlite3"),
+                {QStringLiteral("-cmd"), QStringLiteral(".timeout 1000"), file,
+                 QStringLiteral("INSERT INTO XRAYDEVICELOCKLIST VALUES ('PC-OTHER', 'X', 'Y', 0);")});
+    QVERIFY2(other.waitForFinished(30000), "sqlite3 did not finish");
+    const QString errors = QString::fromUtf8(other.readAllStandardError());
+    QVERIFY2(other.exitStatus() == QProcess::NormalExit && other.exitCode() == 0, qPrintable(errors));
+
+    QCOMPARE(lockRows(office(), QStringLiteral("X"), QStringLiteral("Y")),
+             QStringList{QStringLiteral("PC-OTHER 0")});
+
+    // The workstation's connection goes on: its next unit of work writes and commits.
+    addLockRow(a->Database1, names.computers.at(1), names.station, names.label, 1);
+    a->Database1.CommitAndBeginTrans();
+    QVERIFY(lockRows(office(), names.station, names.label)
+                .contains(names.computers.at(1) + QStringLiteral(" 1")));
 }
 
 void tst_DeviceLocks::claimKeyIsFixedForEveryBuild() {

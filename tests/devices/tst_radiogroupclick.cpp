@@ -54,6 +54,8 @@ private Q_SLOTS:
     void failedOpeningIsRetried();
     void statusPollShowsCurrentStatus();
     void timerWaitsForRunUnderMessageBox();
+    void holderKeepsTheLockListTrue_data();
+    void holderKeepsTheLockListTrue();
 };
 
 void TestRadioGroupClick::idleStartsRefresh() {
@@ -254,6 +256,60 @@ void TestRadioGroupClick::timerWaitsForRunUnderMessageBox() {
     QCOMPARE(textWhileShown, QStringLiteral("untouched"));
     f.controller->Timer1Timer();
     QCOMPARE(f.radioGroup.ItemText(1), QStringLiteral("Digora - D1: CONNECTED"));
+}
+
+void TestRadioGroupClick::holderKeepsTheLockListTrue_data() {
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("rowsAfter");
+    QTest::addColumn<bool>("keepsDevice");
+    QTest::newRow("rows lost") << u"lost"_qs << QStringList{u"TESTPC:0"_qs} << true;
+    QTest::newRow("another named holder")
+        << u"another"_qs << QStringList{u"OTHERPC:0"_qs, u"TESTPC:1"_qs} << false;
+    QTest::newRow("unchanged") << u"none"_qs << QStringList{u"TESTPC:0"_qs} << true;
+}
+
+// Every five status ticks the holder looks at the lock list: when its row went missing (an
+// outage that lost it, a removal) it writes it again; when the list names another holder, it
+// closes the device, queues, and tells the user once.
+void TestRadioGroupClick::holderKeepsTheLockListTrue() {
+    QFETCH(QString, change);
+    QFETCH(QStringList, rowsAfter);
+    QFETCH(bool, keepsDevice);
+    DeviceListFixture f;
+    f.setConnectTo(u"¤1¤"_qs);
+    f.addStation(kThisComputer, 1, QStringLiteral("D1"), QStringLiteral("WS1"));
+    f.addStation(QStringLiteral("OTHERPC"), 1, QStringLiteral("D1"), QStringLiteral("WS2"));
+    WriteSetting(QStringLiteral("XRay"), QStringLiteral("Imagetype"), QStringLiteral("1"));
+    f.controller->UpdateDeviceList(true);
+    QVERIFY(f.controller->ScannerConnected());
+    QCOMPARE(f.lockRows(1, QStringLiteral("D1")), QStringList{u"TESTPC:0"_qs});
+
+    if (change != u"none"_qs)
+        f.removeLocksOf(kThisComputer);
+    if (change == u"another"_qs) {
+        f.addLock(QStringLiteral("OTHERPC"), 1, QStringLiteral("D1"), 0);
+        f.dialogs.expect(
+            QStringLiteral("The lock list names another workstation (WS2) as the holder of Digora - D1."));
+    }
+    for (int tick = 0; tick < 4; ++tick)
+        f.controller->Timer1Timer();
+    QVERIFY(f.controller->ScannerConnected());
+    f.controller->Timer1Timer();
+    QCOMPARE(f.lockRows(1, QStringLiteral("D1")), rowsAfter);
+    QCOMPARE(f.controller->ScannerConnected(), keepsDevice);
+    QCOMPARE(f.simDevice(1).isOpen(), keepsDevice);
+    QCOMPARE(f.controller->StatusTimer()->isActive(), keepsDevice);
+    QCOMPARE(f.controller->RetryTimer()->isActive(), !keepsDevice);
+    QVERIFY(f.dialogs.allAnswered());
+    if (!keepsDevice) {
+        QCOMPARE(f.radioGroup.ItemText(1),
+                 QStringLiteral("Digora - D1: ALREADYOPENED") + CR + QStringLiteral("Connected to - WS2, "));
+        // Once the other workstation is done, the retry takes the device back.
+        f.removeLocksOf(QStringLiteral("OTHERPC"));
+        f.controller->Timer2Timer();
+        QVERIFY(f.controller->ScannerConnected());
+        QCOMPARE(f.lockRows(1, QStringLiteral("D1")), QStringList{u"TESTPC:0"_qs});
+    }
 }
 
 QTEST_MAIN(TestRadioGroupClick)

@@ -36,6 +36,8 @@ private Q_SLOTS:
     void garbageReadsAsMissing_data();
     void garbageReadsAsMissing();
     void missingOrSpecialFileGivesDefault();
+    void sizeLimit_data();
+    void sizeLimit();
     void write_data();
     void write();
     void writeKeepsEncoding_data();
@@ -43,6 +45,8 @@ private Q_SLOTS:
     void writeRefusesTextThatWouldChangeOtherLines_data();
     void writeRefusesTextThatWouldChangeOtherLines();
     void writeIntoMissingFolderFails();
+    void eightBitFileNeverTurnsIntoUtf8_data();
+    void eightBitFileNeverTurnsIntoUtf8();
     void writeOnFullDiskFailsAndKeepsFile();
 };
 
@@ -180,6 +184,23 @@ void tst_ProfileFile::missingOrSpecialFileGivesDefault() {
     QVERIFY(!profile.writeString(env.root(), QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("v")));
 }
 
+void tst_ProfileFile::sizeLimit_data() {
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("16 MiB is read") << qint64(16 * 1024 * 1024) << QStringLiteral("v");
+    QTest::newRow("one byte more is not") << qint64(16 * 1024 * 1024 + 1) << kDefault;
+}
+
+void tst_ProfileFile::sizeLimit() {
+    QFETCH(qint64, size);
+    TestEnvironment env;
+    QByteArray content("[a]\nk=v\n;");
+    content.append(size - content.size() - 1, 'x').append('\n');
+    const QString file = env.writeFile(QStringLiteral("big.ini"), content);
+    QTEST(IniProfileFile().readString(file, QStringLiteral("a"), QStringLiteral("k"), kDefault, 254),
+          "expected");
+}
+
 void tst_ProfileFile::write_data() {
     QTest::addColumn<QByteArray>("before"); // "<missing>": no file
     QTest::addColumn<QString>("section");
@@ -262,6 +283,14 @@ void tst_ProfileFile::writeRefusesTextThatWouldChangeOtherLines_data() {
         << QStringLiteral("a") << QStringLiteral(";k") << QStringLiteral("1");
     QTest::newRow("empty key") << QStringLiteral("a") << QStringLiteral(" ") << QStringLiteral("1");
     QTest::newRow("] in section") << QStringLiteral("a]b") << QStringLiteral("k") << QStringLiteral("1");
+    // Either would make the whole file read as no profile file at all.
+    QTest::newRow("control character in value")
+        << QStringLiteral("a") << QStringLiteral("k") << QStringLiteral("Sore\x01-dex");
+    QTest::newRow("NUL in key") << QStringLiteral("a") << QStringLiteral("k\u0000") << QStringLiteral("1");
+    QTest::newRow("control character in section")
+        << QStringLiteral("a\x1b") << QStringLiteral("k") << QStringLiteral("1");
+    QTest::newRow("half a surrogate pair in value")
+        << QStringLiteral("a") << QStringLiteral("k") << QString(QChar(0xD800));
 }
 
 void tst_ProfileFile::writeRefusesTextThatWouldChangeOtherLines() {
@@ -281,6 +310,35 @@ void tst_ProfileFile::writeIntoMissingFolderFails() {
     QVERIFY(
         !IniProfileFile().writeString(file, QStringLiteral("a"), QStringLiteral("k"), QStringLiteral("v")));
     QVERIFY(!QFile::exists(file));
+}
+
+void tst_ProfileFile::eightBitFileNeverTurnsIntoUtf8_data() {
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    // "\xC3\xA5" reads "\u00C3\u00A5" in Windows-1252 but "\u00E5" in UTF-8: once the value
+    // holding the file's only byte that is no UTF-8 is gone, the file would read as UTF-8.
+    QTest::newRow("the value held the only byte that is no UTF-8")
+        << QByteArray("[a]\nk=\xE5\nother=\xC3\xA5\n") << QByteArray("[a]\nk=\xE5\nother=\xC3\xA5\n");
+    QTest::newRow("what is left is ASCII")
+        << QByteArray("[a]\nk=\xE5\nother=1\n") << QByteArray("[a]\nk=x\nother=1\n");
+    QTest::newRow("another byte stays no UTF-8")
+        << QByteArray("[a]\nk=\xE5\nother=\xC3\xA5 \xE5\n") << QByteArray("[a]\nk=x\nother=\xC3\xA5 \xE5\n");
+}
+
+// The file reads as Windows-1252 only while some byte is no UTF-8; a write must not change
+// how the other values read.
+void tst_ProfileFile::eightBitFileNeverTurnsIntoUtf8() {
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    TestEnvironment env;
+    const QString file = env.writeFile(QStringLiteral("test.ini"), before);
+    IniProfileFile profile;
+    const QString other =
+        profile.readString(file, QStringLiteral("a"), QStringLiteral("other"), kDefault, 254);
+    QCOMPARE(profile.writeString(file, QStringLiteral("a"), QStringLiteral("k"), QStringLiteral("x")),
+             after != before);
+    QCOMPARE(readAll(file), after);
+    QCOMPARE(profile.readString(file, QStringLiteral("a"), QStringLiteral("other"), kDefault, 254), other);
 }
 
 // A disk with no room left: the write is refused, and the file keeps what it held (not an

@@ -228,6 +228,19 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(RegFileRegistry::hiveFile(Hive::CurrentUser)));
     }
 
+    // As on Windows, a key is at most 512 levels deep.
+    void keyDepthIsLimited() {
+        TestEnvironment env;
+        RegFileRegistry registry;
+        const QString deepest = QStringList(512, u"k"_qs).join(u'\\');
+        QVERIFY(registry.setValue(Hive::CurrentUser, deepest, text(u"A"_qs, u"1"_qs)).ok);
+        QCOMPARE(RegFileRegistry().value(Hive::CurrentUser, deepest, u"A"_qs)->text(), u"1"_qs);
+        const RegResult deeper = registry.createKey(Hive::CurrentUser, deepest + u"\\k"_qs);
+        QVERIFY(!deeper.ok);
+        QCOMPARE(deeper.error, qt_error_string(EINVAL));
+        QVERIFY(!registry.keyExists(Hive::CurrentUser, deepest + u"\\k"_qs));
+    }
+
     void handWrittenFilesAreRead_data() {
         QTest::addColumn<QByteArray>("file");
         const QByteArray body = "; a comment\r\n"
@@ -269,6 +282,25 @@ private Q_SLOTS:
         RegFileRegistry reader;
         QCOMPARE(reader.value(Hive::CurrentUser, key, u"Wrapped"_qs)->text(), u"hi"_qs);
         QCOMPARE(reader.values(Hive::CurrentUser, key).size(), 5);
+    }
+
+    // Empty parts of a key line are ignored as in every key path, a leading "\\" included:
+    // the key lies where its hive's name says.
+    void keyLineWithEmptyParts_data() {
+        QTest::addColumn<QByteArray>("keyLine");
+        QTest::newRow("leading backslash") << QByteArray("[\\HKEY_CURRENT_USER\\Software\\Kelvo]");
+        QTest::newRow("doubled and trailing") << QByteArray("[HKEY_CURRENT_USER\\\\Software\\Kelvo\\]");
+        QTest::newRow("short hive name") << QByteArray("[\\HKCU\\Software\\Kelvo]");
+    }
+    void keyLineWithEmptyParts() {
+        QFETCH(QByteArray, keyLine);
+        TestEnvironment env;
+        writeFile(RegFileRegistry::hiveFile(Hive::CurrentUser),
+                  "Windows Registry Editor Version 5.00\n\n" + keyLine + "\n\"A\"=\"1\"\n");
+        RegFileRegistry registry;
+        QVERIFY(registry.hiveStatus(Hive::CurrentUser).ok);
+        QCOMPARE(registry.subKeys(Hive::CurrentUser, QString()), QStringList{u"Software"_qs});
+        QCOMPARE(registry.value(Hive::CurrentUser, u"Software\\Kelvo"_qs, u"A"_qs)->text(), u"1"_qs);
     }
 
     // Every value type, and data that does not follow its type's form, comes back exactly.
@@ -353,6 +385,11 @@ private Q_SLOTS:
         QTest::newRow("the hive itself removed") << good + "[-HKEY_CURRENT_USER]\n" << 7;
         QTest::newRow("UTF-16 of an odd length") << QByteArray("\xff\xfeW\x00i", 5) << 1;
         QTest::newRow("bad dword") << good + "\"D\"=dword:xyz\n" << 7;
+        // Far deeper than the registry allows: such a tree would overflow the stack.
+        QTest::newRow("key 100000 levels deep")
+            << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER" +
+                   QByteArray("\\k").repeated(100000) + "]\n"
+            << 3;
     }
     void damagedHiveIsKeptAside() {
         QFETCH(QByteArray, file);

@@ -22,6 +22,8 @@ private Q_SLOTS:
     void readVariants();
     void parseAndCompose_data();
     void parseAndCompose();
+    void composedLinkReadsBack_data();
+    void composedLinkReadsBack();
     void engineOfProvider_data();
     void engineOfProvider();
     void editorPrefillsFromFile();
@@ -112,6 +114,44 @@ void TestDataLinkEditor::parseAndCompose() {
     QFETCH(QString, input);
     QFETCH(QString, composed);
     QCOMPARE(ComposeConnectionString(ParseConnectionString(input)), composed);
+}
+
+// Whatever the editor is given, it writes a string that reads back as the same parts: a
+// quote means something only at the start of a value.
+void TestDataLinkEditor::composedLinkReadsBack_data() {
+    QTest::addColumn<QString>("provider");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("otherKey");
+    QTest::newRow("quote inside the password") << QStringLiteral("SQLOLEDB.1") << QStringLiteral("sa")
+                                               << QStringLiteral("pa\"ss") << QStringLiteral("Extra");
+    QTest::newRow("password of quotes and ;") << QStringLiteral("SQLOLEDB.1") << QStringLiteral("\"sa\"")
+                                              << QStringLiteral("\";\"\"") << QStringLiteral("Extra");
+    QTest::newRow("quote in another part's key") << QStringLiteral("PostgreSQL") << QStringLiteral("bo")
+                                                 << QStringLiteral("pw") << QStringLiteral("Odd\"Key");
+    QTest::newRow("provider with ;") << QStringLiteral("My;Provider") << QStringLiteral("bo")
+                                     << QStringLiteral("pw") << QStringLiteral("Extra");
+}
+
+void TestDataLinkEditor::composedLinkReadsBack() {
+    QFETCH(QString, provider);
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(QString, otherKey);
+    TDataLink link;
+    link.provider = provider;
+    link.user = user;
+    link.password = password;
+    link.server = QStringLiteral("srv");
+    link.database = QStringLiteral("db");
+    link.otherParts = {{otherKey, QStringLiteral("x")}, {QStringLiteral("Mode"), QStringLiteral("Read")}};
+    const TDataLink back = ParseConnectionString(ComposeConnectionString(link));
+    QCOMPARE(back.provider, link.provider);
+    QCOMPARE(back.user, link.user);
+    QCOMPARE(back.password, link.password);
+    QCOMPARE(back.server, link.server);
+    QCOMPARE(back.database, link.database);
+    QCOMPARE(back.otherParts, link.otherParts);
 }
 
 void TestDataLinkEditor::engineOfProvider_data() {
