@@ -16,6 +16,7 @@
 #include "sound/WavPlayer.h"
 #include "tools/CEVersionInfo.h"
 #include "tools/DesignerNames.h"
+#include "tools/ElidedText.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoMessages.h"
 #include "tools/KelvoProgress.h"
@@ -32,6 +33,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QToolButton>
 
 namespace {
@@ -40,7 +42,17 @@ const QString kXRaySection = QStringLiteral("XRay");
 constexpr int kClientWidth = 402;
 constexpr int kClientHeight = 242;
 constexpr int kPanelHeight = 45;
+constexpr int kListWidth = 250;
+constexpr int kListHeight = 185;
+constexpr int kOutDirWidth = 166;
+constexpr int kPatientNrLeft = 178;
+constexpr int kCloseLeft = 318;
+// How long the one-shot rule leaves the window open after a hand-off, so that the user sees
+// what was stored.
+constexpr int kOneShotCloseDelayMs = 1500;
 constexpr int kActivationTimeoutMs = 5000;
+// How often a close that waits for modal windows looks again.
+constexpr int kModalWindowPollMs = 50;
 
 // The version comes from the version information of the program's own file.
 QString mainFormCaption() {
@@ -151,6 +163,7 @@ TRavlekMainForm::TRavlekMainForm(TXrayDatabase* database, const QStringList& arg
             &TDeviceListController::btnDeviceSettingsClick);
     connect(btnSelectDevices, &QPushButton::clicked, this, &TRavlekMainForm::btnSelectDevicesClick);
     connect(HelpButton, &QToolButton::clicked, this, &TRavlekMainForm::HelpButtonClick);
+    connect(m_devices, &TDeviceListController::StatusRead, this, &TRavlekMainForm::StatusRead);
     qApp->installEventFilter(this);
     registerOnBus();
 }
@@ -163,16 +176,19 @@ TRavlekMainForm::~TRavlekMainForm() {
 
 void TRavlekMainForm::createControls() {
     setWindowTitle(mainFormCaption());
-    setFixedSize(kClientWidth, kClientHeight);
+    // It can be made larger, for long device entries; the designed size is the least.
+    setMinimumSize(kClientWidth, kClientHeight);
+    resize(kClientWidth, kClientHeight);
 
     BottomPanel = new QWidget(this);
     BottomPanel->setGeometry(0, kClientHeight - kPanelHeight, kClientWidth, kPanelHeight);
-    OutDirLabel = new QLabel(QStringLiteral("Label1"), BottomPanel);
-    OutDirLabel->setGeometry(8, 2, 166, 16);
+    OutDirLabel = new TElidedLabel(Qt::ElideMiddle, BottomPanel);
+    OutDirLabel->setText(QStringLiteral("Label1"));
+    OutDirLabel->setGeometry(8, 2, kOutDirWidth, 16);
     // The patient the images go to, beside the destination, so that a window left open for
     // another patient shows.
     PatientNrLabel = new QLabel(QStringLiteral("Label2"), BottomPanel);
-    PatientNrLabel->setGeometry(178, 2, 138, 16);
+    PatientNrLabel->setGeometry(kPatientNrLeft, 2, 138, 16);
     CloseButton = new QPushButton(QStringLiteral("&Close"), BottomPanel);
     CloseButton->setGeometry(318, 10, 75, 25);
     DeleteSourceCheckBox =
@@ -181,7 +197,7 @@ void TRavlekMainForm::createControls() {
 
     ImageTypeList = new TRadioGroup(this);
     ImageTypeList->setTitle(QStringLiteral("Imagetype"));
-    ImageTypeList->setGeometry(8, 8, 250, 185);
+    ImageTypeList->setGeometry(8, 8, kListWidth, kListHeight);
     for (const QString& item :
          {QStringLiteral("Panorama"), QStringLiteral("Cephalometric"), QStringLiteral("Intraoral")})
         ImageTypeList->AddItem(item);
@@ -226,6 +242,10 @@ void TRavlekMainForm::createControls() {
     HelpButton->setText(QStringLiteral("?"));
     HelpButton->setToolTip(QStringLiteral("Settings"));
     HelpButton->setGeometry(kClientWidth - 22, 2, 20, 20);
+
+    // Where the hidden hardware read-outs would be.
+    lblStored = new TElidedLabel(Qt::ElideMiddle, this);
+    lblStored->setGeometry(266, 34, 128, 16);
     KeepDesignerNames({{BottomPanel, "Panel1"},
                        {OutDirLabel, "Label1"},
                        {PatientNrLabel, "Label2"},
@@ -244,15 +264,47 @@ void TRavlekMainForm::createControls() {
                        {btnDeviceSettings, "btnDeviceSettings"},
                        {btnSelectDevices, "btnSelectDevices"},
                        {ReadySoundPlayer, "WavPlayer1"},
-                       {HelpButton, "HelpButton"}});
+                       {HelpButton, "HelpButton"},
+                       {lblStored, "lblStored"}});
 
     lblPacsQueue = new QLabel(this);
     lblPacsQueue->setObjectName(QStringLiteral("lblPacsQueue"));
     lblPacsQueue->setGeometry(266, 100, 128, 24);
     lblPacsQueue->hide();
 
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{PreviewCheckBox, btnGrabImage, HardwareGroup, btnDeviceSettings,
+                                         btnSelectDevices, HelpButton, lblStored, lblPacsQueue})
+        m_rightColumn.append({control, control->x()});
+    orderTabStops();
+
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+}
+
+// Reading order: the list, the column to its right, then the bottom panel.
+void TRavlekMainForm::orderTabStops() {
+    const QList<QWidget*> order{ImageTypeList,    PreviewCheckBox,      HelpButton, btnDeviceSettings,
+                                btnSelectDevices, DeleteSourceCheckBox, CloseButton};
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order.at(i - 1), order.at(i));
+}
+
+void TRavlekMainForm::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    placeControls();
+}
+
+void TRavlekMainForm::placeControls() {
+    const int wider = width() - kClientWidth;
+    const int taller = height() - kClientHeight;
+    BottomPanel->setGeometry(0, height() - kPanelHeight, width(), kPanelHeight);
+    OutDirLabel->resize(kOutDirWidth + wider, OutDirLabel->height());
+    PatientNrLabel->move(kPatientNrLeft + wider, PatientNrLabel->y());
+    CloseButton->move(kCloseLeft + wider, CloseButton->y());
+    ImageTypeList->resize(kListWidth + wider, kListHeight + taller);
+    for (const auto& [control, designedLeft] : std::as_const(m_rightColumn))
+        control->move(designedLeft + wider, control->y());
 }
 
 void TRavlekMainForm::FormCreate(const QStringList& arguments) {
@@ -298,7 +350,6 @@ void TRavlekMainForm::FormCreate(const QStringList& arguments) {
         QDir().mkpath(m_startup.PatientDir);
     }
     OutDirLabel->setText(QStringLiteral("Outdir: ") + m_startup.OutDir);
-    OutDirLabel->setToolTip(m_startup.OutDir);
     createScanner();
 }
 
@@ -308,7 +359,7 @@ void TRavlekMainForm::createScanner() {
         connect(m_scanner.get(), &TDsd::OnEndOfImage, this, &TRavlekMainForm::ScannerEndOfImage);
     } catch (const std::exception& failure) {
         m_scanner.reset();
-        InformationMessage(QStringLiteral("Error creating Scanner-device!\r\r") + FailureText(failure));
+        FailureMessage(QStringLiteral("Error creating Scanner-device!\r\r") + FailureText(failure));
     }
 }
 
@@ -402,9 +453,27 @@ void TRavlekMainForm::FormActivate() {
 }
 
 void TRavlekMainForm::closeEvent(QCloseEvent* event) {
+    if (!m_closed && QApplication::activeModalWidget()) {
+        // A modal window runs its loop above this one: the one-shot rule closes from inside the
+        // scanner's event, which also comes while the settings window, one of its dialogs or a
+        // message box is open. Closing now would destroy the settings window under them.
+        event->ignore();
+        closeWhenModalWindowsHaveReturned();
+        return;
+    }
     if (!m_closed)
         FormClose();
     event->accept();
+}
+
+void TRavlekMainForm::closeWhenModalWindowsHaveReturned() {
+    if (m_closeWaiting)
+        return;
+    m_closeWaiting = true;
+    QTimer::singleShot(kModalWindowPollMs, this, [this] {
+        m_closeWaiting = false;
+        close();
+    });
 }
 
 void TRavlekMainForm::FormClose() {
@@ -466,7 +535,7 @@ void TRavlekMainForm::ScanImage() {
     }
     // Shown with the normal cursor, as the system's own message boxes are.
     if (failure)
-        InformationMessage(ScannerErrorText(*failure));
+        FailureMessage(ScannerErrorText(*failure));
 }
 
 std::optional<int> TRavlekMainForm::armScan() {
@@ -489,15 +558,15 @@ std::optional<int> TRavlekMainForm::armScan() {
 void TRavlekMainForm::ScannerEndOfImage(QObject* /*Sender*/, int scanStatus) {
     try {
         if (scanStatus != ScannerCode::Ok) {
-            InformationMessage(ScannerErrorText(scanStatus));
+            FailureMessage(ScannerErrorText(scanStatus));
             return;
         }
         if (PreviewCheckBox->isChecked() && PreviewCheckBox->isEnabled()) {
             TfrmPreviewPicture preview(this);
             QString error;
             if (!preview.LoadPicture(m_fileName, &error))
-                InformationMessage(QStringLiteral("An error occurred while loading the preview form!\r\r") +
-                                   error);
+                FailureMessage(QStringLiteral("An error occurred while loading the preview form!\r\r") +
+                               error);
             if (preview.exec() != QDialog::Accepted) {
                 QFile::remove(m_fileName);
                 return;
@@ -516,9 +585,15 @@ void TRavlekMainForm::handOff() {
         [this] { tellHost(m_startup.MsgNewImage); });
     if (!stored.success)
         return;
+    lblStored->setText(QStringLiteral("Stored: ") + QFileInfo(stored.newName).fileName());
     m_scanner->DiscardImage();
     if (ImageTypeList->ItemIndex() > 0 && OneShotClosesWindow())
-        close();
+        QTimer::singleShot(kOneShotCloseDelayMs, this, &QWidget::close);
+}
+
+void TRavlekMainForm::StatusRead(int status) {
+    if (status == ScannerCode::PlateInserted || status == ScannerCode::ImageReadout)
+        lblStored->setText(QString());
 }
 
 void TRavlekMainForm::tellHost(quint32 message) {

@@ -6,11 +6,13 @@
 #include "platform/WindowBus.h"
 
 #include <QCoreApplication>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 #include <memory>
 #include <optional>
+#include <utility>
 
 struct ImageInformation;
 class QCheckBox;
@@ -19,6 +21,7 @@ class QLabel;
 class QPushButton;
 class QToolButton;
 class TDeviceListController;
+class TElidedLabel;
 class TDsd;
 class TPacsLink;
 class TRadioGroup;
@@ -103,7 +106,7 @@ public:
 
     // Controls, in the window's order; the designer's names are their object names.
     QWidget* BottomPanel;            // Panel1
-    QLabel* OutDirLabel;             // Label1: "Outdir: " and OutDir
+    TElidedLabel* OutDirLabel;       // Label1: "Outdir: " and OutDir, cut in the middle
     QLabel* PatientNrLabel;          // Label2: "Patientnr: " and PatientNr
     QPushButton* CloseButton;        // BitBtn1: "&Close"
     QCheckBox* DeleteSourceCheckBox; // CheckBox1: "After copying file, delete source file"
@@ -123,15 +126,24 @@ public:
     // The help button inside the window, for window managers that show none in the title bar.
     QToolButton* HelpButton;
     QLabel* lblPacsQueue; // how many images wait for the PACS
+    // "Stored: " and the name of the image the last hand-off stored, until the next scan begins.
+    TElidedLabel* lblStored;
 
 protected:
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void createControls();
+    // The controls follow the window's size: the image-type list takes the room gained, the
+    // controls to its right and the bottom panel keep their distance to the window's edges.
+    void placeControls();
+    void orderTabStops();
+    // The device reports that it reads the next image: what was stored last is no news.
+    void StatusRead(int status);
     void FormCreate(const QStringList& arguments);
     void createScanner();
     void registerOnBus();
@@ -140,6 +152,8 @@ private:
     void FormShow();
     void FormActivate();
     void FormClose();
+    // Closes the window once no modal window is open any more; the user's work in them is kept.
+    void closeWhenModalWindowsHaveReturned();
     void CheckBox1Click();
     void CheckBox2Click();
     // The scanner code of a failed arming step, none when the scan is armed.
@@ -156,6 +170,9 @@ private:
     int m_tag = 0;
     bool m_buildingList = false;
     bool m_closed = false;
+    bool m_closeWaiting = false;
+    // The controls right of the list, with their designed left edges.
+    QList<std::pair<QWidget*, int>> m_rightColumn;
     TDeviceListController* m_devices;
     TPacsLink* m_pacs = nullptr;
     std::unique_ptr<TDsd> m_scanner;

@@ -172,7 +172,7 @@ void TDeviceLocks::report(const std::optional<TFailure>& failure, const QString&
     if (failure->reported || headline == m_lastShown)
         return;
     m_lastShown = headline;
-    DatabaseMessage(m_links, platform::DialogKind::Information, leadIn + failure->text);
+    DatabaseMessage(m_links, platform::DialogKind::Warning, leadIn + failure->text);
 }
 
 QList<TRegisterRow> TDeviceLocks::RegisteredDevices(const QString& computerName, const QString& stationName) {

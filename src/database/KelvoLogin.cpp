@@ -42,7 +42,7 @@ void readDataLinkFile(TDataLinkState& dataLink, const TDatabaseLinks& links) {
     }
     if (!fileExists(dataLink.DataProviderFile)) {
         DatabaseMessage(
-            links, platform::DialogKind::Information,
+            links, platform::DialogKind::Warning,
             QStringLiteral("Kunde inte hitta den angivna DataProvider-filen \"") + dataLink.DataProviderFile +
                 QStringLiteral("\"!\r") +
                 QStringLiteral("Kontrollera att filen finns i den aktuella katalogen och försök igen!") +

@@ -482,6 +482,7 @@ void TDeviceListController::Timer1Timer() {
             list.SetItemText(index, SingleDeviceItemText(stationName, status));
         else
             list.SetItemText(index, DeviceItemText(stationName, m_scannerLabels.value(index - 1), status));
+        Q_EMIT StatusRead(status);
         verifyHeldDevice(index, type);
     });
 }

@@ -101,6 +101,10 @@ public:
     // Gives up every lock and queue place of this computer, after closing the device.
     void RemoveOwnLocks();
 
+Q_SIGNALS:
+    // The open device's status, as Timer1 read it.
+    void StatusRead(int status);
+
 private:
     class BusyScope;
 

@@ -26,6 +26,9 @@ public:
     // The item's text as stored; a carriage return in it is shown as a line break.
     QString ItemText(int index) const { return m_texts.value(index); }
     void SetItemText(int index, const QString& text);
+    // The item's text as its button shows it now: each line cut with "…" when it is wider than
+    // the button; the button's tooltip then holds the whole text.
+    QString ShownItemText(int index) const;
     int ItemObject(int index) const { return m_objects.value(index); }
 
     // -1 when no item is selected.

@@ -125,7 +125,7 @@ bool TfrmDataLinkEditor::TestConnection() {
         connection.Open();
         connection.Close();
     } catch (const std::exception& failure) {
-        NoticeMessage(QStringLiteral("Test connection failed.\r\r") + QString::fromUtf8(failure.what()));
+        FailureMessage(QStringLiteral("Test connection failed.\r\r") + QString::fromUtf8(failure.what()));
         return false;
     }
     InformationMessage(QStringLiteral("Test connection succeeded."));
@@ -135,8 +135,8 @@ bool TfrmDataLinkEditor::TestConnection() {
 void TfrmDataLinkEditor::accept() {
     QString error;
     if (!WriteDataLinkFile(m_fileName, connectionString(), &error)) {
-        NoticeMessage(QStringLiteral("The data-link file \"") + m_fileName +
-                      QStringLiteral("\" could not be saved.\r\r") + error);
+        FailureMessage(QStringLiteral("The data-link file \"") + m_fileName +
+                       QStringLiteral("\" could not be saved.\r\r") + error);
         return;
     }
     QDialog::accept();

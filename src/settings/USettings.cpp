@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -207,11 +208,12 @@ void TfrmSettings::createControls() {
     TotoOneShotCheckBox->setGeometry(8, 76, 125, 24);
     TotoOneShotCheckBox->setToolTip(QStringLiteral("When using Digora Toto, close after every new image"));
 
-    ReturnButton = new QPushButton(QStringLiteral("Return"), this);
-    ReturnButton->setGeometry(376, 316, 77, 30);
+    // Made in reading order, which is the order Tab takes.
     btnPacs = new QPushButton(QStringLiteral("PACS..."), this);
     btnPacs->setObjectName(QStringLiteral("btnPacs"));
     btnPacs->setGeometry(316, 316, 56, 30);
+    ReturnButton = new QPushButton(QStringLiteral("Return"), this);
+    ReturnButton->setGeometry(376, 316, 77, 30);
     KeepDesignerNames({{DataProviderGroup, "GroupBox2"},
                        {lblDataProvider, "lblDataProvider"},
                        {SelectButton, "BitBtn3"},
@@ -264,6 +266,8 @@ void TfrmSettings::createRegisterGroup() {
     RegisterGrid->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     RegisterGrid->verticalHeader()->hide();
     RegisterGrid->setContextMenuPolicy(Qt::CustomContextMenu);
+    // Tab goes on to the next control; the arrow keys move between the rows.
+    RegisterGrid->setTabKeyNavigation(false);
 
     RegisterMenu = new QMenu(this);
     RemoveAllLocksAction = RegisterMenu->addAction(QStringLiteral("Remove all locks on selected device"));
@@ -332,6 +336,7 @@ void TfrmSettings::connectHandlers() {
     connect(RegisterGrid, &QWidget::customContextMenuRequested, this, &TfrmSettings::showGridMenu);
     // The view's own doubleClicked names a cell only; the empty grid must answer too.
     RegisterGrid->viewport()->installEventFilter(this);
+    SearchEdit->installEventFilter(this);
     connect(RemoveAllLocksAction, &QAction::triggered, this,
             &TfrmSettings::Removealllocksonselecteddevice1Click);
 }
@@ -397,10 +402,10 @@ bool TfrmSettings::ConnectToDatabase() {
     } catch (const std::exception& failure) {
         EndProgress(false);
         const TDBConnection& record = DBConnection();
-        InformationMessage(QStringLiteral("Det gick inte att ansluta till databasen ") + record.ServerName +
-                           QStringLiteral(": ") + record.Databasename + QStringLiteral(" ") +
-                           QStringLiteral("med användarnamnet") + QStringLiteral(" ") + record.Username +
-                           QStringLiteral("\r\r") + FailureText(failure));
+        FailureMessage(QStringLiteral("Det gick inte att ansluta till databasen ") + record.ServerName +
+                       QStringLiteral(": ") + record.Databasename + QStringLiteral(" ") +
+                       QStringLiteral("med användarnamnet") + QStringLiteral(" ") + record.Username +
+                       QStringLiteral("\r\r") + FailureText(failure));
     }
     EndProgress(false);
     return connected;
@@ -462,6 +467,13 @@ bool TfrmSettings::eventFilter(QObject* watched, QEvent* event) {
     if (watched == RegisterGrid->viewport() && event->type() == QEvent::MouseButtonDblClick) {
         wwDBGrid1DblClick();
         return true;
+    }
+    // The search runs as the user types; Enter there must not reach the window's default
+    // button ("Select...", which would drop the connection).
+    if (watched == SearchEdit && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            return true;
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -174,7 +174,7 @@ void TfrmEditXrayWorkstation::BitBtn1Click() {
             m_database.SaveRegisterRow();
         } catch (const std::exception& failure) {
             m_database.QXRAYWORKSTATIONS->Cancel();
-            InformationMessage(QStringLiteral("An error occurred while saving!\r\r") + FailureText(failure));
+            FailureMessage(QStringLiteral("An error occurred while saving!\r\r") + FailureText(failure));
         }
     }
     accept();
@@ -202,7 +202,7 @@ void TfrmEditXrayWorkstation::BitBtn3Click() {
         station = m_database.QXRAYWORKSTATIONS->FieldByName(kXrayStation).AsString();
         device = m_database.QXRAYWORKSTATIONS->FieldByName(kXrayStationId).AsString();
     } catch (const std::exception& failure) {
-        InformationMessage(kLockResetFailure + FailureText(failure));
+        FailureMessage(kLockResetFailure + FailureText(failure));
         return;
     }
     RemoveDeviceLocksAndTell(m_database, station, device);
@@ -214,6 +214,6 @@ void RemoveDeviceLocksAndTell(TXrayDatabase& database, const QString& stationNam
         database.RemoveDeviceLocks(stationName, deviceLabel);
         WarningBox(QStringLiteral("Device unlocked. Press OK to Confirm."));
     } catch (const std::exception& failure) {
-        InformationMessage(kLockResetFailure + FailureText(failure));
+        FailureMessage(kLockResetFailure + FailureText(failure));
     }
 }

@@ -144,6 +144,12 @@ void InformationMessage(const QString& text) {
     showMessage(replaced ? DialogKind::Warning : DialogKind::Information, shown);
 }
 
+void FailureMessage(const QString& text) {
+    QString shown = text;
+    ReplaceLostUpdateReport(shown);
+    showMessage(DialogKind::Warning, shown);
+}
+
 void ErrorMessage(const QString& text) {
     QString shown = text;
     ReplaceLostUpdateReport(shown);

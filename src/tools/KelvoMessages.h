@@ -12,12 +12,15 @@
 class QWidget;
 
 void InformationMessage(const QString& text);
+// A failure the user should notice (a device, file or database that failed): the warning icon,
+// otherwise as InformationMessage.
+void FailureMessage(const QString& text);
 void ErrorMessage(const QString& text);
 void NoticeMessage(const QString& text);
 // True when the user chose Yes.
 bool ConfirmMessage(const QString& text);
 
-// InformationMessage and ErrorMessage replace the database driver's lost-update report by
+// InformationMessage, FailureMessage and ErrorMessage replace the database driver's lost-update report by
 // advice for the user (ReplaceLostUpdateReport, database/DatabaseLinks.h); FailureText
 // (platform/DialogService.h) gives a failure's text for the end of a message.
 

@@ -101,8 +101,8 @@ void HandleResume(const QList<TADOConnection*>& connections, const TResumeOption
             QStringLiteral("anslutningar till databasen. Kontrollera att ingen data förlorats."));
         return;
     }
-    InformationMessage(QStringLiteral("Det gick inte att ansluta till databasen igen. Programmet avslutas.") +
-                       QStringLiteral("\r\r") + report);
+    FailureMessage(QStringLiteral("Det gick inte att ansluta till databasen igen. Programmet avslutas.") +
+                   QStringLiteral("\r\r") + report);
     if (options.terminate)
         options.terminate(1);
     else

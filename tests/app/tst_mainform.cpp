@@ -14,8 +14,11 @@
 #include "sim/SimDeviceFolder.h"
 #include "sim/SimulatedDsd.h"
 #include "sound/WavPlayer.h"
+#include "tools/ElidedText.h"
 #include "tools/KelvoEnvironment.h"
 #include "tools/KelvoSettings.h"
+
+#include "platform/QtDialogService.h"
 
 #include "support/DesignerNames.h"
 #include "support/ModalWindows.h"
@@ -28,6 +31,8 @@
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTcpServer>
@@ -35,6 +40,9 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QtTest>
+
+#include <functional>
+#include <optional>
 
 using platform::DialogButton;
 using platform::DialogKind;
@@ -108,6 +116,31 @@ const QString kDestinationInvalid = QStringLiteral(
     "The destination directory is invalid!\r\rIn the System register, choose a valid destination "
     "xray directory!");
 
+// Runs `action` once the active modal window is one of class `className`.
+void whenModalOfClass(const QString& className, std::function<void(QWidget*)> action) {
+    auto* poll = new QTimer(qApp);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, className, action] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal && modal->isVisible() &&
+            QString::fromLatin1(modal->metaObject()->className()) == className) {
+            poll->stop();
+            poll->deleteLater();
+            action(modal);
+        }
+    });
+    poll->start(10);
+}
+
+void pressButton(QWidget* window, const QString& text) {
+    for (QPushButton* button : window->findChildren<QPushButton*>()) {
+        if (button->text() == text) {
+            button->click();
+            return;
+        }
+    }
+    QFAIL(qPrintable(QStringLiteral("no button ") + text));
+}
+
 SimDeviceFolder simDevice(int type) {
     const SimCatalogue catalogue;
     return SimDeviceFolder(catalogue.deviceFolder(*catalogue.find(QString::number(type))));
@@ -124,6 +157,8 @@ private Q_SLOTS:
     void cleanup();
 
     void windowAndControls();
+    void longTextsAreCutAndTheWindowWidens();
+    void storedImageIsShownUntilTheNextScan();
     void commandLine_data();
     void commandLine();
     void invalidPatientNumberClosesAtActivation_data();
@@ -142,6 +177,8 @@ private Q_SLOTS:
     void previewWindowLayout();
     void endOfImageError();
     void oneShotClosesAfterHandOff();
+    void oneShotWaitsForModalWindows_data();
+    void oneShotWaitsForModalWindows();
     void helpButtonOpensSettings();
     void closeTellsHost();
     void unreachableDatabaseShowsOneFailure_data();
@@ -206,7 +243,8 @@ void TestMainForm::windowAndControls() {
     QCOMPARE(form->windowTitle(),
              QStringLiteral("Digora                   version: " RAVLEK_PROJECT_VERSION));
     QCOMPARE(form->size(), QSize(402, 242));
-    QCOMPARE(form->minimumSize(), form->maximumSize());
+    QCOMPARE(form->minimumSize(), QSize(402, 242));
+    QVERIFY(form->maximumWidth() > 402);
     QVERIFY(form->windowFlags().testFlag(Qt::WindowContextHelpButtonHint));
     QVERIFY(!form->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
     QVERIFY(!form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
@@ -227,7 +265,7 @@ void TestMainForm::windowAndControls() {
     QVERIFY(!form->PatientNrLabel->isHidden());
     QCOMPARE(form->PatientNrLabel->text(), QStringLiteral("Patientnr: 7"));
     QCOMPARE(form->OutDirLabel->text(), QStringLiteral("Outdir: ") + outDir());
-    QCOMPARE(form->OutDirLabel->toolTip(), outDir()); // a long one does not fit
+    QCOMPARE(form->lblStored->text(), QString());
     QVERIFY(form->PatientNrLabel->width() >=
             form->PatientNrLabel->fontMetrics().horizontalAdvance(u"Patientnr: 2147483647"_qs));
     for (const QWidget* other :
@@ -253,6 +291,78 @@ void TestMainForm::windowAndControls() {
                                 {"Timer1", form->Devices()->StatusTimer()},
                                 {"Timer2", form->Devices()->RetryTimer()},
                                 {"Timer3", form->Devices()->RefreshTimer()}});
+}
+
+// A device entry or a destination too long for its line is cut with "…" and shown whole as a
+// tooltip; a wider window shows it whole, and the designed size is the least.
+void TestMainForm::longTextsAreCutAndTheWindowWidens() {
+    const QString deep =
+        outDir() + QStringLiteral("practice/server/share/with/a/long/road/to/every/radiograph/of/the/year/");
+    QVERIFY(QDir().mkpath(deep));
+    const auto form = startForm({QStringLiteral("PNR=7"), QStringLiteral("OUTDIR=") + deep});
+    QCOMPARE(form->ImageTypeList->Count(), 2);
+    const QString entry = QStringLiteral("Digora Toto: ALREADYOPENED\rConnected to - Room 2 (Eva), Room 3 "
+                                         "(Ulla), Reception (Anna)");
+    const QString wholeEntry = QString(entry).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    form->ImageTypeList->SetItemText(1, entry);
+    QCoreApplication::processEvents(); // the list lays its items out
+    QRadioButton* item = form->ImageTypeList->Button(1);
+
+    const QStringList shown = form->ImageTypeList->ShownItemText(1).split(QLatin1Char('\n'));
+    QCOMPARE(shown.size(), 2);
+    QCOMPARE(shown.first(), QStringLiteral("Digora Toto: ALREADYOPENED"));
+    QVERIFY2(shown.last().endsWith(QStringLiteral("…")), qPrintable(shown.last()));
+    QVERIFY(shown.last().startsWith(QStringLiteral("Connected to")));
+    QCOMPARE(item->toolTip(), wholeEntry);
+    QCOMPARE(form->ImageTypeList->ItemText(1), entry); // what the image information gets
+    QVERIFY(form->ImageTypeList->geometry().right() < form->btnDeviceSettings->x());
+
+    const QString outDirText = QStringLiteral("Outdir: ") + deep;
+    QCOMPARE(form->OutDirLabel->text(), outDirText);
+    const QString shownOutDir = form->OutDirLabel->ShownText();
+    QVERIFY2(shownOutDir.contains(QStringLiteral("…")), qPrintable(shownOutDir));
+    QVERIFY(shownOutDir.startsWith(QStringLiteral("Outdir: ")));
+    QVERIFY(shownOutDir.endsWith(QStringLiteral("year/")));
+    QCOMPARE(form->OutDirLabel->toolTip(), outDirText);
+
+    form->resize(1200, 300);
+    QCOMPARE(form->size(), QSize(1200, 300));
+    QCOMPARE(form->ImageTypeList->ShownItemText(1), wholeEntry);
+    QCOMPARE(item->toolTip(), QString());
+    QCOMPARE(form->OutDirLabel->ShownText(), outDirText);
+    QCOMPARE(form->OutDirLabel->toolTip(), QString());
+    // The list takes the room; the controls at the right and the bottom keep to the edges.
+    QCOMPARE(form->ImageTypeList->geometry(), QRect(8, 8, 250 + 798, 185 + 58));
+    QCOMPARE(form->btnDeviceSettings->geometry(), QRect(266 + 798, 130, 128, 25));
+    QCOMPARE(form->HelpButton->geometry().right(), 1200 - 3);
+    QCOMPARE(form->BottomPanel->geometry(), QRect(0, 300 - 45, 1200, 45));
+    QCOMPARE(form->CloseButton->geometry().right(), 1200 - 10);
+    QCOMPARE(form->PatientNrLabel->x(), 178 + 798);
+    QVERIFY(!form->PatientNrLabel->geometry().intersects(form->OutDirLabel->geometry()));
+
+    form->resize(300, 200);
+    QCOMPARE(form->size(), QSize(402, 242));
+    QCOMPARE(form->btnDeviceSettings->geometry(), QRect(266, 130, 128, 25));
+    QCOMPARE(form->CloseButton->geometry(), QRect(318, 10, 75, 25));
+}
+
+// After each hand-off the window names the image it stored, until the device reads the next one.
+void TestMainForm::storedImageIsShownUntilTheNextScan() {
+    const auto form =
+        startForm({QStringLiteral("PNR=77"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
+    QVERIFY(form->Devices()->ScannerConnected());
+    QVERIFY(simDevice(8).requestExposure());
+    QTRY_COMPARE(m_host->received, QStringList{QStringLiteral("XRAY_NEW_IMAGE 77")});
+    QCOMPARE(form->lblStored->text(), QStringLiteral("Stored: Rtg77_1.bmp"));
+    QVERIFY(form->lblStored->isVisible());
+
+    // Slow enough for the status poll to see the device read the next image.
+    simDevice(8).updateConfig([](SimDeviceConfig& config) { config.stageMs = 1500; });
+    QVERIFY(simDevice(8).requestExposure());
+    QTRY_COMPARE(form->lblStored->text(), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(form->lblStored->text(), QStringLiteral("Stored: Rtg77_2.bmp"), 10000);
+    QCOMPARE(m_host->received.size(), 2);
+    QVERIFY(form->isVisible());
 }
 
 void TestMainForm::commandLine_data() {
@@ -367,7 +477,7 @@ void TestMainForm::checkBoxesFollowSettings() {
 
 void TestMainForm::scannerCreationFailure() {
     m_env->setVariable("KELVO_SIM_FAIL_CREATE", QStringLiteral("Klassen är inte registrerad"));
-    m_dialogs->expectExactly(DialogKind::Information,
+    m_dialogs->expectExactly(DialogKind::Warning,
                              QStringLiteral("Error creating Scanner-device!\r\rKlassen är inte registrerad"));
     const auto form = startForm({QStringLiteral("PNR=1"), QStringLiteral("OUTDIR=") + outDir()});
     QVERIFY(!form->Scanner());
@@ -438,7 +548,7 @@ void TestMainForm::scanImageErrors() {
     form->Scanner()->CloseScanner();
     QCOMPARE(form->Scanner()->OpenScanner(8, 0, QString()), 1);
     simDevice(8).updateConfig([&](SimDeviceConfig& config) { config.faults.insert(operation, {code, -1}); });
-    m_dialogs->expectExactly(DialogKind::Information, text);
+    m_dialogs->expectExactly(DialogKind::Warning, text);
     form->ScanImage();
     QVERIFY(!simDevice(8).report()->armed);
     QVERIFY(form->btnGrabImage->isEnabled());
@@ -542,7 +652,7 @@ void TestMainForm::endOfImageError() {
     const auto form =
         startForm({QStringLiteral("PNR=5"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
     m_env->writeFile(QStringLiteral("xray/lastscannedfile.bmp"), "half an image");
-    m_dialogs->expectExactly(DialogKind::Information, QStringLiteral("Error getting image SCANNERERROR"));
+    m_dialogs->expectExactly(DialogKind::Warning, QStringLiteral("Error getting image SCANNERERROR"));
     form->ScannerEndOfImage(form->Scanner(), 13);
     QVERIFY(QFileInfo::exists(form->FileName()));
     QCOMPARE(m_host->received, QStringList{});
@@ -557,6 +667,90 @@ void TestMainForm::oneShotClosesAfterHandOff() {
     // The settings window stored its checked one-shot box again; missing reads as true.
     QVERIFY(form->Devices()->ScannerConnected());
     QVERIFY(simDevice(8).requestExposure());
+    // Open a moment longer, so that the user sees what was stored.
+    QTRY_COMPARE(m_host->received, QStringList{QStringLiteral("XRAY_NEW_IMAGE 77")});
+    QVERIFY(form->isVisible());
+    QCOMPARE(form->lblStored->text(), QStringLiteral("Stored: Rtg77_1.bmp"));
+    QTRY_VERIFY(!form->isVisible());
+    QCOMPARE(m_host->received,
+             (QStringList{QStringLiteral("XRAY_NEW_IMAGE 77"), QStringLiteral("XRAY_TRANSFERRED 77")}));
+    QVERIFY(QFileInfo::exists(outDir() + QStringLiteral("77/Rtg77_1.bmp")));
+    QVERIFY(!form->Settings());
+}
+
+void TestMainForm::oneShotWaitsForModalWindows_data() {
+    QTest::addColumn<QString>("opener");      // the settings window's button that opens the window
+    QTest::addColumn<QString>("windowClass"); // the modal window open when the image arrives
+    QTest::addColumn<QString>("leave");       // its button that closes it
+    QTest::newRow("settings window") << QString() << QStringLiteral("TfrmSettings")
+                                     << QStringLiteral("Return");
+    QTest::newRow("workstation editor")
+        << QStringLiteral("Add...") << QStringLiteral("TfrmEditXrayWorkstation") << QStringLiteral("Avbryt");
+    QTest::newRow("data-provider chooser")
+        << QStringLiteral("Select...") << QStringLiteral("TfrmDataProviders") << QStringLiteral("Avbryt");
+    QTest::newRow("question box") << QStringLiteral("Delete...") << QStringLiteral("QMessageBox")
+                                  << QStringLiteral("&No");
+}
+
+// The one-shot rule closes the window from inside the scanner's event, which may come while the
+// user has a modal window open above it. The image is handed off at once; the window closes
+// once the user has closed the modal windows, and nothing is destroyed under them.
+void TestMainForm::oneShotWaitsForModalWindows() {
+    QFETCH(QString, opener);
+    QFETCH(QString, windowClass);
+    QFETCH(QString, leave);
+    WriteSetting(QStringLiteral("XRay"), QStringLiteral("TotoOneShot"), QStringLiteral("1"));
+    const auto form =
+        startForm({QStringLiteral("PNR=77"), m_host->handleArgument(), QStringLiteral("OUTDIR=") + outDir()});
+    QVERIFY(form->Devices()->ScannerConnected());
+    // A question box is a real one here, so that it runs its own modal loop.
+    platform::QtDialogService realBoxes;
+    std::optional<platform::ScopedPort<platform::DialogService>> realBoxesInPlace;
+    if (windowClass == QStringLiteral("QMessageBox"))
+        realBoxesInPlace.emplace(realBoxes);
+
+    bool storedWhileOpen = false;
+    bool openWhenStored = false;
+    bool mainWindowOpenWhenStored = false;
+    bool mainWindowOpenInSettings = false;
+    const QPointer<TRavlekMainForm> mainWindow(form.get());
+    const auto exposeThenLeave = [&](QWidget* window) {
+        const QPointer<QWidget> modal(window);
+        QVERIFY(simDevice(8).requestExposure());
+        storedWhileOpen = QTest::qWaitFor([&] { return !m_host->received.isEmpty(); }, 10000);
+        QTest::qWait(100); // the close, were it not held back, would run now
+        openWhenStored = modal && modal->isVisible();
+        mainWindowOpenWhenStored = mainWindow && mainWindow->isVisible();
+        if (modal)
+            pressButton(modal, leave);
+    };
+    whenModalOfClass(QStringLiteral("TfrmSettings"), [&](QWidget* settings) {
+        if (opener.isEmpty()) {
+            exposeThenLeave(settings);
+            return;
+        }
+        whenModalOfClass(windowClass, [&](QWidget* window) {
+            exposeThenLeave(window);
+            // Back in the settings window once the inner window's loop has returned.
+            whenModalOfClass(QStringLiteral("TfrmSettings"), [&](QWidget* again) {
+                mainWindowOpenInSettings = mainWindow && mainWindow->isVisible();
+                // "Select..." leaves the database closed until the user connects again.
+                if (form->Settings()->ConnectButton->isEnabled())
+                    form->Settings()->ConnectButton->click();
+                pressButton(again, QStringLiteral("Return"));
+            });
+        });
+        if (opener == QStringLiteral("Delete..."))
+            form->Settings()->BitBtn89Click(); // the register is empty, so the button is disabled
+        else
+            pressButton(settings, opener);
+    });
+    form->HelpButton->click();
+
+    QVERIFY(storedWhileOpen);
+    QVERIFY(openWhenStored);
+    QVERIFY(mainWindowOpenWhenStored);
+    QVERIFY(opener.isEmpty() || mainWindowOpenInSettings);
     QTRY_VERIFY(!form->isVisible());
     QCOMPARE(m_host->received,
              (QStringList{QStringLiteral("XRAY_NEW_IMAGE 77"), QStringLiteral("XRAY_TRANSFERRED 77")}));

@@ -240,7 +240,7 @@ void TestLogin::severalFilesAskTheUser() {
               QStringLiteral("Provider=SQLOLEDB.1;Integrated Security=SSPI;Data Source=B"));
     ScriptedDialogs dialogs;
     dialogs.expectExactly(
-        platform::DialogKind::Information,
+        platform::DialogKind::Warning,
         QStringLiteral("Kunde inte hitta den angivna DataProvider-filen \"") + m_links +
             QStringLiteral("ERROR\"!\rKontrollera att filen finns i den aktuella katalogen och försök "
                            "igen!\r\rVälj databasanslutning i nästa dialog"));

@@ -60,4 +60,13 @@ void ensureApplication() {
     static QCoreApplication application(argc, argv);
 }
 
+QString asReadBack(const QString& value) {
+    const QString trimmed = value.trimmed();
+    if (trimmed.size() >= 2 &&
+        (trimmed.front() == QLatin1Char('"') || trimmed.front() == QLatin1Char('\'')) &&
+        trimmed.back() == trimmed.front())
+        return trimmed.mid(1, trimmed.size() - 2);
+    return trimmed;
+}
+
 } // namespace fuzz

@@ -30,6 +30,10 @@ QString scratchFolder();
 // devices) into the scratch folder, so that a target never touches the user's own files.
 void isolateInstallation();
 
+// What a profile file reader gives back for a written value: without the blanks around it
+// and without one pair of quotes enclosing it.
+QString asReadBack(const QString& value);
+
 // A QCoreApplication for targets that need an event loop or application values.
 void ensureApplication();
 

@@ -24,17 +24,6 @@ QString textOf(const QByteArray& bytes) {
     return text;
 }
 
-// What a profile file reader gives back for a written value: without the blanks around it
-// and without one pair of quotes enclosing it.
-QString asReadBack(const QString& value) {
-    const QString trimmed = value.trimmed();
-    if (trimmed.size() >= 2 &&
-        (trimmed.front() == QLatin1Char('"') || trimmed.front() == QLatin1Char('\'')) &&
-        trimmed.back() == trimmed.front())
-        return trimmed.mid(1, trimmed.size() - 2);
-    return trimmed;
-}
-
 void checkNumbers(const ImageParameters& parameters) {
     fuzz::require(std::isfinite(parameters.magnification), "the magnification is a finite number");
     const QString zoom = FormatZoom(parameters.magnification, QLatin1Char('.'));
@@ -87,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto& [key, value] : keys) {
         const QString read = profile.readString(xnf, kImageInformationSection, QString::fromLatin1(key),
                                                 QStringLiteral("<missing>"), 1 << 20);
-        fuzz::require(read == asReadBack(*value), key);
+        fuzz::require(read == fuzz::asReadBack(*value), key);
     }
     return 0;
 }

@@ -62,15 +62,6 @@ QStringList valuesOf(const QString& text, const QByteArray& bytes) {
     return values;
 }
 
-QString asReadBack(const QString& value) {
-    const QString trimmed = value.trimmed();
-    if (trimmed.size() >= 2 &&
-        (trimmed.front() == QLatin1Char('"') || trimmed.front() == QLatin1Char('\'')) &&
-        trimmed.back() == trimmed.front())
-        return trimmed.mid(1, trimmed.size() - 2);
-    return trimmed;
-}
-
 bool isAscii(const QString& text) {
     return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.unicode() < 0x80; });
 }
@@ -95,7 +86,7 @@ void checkWrite(const std::optional<QByteArray>& before, const QList<Pair>& pair
     // An 8-bit file holds only its code page's characters, as on Windows; others become "?".
     if (!before || !eightBitFile(*before) ||
         (isAscii(target.section) && isAscii(target.key) && isAscii(value)))
-        fuzz::require(read(*after, target) == asReadBack(value), "the written key reads as written");
+        fuzz::require(read(*after, target) == fuzz::asReadBack(value), "the written key reads as written");
     if (!before)
         return;
     for (const Pair& pair : pairs) {

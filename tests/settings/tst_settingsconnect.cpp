@@ -187,7 +187,7 @@ void TestSettingsConnect::failedConnectionIsReported() {
 
     QVERIFY(dialogs.allAnswered());
     QCOMPARE(dialogs.shown().size(), 1);
-    QCOMPARE(dialogs.shown().first().kind, DialogKind::Information);
+    QCOMPARE(dialogs.shown().first().kind, DialogKind::Warning);
     const QString failure = dialogs.shown().first().text.section(QStringLiteral("\r\r"), 1);
     QVERIFY2(!failure.trimmed().isEmpty(), "the failure's own text follows the lead-in");
     QCOMPARE(grab.calls, QList<bool>{false});

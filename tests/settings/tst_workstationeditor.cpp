@@ -269,7 +269,7 @@ void TestWorkstationEditor::addStation() {
     QVERIFY(window.Database().Database1->InTransaction());
     if (refused) {
         const platform::DialogRequest& message = dialogs.shown().last();
-        QCOMPARE(message.kind, DialogKind::Information);
+        QCOMPARE(message.kind, DialogKind::Warning);
         // The engine's own reason follows the lead-in.
         QVERIFY2(message.text.mid(kSaveFailed.size()).contains(QStringLiteral("unique"), Qt::CaseInsensitive),
                  qPrintable(message.text));

@@ -30,12 +30,15 @@ const QString kAdvice = QStringLiteral("Uppgifterna kan ha ändrats av en annan 
                                        "Om möjligt, kopiera dina ändringar till klippbordet.\r\r"
                                        "Tryck sedan Ångra för att se de aktuella uppgifterna.");
 
-enum class Message { Information, Error, Notice, Confirm };
+enum class Message { Information, Failure, Error, Notice, Confirm };
 
 void showMessage(Message message, const QString& text) {
     switch (message) {
     case Message::Information:
         InformationMessage(text);
+        break;
+    case Message::Failure:
+        FailureMessage(text);
         break;
     case Message::Error:
         ErrorMessage(text);
@@ -119,6 +122,10 @@ void tst_Messages::lostUpdateRule_data() {
         DialogKind::Warning, lead + kAdvice + QStringLiteral("."));
     row("information without a report", Message::Information, QStringLiteral("Klart.\rNästa rad"),
         DialogKind::Information, QStringLiteral("Klart.\rNästa rad"));
+    row("failure with the English report", Message::Failure, lead + kEnglishReport, DialogKind::Warning,
+        lead + kAdvice);
+    row("failure without a report", Message::Failure, QStringLiteral("Fel"), DialogKind::Warning,
+        QStringLiteral("Fel"));
     row("error without a report", Message::Error, QStringLiteral("Fel"), DialogKind::Error,
         QStringLiteral("Fel"));
     row("only the first occurrence", Message::Error, kEnglishReport + QStringLiteral("|") + kEnglishReport,
@@ -167,6 +174,7 @@ void tst_Messages::confirmMessage() {
 void tst_Messages::progressIsTakenDownFirst_data() {
     QTest::addColumn<int>("message");
     QTest::newRow("information") << int(Message::Information);
+    QTest::newRow("failure") << int(Message::Failure);
     QTest::newRow("error") << int(Message::Error);
     QTest::newRow("notice") << int(Message::Notice);
     QTest::newRow("confirm") << int(Message::Confirm);
