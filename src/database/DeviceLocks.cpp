@@ -253,16 +253,27 @@ TDeviceInformation TDeviceLocks::GetDeviceInformation(const QString& computerNam
     return information;
 }
 
+std::optional<TDeviceLocks::TDeviceNames> TDeviceLocks::openOwnLockRows(const QString& stationName,
+                                                                        const QString& deviceLabel,
+                                                                        const QString& computerName) {
+    openRegisterRow(computerName, stationName, deviceLabel);
+    if (m_q.QXRAYDEV->IsEmpty())
+        return std::nullopt;
+    TDeviceNames names{field(*m_q.QXRAYDEV, QStringLiteral("XRAYSTATION")),
+                       field(*m_q.QXRAYDEV, QStringLiteral("XRAYSTATIONID"))};
+    openLockRows(names.station, names.label);
+    return names;
+}
+
 // The first lock row becomes this computer's with LOCKNUMBER 0, whoever it belonged to.
 QString TDeviceLocks::writeHolderRow(const QString& stationName, const QString& deviceLabel,
                                      const QString& computerName) {
-    openRegisterRow(computerName, stationName, deviceLabel);
-    if (m_q.QXRAYDEV->IsEmpty())
+    const std::optional<TDeviceNames> names = openOwnLockRows(stationName, deviceLabel, computerName);
+    if (!names)
         return {};
     TADOQuery& locks = *m_q.QCONNECTEDDEV;
-    const QString station = field(*m_q.QXRAYDEV, QStringLiteral("XRAYSTATION"));
-    const QString label = field(*m_q.QXRAYDEV, QStringLiteral("XRAYSTATIONID"));
-    openLockRows(station, label);
+    const QString& station = names->station;
+    const QString& label = names->label;
     if (locks.IsEmpty()) {
         locks.Append();
     } else {
@@ -281,13 +292,12 @@ QString TDeviceLocks::writeHolderRow(const QString& stationName, const QString& 
 // A row behind the last one, unless this computer has a row for the device already.
 QString TDeviceLocks::writeQueueRow(const QString& stationName, const QString& deviceLabel,
                                     const QString& computerName) {
-    openRegisterRow(computerName, stationName, deviceLabel);
-    if (m_q.QXRAYDEV->IsEmpty())
+    const std::optional<TDeviceNames> names = openOwnLockRows(stationName, deviceLabel, computerName);
+    if (!names)
         return {};
     TADOQuery& locks = *m_q.QCONNECTEDDEV;
-    const QString station = field(*m_q.QXRAYDEV, QStringLiteral("XRAYSTATION"));
-    const QString label = field(*m_q.QXRAYDEV, QStringLiteral("XRAYSTATIONID"));
-    openLockRows(station, label);
+    const QString& station = names->station;
+    const QString& label = names->label;
     for (locks.First(); !locks.Eof(); locks.Next()) {
         if (field(locks, QStringLiteral("COMPUTERNAME")) == computerName) {
             locks.Close();

@@ -97,6 +97,14 @@ private:
                 TDeviceInformation& information);
     void openRegisterRow(const QString& computerName, const QString& stationName, const QString& deviceLabel);
     void openLockRows(const QString& stationName, const QString& deviceLabel);
+    // The register's names of the device as this computer sees it, with its lock rows open;
+    // nothing when the computer is not registered for the device.
+    struct TDeviceNames {
+        QString station;
+        QString label;
+    };
+    std::optional<TDeviceNames> openOwnLockRows(const QString& stationName, const QString& deviceLabel,
+                                                const QString& computerName);
     // Each answers what it wrote, as the log tells it; nothing when it wrote no row.
     QString writeHolderRow(const QString& stationName, const QString& deviceLabel,
                            const QString& computerName);
